@@ -1,0 +1,144 @@
+// CPerfMon: the performance-monitor object. It holds the object map (categories
+// and their counters with their perflib title indices and output templates), the
+// open shared-memory blocks of the provider's chain and the layout values read
+// from block 0. Its operations are implemented by the subsystem each belongs to:
+// the map model here in objectmap/, the blocks and map reader in sharedmem/, the
+// per-sample collection and rendering in collect/.
+#pragma once
+#include "objectmap/perf_structures.h"
+#include "platform/platform.h"
+#include "support/growable_array.h"
+#include "support/hresult.h"
+#include "support/wide_string.h"
+
+namespace vz {
+
+struct CounterRecord {
+    DWORD id = 0;
+    WString name;
+    WString help;
+    DWORD detailLevel = 0;
+    DWORD nameTitleIndex = 0;
+    DWORD helpTitleIndex = 0;
+    DWORD counterType = 0;
+    LONG defaultScale = 0;
+    DWORD maxCharacters = 0;
+    DWORD dataOffset = 0;
+    PERF_COUNTER_DEFINITION definitionTemplate{};
+};
+
+struct CategoryRecord {
+    DWORD id = 0;
+    WString name;
+    WString help;
+    DWORD detailLevel = 0;
+    DWORD nameTitleIndex = 0;
+    DWORD helpTitleIndex = 0;
+    DWORD defaultCounter = 0;
+    DWORD noInstancesMarker = 0;  // 0xFFFFFFFF: one set of values, no named instances
+    DWORD instanceDataSize = 0;
+    DWORD maxInstanceNameLength = 0;
+    DWORD instanceRecordSize = 0;
+    PERF_OBJECT_TYPE objectTemplate{};
+    DWORD counterBlockSize = 0;
+    GrowableArray<CounterRecord> counters;
+
+    bool HasInstances() const { return noInstancesMarker != 0xFFFFFFFFu; }
+};
+
+class CSharedBlock;
+
+// Holder of an optional security descriptor; empty in this library.
+class CSecurityDesc {
+public:
+    CSecurityDesc() = default;
+    CSecurityDesc(const CSecurityDesc&) = delete;
+    CSecurityDesc& operator=(const CSecurityDesc&) = delete;
+    virtual ~CSecurityDesc();
+    virtual void Release();
+    void* descriptor = nullptr;
+};
+
+}  // namespace vz
+
+namespace ATL {
+
+using vz::CategoryRecord;
+using vz::CounterRecord;
+using vz::CSecurityDesc;
+using vz::CSharedBlock;
+
+class CPerfMon {
+public:
+    CPerfMon();
+    CPerfMon(const CPerfMon&) = delete;
+    CPerfMon& operator=(const CPerfMon&) = delete;
+    virtual ~CPerfMon();
+    virtual const vz::WCHAR* ApplicationName() const = 0;
+    virtual vz::HRESULT BuildObjectMap(vz::LANGID language, vz::plat::HMODULE resourceModule,
+                                       vz::DWORD* firstNameResource);
+    virtual void SpareHook(vz::DWORD value);
+
+    // Object map model.
+    vz::HRESULT AddCategoryRecord(vz::DWORD id, const vz::WCHAR* name, const vz::WCHAR* help,
+                                  vz::DWORD detailLevel, vz::DWORD defaultCounter,
+                                  bool noInstances, vz::DWORD instanceDataSize,
+                                  vz::DWORD maxInstanceNameLength);
+    vz::HRESULT AddCounterRecord(vz::DWORD id, const vz::WCHAR* name, const vz::WCHAR* help,
+                                 vz::DWORD detailLevel, vz::DWORD counterType,
+                                 vz::DWORD maxCharacters, vz::DWORD dataOffset,
+                                 vz::LONG defaultScale);
+    vz::HRESULT AddLocalizedCategory(vz::LANGID language, vz::plat::HMODULE resourceModule,
+                                     vz::DWORD* firstNameResource, vz::DWORD id,
+                                     vz::DWORD nameResource, vz::DWORD helpResource,
+                                     vz::DWORD detailLevel, bool noInstances,
+                                     vz::DWORD instanceDataSize,
+                                     vz::DWORD maxInstanceNameLength,
+                                     vz::DWORD defaultCounter);
+    vz::HRESULT AddLocalizedCounter(vz::LANGID language, vz::plat::HMODULE resourceModule,
+                                    vz::DWORD id, vz::DWORD nameResource,
+                                    vz::DWORD helpResource, vz::DWORD detailLevel,
+                                    vz::DWORD counterType, vz::DWORD maxCharacters,
+                                    vz::DWORD dataOffset, vz::LONG defaultScale);
+    static bool LoadLocalizedString(vz::WString& target, vz::plat::HMODULE resourceModule,
+                                    vz::DWORD resourceId, vz::LANGID language);
+    void ClearObjectMap() noexcept;
+
+    // Shared-memory blocks and the serialized map.
+    vz::HRESULT OpenBlocks();
+    CSharedBlock* OpenNextBlock(CSharedBlock* previous);
+    CSharedBlock* NextBlock(CSharedBlock* current);
+    void ReleaseBlocks() noexcept;
+    // `sourceLength` bounds every read: a map that does not fit fails the rebuild.
+    vz::HRESULT ReadSerializedMap(const void* source, std::size_t sourceLength);
+    void PrepareOutputTemplates(CategoryRecord& category);
+
+    // Collection.
+    vz::DWORD CollectObject(const vz::WCHAR* valueName, void** data, vz::DWORD* totalBytes,
+                            vz::DWORD* numObjectTypes);
+    static bool IsCategoryRequested(const vz::WCHAR* valueName, vz::DWORD titleIndex);
+    vz::HRESULT LoadRegisteredMap();
+    void CloseObject() noexcept;
+    vz::HRESULT RenderCategory(CategoryRecord* category, vz::BYTE** cursor, vz::DWORD capacity,
+                               vz::DWORD* used);
+    vz::HRESULT RenderInstance(CategoryRecord* category, vz::BYTE** cursor, vz::DWORD capacity,
+                               vz::DWORD* used, const vz::BYTE* record,
+                               vz::PERF_OBJECT_TYPE* objectHeader,
+                               vz::PERF_COUNTER_DEFINITION* firstDefinition);
+    vz::HRESULT RenderEmptyCounterBlock(CategoryRecord* category, vz::BYTE** cursor,
+                                        vz::DWORD capacity, vz::DWORD* used,
+                                        vz::PERF_OBJECT_TYPE* objectHeader,
+                                        vz::PERF_COUNTER_DEFINITION* firstDefinition);
+    static vz::BYTE* ReserveOutput(vz::BYTE** cursor, vz::DWORD capacity, vz::DWORD* used,
+                                   vz::DWORD size);
+
+    vz::GrowableArray<CategoryRecord> categories;
+    vz::GrowableArray<CSharedBlock*> blocks;
+    vz::plat::HANDLE optionalHandle = nullptr;
+    vz::DWORD allocationGranularity = 0;
+    vz::DWORD instanceAreaOffset = 0;
+    vz::DWORD mapSize = 0;
+    CSecurityDesc securityDescriptor;
+};
+
+}  // namespace ATL

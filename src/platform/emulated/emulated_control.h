@@ -1,0 +1,53 @@
+// Controls of the emulated platform, for tests, tools and benchmarks on Linux.
+// Nothing in the library itself uses this header.
+#pragma once
+#include <cstddef>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace vz {
+namespace emu {
+
+// Registry contents. Paths are full key paths such as
+// "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft". Import and export use the text of
+// regedit's "Windows Registry Editor Version 5.00" format (UTF-8 here).
+void ResetRegistry();
+bool ImportRegText(const std::string& text, std::string* error = nullptr);
+// Exports the key and everything below it, keys and values sorted, so two
+// exports of equal trees are equal byte for byte. Empty when the key is missing.
+std::string ExportRegText(const std::string& keyPath);
+bool KeyExists(const std::string& keyPath);
+
+// When the environment variable VUDOZID_REGISTRY names a file, the registry is
+// loaded from it at first use and written back by SaveRegistry (and at exit).
+bool LoadRegistryFile(const std::string& path);
+bool SaveRegistryFile(const std::string& path);
+
+// Fault injection: the n-th following call (1 = the next) of the named platform
+// function ("RegOpenKeyExW", "RegSetValueExW", ..., or "*" for any registry
+// call) fails with `error` and changes nothing.
+void FailCall(const std::string& function, std::size_t nth, LONG error);
+void ClearFaults();
+// Registry calls made since the last ResetCallCounts, and the functions called,
+// in order.
+std::size_t RegistryCallCount();
+std::string RegistryCallLog();  // one function name per line
+void ResetCallCounts();
+// Registry handles currently open (predefined roots excluded).
+std::size_t OpenKeyCount();
+
+// Environment of the process as the library sees it.
+void SetThreadLocaleValue(LCID locale);
+void SetSystemDefaultLangIDValue(LANGID language);
+void SetAllocationGranularityValue(DWORD granularity);  // default 65536
+// Overrides what GetModuleFileNameW reports for the library's module (empty
+// string: back to the real path of the loaded file).
+void SetModuleFileName(const std::u16string& path);
+// Makes QueryPerformanceCounter/Frequency fail (true) or work (false).
+void SetTimerFails(bool fails);
+// Open shared-memory mappings and views (leak checks).
+std::size_t OpenMappingCount();
+
+}  // namespace emu
+}  // namespace vz

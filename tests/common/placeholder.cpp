@@ -1,0 +1,1 @@
+// Anchor for the shared test helper library.
