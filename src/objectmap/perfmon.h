@@ -132,6 +132,14 @@ public:
     static vz::BYTE* ReserveOutput(vz::BYTE** cursor, vz::DWORD capacity, vz::DWORD* used,
                                    vz::DWORD size);
 
+    // Counter registration: the registry copy of the map, title indices and the
+    // localized texts, and the per-object registration sequences.
+    vz::HRESULT WriteRegisteredMap();
+    vz::DWORD CountMapEntries() const;
+    vz::HRESULT RegisterPerfObject(const vz::WCHAR* openName, const vz::WCHAR* collectName,
+                                   const vz::WCHAR* closeName, vz::plat::HMODULE module);
+    vz::HRESULT UnregisterPerfObject();
+
     vz::GrowableArray<CategoryRecord> categories;
     vz::GrowableArray<CSharedBlock*> blocks;
     vz::plat::HANDLE optionalHandle = nullptr;
