@@ -26,7 +26,10 @@ if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok 
   if [ "${VZ_TRY_WINE32:-1}" = 1 ]; then
     SUDO=""
     [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    # A failed attempt takes the architecture away again, so that later
+    # package updates on this machine are not broken by missing i386 indexes.
     { $SUDO dpkg --add-architecture i386 && $SUDO apt-get update -qq &&
-      DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq wine32:i386; } >/dev/null 2>&1 || true
+      DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq wine32:i386; } >/dev/null 2>&1 ||
+      { $SUDO dpkg --remove-architecture i386 >/dev/null 2>&1 || true; }
   fi
 fi

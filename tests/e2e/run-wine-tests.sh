@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# End-to-end tests of the real DLL on a real Windows platform (Wine): register
+# with regsvr32, collect through qvperf from a provider running as its own
+# Windows process, describe the object from "Map" without a provider,
+# unregister, and load the type library. Each run uses a throw-away prefix.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+TIMEOUT=${WINE_TIMEOUT:-120}
+export WINEDEBUG=-all
+
+fail=0
+check() {  # check DESCRIPTION COMMAND...
+  if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; fail=1; fi
+}
+
+run_suite() {  # run_suite ARCH BUILD_DIR WINE
+  local arch=$1 build=$2 wine=$3
+  local prefix; prefix=$(mktemp -d "${TMPDIR:-/tmp}/vudozid-wine-$arch.XXXXXX")
+  export WINEPREFIX=$prefix
+  local w="timeout $TIMEOUT $wine"
+  local dir="$prefix/drive_c/vudozid"
+  mkdir -p "$dir"
+  cp "$build/src/VudoZid.dll" "$build/provider/qvsim.exe" "$build/tools/qvperf.exe" \
+     "$build/tests/e2e/typelib_probe.exe" "$dir/"
+  WINEARCH=$arch $w wineboot -i >/dev/null 2>&1 || { echo "FAILED: wineboot ($arch)"; return 1; }
+
+  python3 "$here/make_seed.py" "$dir/seed.reg"
+  $w reg import 'C:\vudozid\seed.reg' >/dev/null 2>&1
+  local perflib='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Perflib'
+  local service='HKLM\SYSTEM\CurrentControlSet\Services\Quorvane Server ITA'
+  export_keys() {  # export_keys OUT: the keys the library may touch, as text
+    : >"$1"
+    local key
+    for key in "$perflib" "$perflib\\009" "$perflib\\010" "$service" 'HKCR\AppID\{FF41D410-F176-44fd-9A2F-AB1668C7A041}' 'HKCR\AppID\VudoZid.DLL'; do
+      if $w reg export "$key" "C:\\vudozid\\k.reg" /y >/dev/null 2>&1; then
+        iconv -f UTF-16 -t UTF-8 "$dir/k.reg" | tr -d '\r' | grep -v '^Windows Registry' >>"$1"
+      else
+        echo "(missing) $key" >>"$1"
+      fi
+    done
+  }
+  export_keys "$prefix/before.txt"
+
+  # 1. Registration.
+  check "regsvr32 registers ($arch)" $w regsvr32 /s 'C:\vudozid\VudoZid.dll'
+  export_keys "$prefix/registered.txt"
+  check "performance key values ($arch)" python3 "$here/check_registry.py" registered "$prefix/registered.txt"
+
+  # 2. Live counters from a provider in its own process.
+  $w 'C:\vudozid\qvsim.exe' --instances 2 --seconds 40 >"$prefix/sim.log" 2>&1 &
+  local sim=$!
+  sleep 4
+  $w 'C:\vudozid\qvperf.exe' --format csv -sc 1 >"$prefix/live.csv" 2>&1
+  check "qvperf shows the simulator's instances ($arch)" grep -q "Quorvane02" "$prefix/live.csv"
+  kill $sim 2>/dev/null; wait $sim 2>/dev/null
+  $w 'C:\vudozid\qvsim.exe' --instances 4 --seconds 40 >"$prefix/sim2.log" 2>&1 &
+  sim=$!
+  sleep 4
+  $w 'C:\vudozid\qvperf.exe' --format csv -sc 1 >"$prefix/live2.csv" 2>&1
+  check "a restarted provider with more instances is seen ($arch)" grep -q "Quorvane04" "$prefix/live2.csv"
+  kill $sim 2>/dev/null; wait $sim 2>/dev/null
+  timeout 30 wineserver -k 2>/dev/null; sleep 1
+
+  # 3. No provider: the object is still described from "Map".
+  $w 'C:\vudozid\qvperf.exe' --format csv -sc 1 >"$prefix/empty.csv" 2>&1
+  check "object described from Map without a provider ($arch)" grep -q "Accessi alla cache %" "$prefix/empty.csv"
+
+  # 4. Unregistration gives back the seeded state.
+  check "regsvr32 /u unregisters ($arch)" $w regsvr32 /u /s 'C:\vudozid\VudoZid.dll'
+  export_keys "$prefix/after.txt"
+  check "registry back to the seeded state ($arch)" python3 "$here/check_registry.py" unregistered "$prefix/after.txt" "$prefix/before.txt"
+
+  # 5. The type library.
+  $w 'C:\vudozid\typelib_probe.exe' 'C:\vudozid\VudoZid.dll' >"$prefix/typelib.txt" 2>&1
+  check "type library name, version, locale and GUID ($arch)" \
+    diff <(tr -d '\r' <"$prefix/typelib.txt") - <<'EXPECTED'
+name VudoZidLib
+help VudoZid 1.0 Type Library
+version 1.0
+lcid 0x409
+guid {FF41D410-F176-44FD-9A2F-AB1668C7A041}
+EXPECTED
+  timeout 30 wineserver -k 2>/dev/null
+  [ "$fail" = 0 ] && rm -rf "$prefix" || echo "kept $prefix for inspection"
+}
+
+if [ ! -f "$root/build/mingw-x64/src/VudoZid.dll" ]; then
+  echo "FAILED: build/mingw-x64 has no VudoZid.dll"; exit 1
+fi
+run_suite win64 "$root/build/mingw-x64" wine
+if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  run_suite win32 "$root/build/mingw-i686" wine
+else
+  echo "note: wine32 (i386) cannot be installed on this machine; the i686 DLL is checked by its PE contents only"
+fi
+exit $fail
