@@ -139,6 +139,28 @@ public:
     vz::HRESULT RegisterPerfObject(const vz::WCHAR* openName, const vz::WCHAR* collectName,
                                    const vz::WCHAR* closeName, vz::plat::HMODULE module);
     vz::HRESULT UnregisterPerfObject();
+    // Title indices and the localized texts in perflib's per-language pair lists.
+    vz::HRESULT AllocateTitleIndices(vz::DWORD* firstNameIndex, vz::DWORD* firstHelpIndex);
+    void AssignTitleIndices(vz::DWORD firstNameIndex, vz::DWORD firstHelpIndex);
+    vz::HRESULT InstallAllLanguageStrings(vz::plat::HMODULE module);
+    vz::HRESULT InstallResourceLanguageStrings(vz::DWORD resourceId, vz::plat::HMODULE module);
+    vz::HRESULT InstallLanguageStrings(vz::LANGID language, vz::plat::HMODULE module);
+    vz::HRESULT MergeTitlePairs(vz::plat::HKEY languageKey, const vz::WCHAR* valueName,
+                                const vz::GrowableArray<vz::WString>& texts,
+                                vz::DWORD extraRoom, vz::DWORD firstIndex,
+                                vz::DWORD lastIndex);
+    vz::HRESULT UninstallLanguageStrings();
+    vz::HRESULT RemoveTitlePairs(vz::plat::HKEY languageKey, const vz::WCHAR* valueName,
+                                 vz::DWORD lowestIndex, vz::DWORD highestIndex);
+    vz::HRESULT ReleaseTitleIndices(vz::plat::HKEY perflibKey, vz::plat::HKEY performanceKey);
+    // Validated registry reads and the multi-string write; sizes in characters,
+    // results are Win32 codes. A null buffer asks for the size only.
+    static vz::LONG ReadStringValue(vz::plat::HKEY key, const vz::WCHAR* name,
+                                    vz::WCHAR* buffer, vz::DWORD* size);
+    static vz::LONG ReadMultiStringValue(vz::plat::HKEY key, const vz::WCHAR* name,
+                                         vz::WCHAR* buffer, vz::DWORD* size);
+    static vz::LONG WriteMultiStringValue(vz::plat::HKEY key, const vz::WCHAR* name,
+                                          const vz::WCHAR* buffer);
 
     vz::GrowableArray<CategoryRecord> categories;
     vz::GrowableArray<CSharedBlock*> blocks;
