@@ -1,0 +1,100 @@
+#include "registration/registry_access.h"
+
+#include "support/checked_copy.h"
+
+namespace vz {
+
+const WCHAR kPerflibKeyPath[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib";
+
+namespace {
+const WCHAR kServicesPath[] = u"SYSTEM\\CurrentControlSet\\Services\\";
+}  // namespace
+
+WString ServiceKeyPath(const WCHAR* applicationName) {
+    WString path(kServicesPath);
+    path.Append(applicationName != nullptr ? applicationName : u"");
+    return path;
+}
+
+WString PerformanceKeyPath(const WCHAR* applicationName) {
+    WString path = ServiceKeyPath(applicationName);
+    path.Append(u"\\Performance");
+    return path;
+}
+
+WString PerflibLanguageKeyPath(const WCHAR* code, std::size_t codeLength) {
+    WString path(kPerflibKeyPath);
+    path.AppendChar(u'\\');
+    path.Append(code, codeLength);
+    return path;
+}
+
+void FormatLanguageCode(LANGID language, WCHAR code[4]) {
+    static const char digits[] = "0123456789abcdef";
+    unsigned primary = language & 0x3FFu;
+    code[0] = static_cast<WCHAR>(digits[(primary >> 8) & 0xF]);
+    code[1] = static_cast<WCHAR>(digits[(primary >> 4) & 0xF]);
+    code[2] = static_cast<WCHAR>(digits[primary & 0xF]);
+    code[3] = 0;
+}
+
+LONG ScopedKey::Open(plat::HKEY parent, const WCHAR* path) {
+    plat::HKEY opened = nullptr;
+    LONG error = plat::RegOpenKeyExW(parent, path, 0, kReadWriteAccess, &opened);
+    if (error != ERROR_SUCCESS) return error;
+    Close();
+    key_ = opened;
+    return ERROR_SUCCESS;
+}
+
+LONG ScopedKey::Create(plat::HKEY parent, const WCHAR* path) {
+    plat::HKEY created = nullptr;
+    LONG error = plat::RegCreateKeyExW(parent, path, 0, nullptr, plat::REG_OPTION_NON_VOLATILE,
+                                       kReadWriteAccess, nullptr, &created, nullptr);
+    if (error != ERROR_SUCCESS) return error;
+    Close();
+    key_ = created;
+    return ERROR_SUCCESS;
+}
+
+void ScopedKey::Close() noexcept {
+    if (key_ != nullptr) {
+        plat::RegCloseKey(key_);  // nothing to do about a failed close
+        key_ = nullptr;
+    }
+}
+
+LONG ReadDwordValue(plat::HKEY key, const WCHAR* name, DWORD* value) {
+    DWORD type = 0;
+    DWORD data = 0;
+    DWORD size = sizeof(data);
+    LONG error = plat::RegQueryValueExW(key, name, nullptr, &type,
+                                        reinterpret_cast<BYTE*>(&data), &size);
+    if (error != ERROR_SUCCESS) return error;
+    if (type != plat::REG_DWORD || size != sizeof(data)) return kErrorInvalidData;
+    *value = data;
+    return ERROR_SUCCESS;
+}
+
+LONG WriteDwordValue(plat::HKEY key, const WCHAR* name, DWORD value) {
+    return plat::RegSetValueExW(key, name, 0, plat::REG_DWORD,
+                                reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+LONG WriteStringValue(plat::HKEY key, const WCHAR* name, const WCHAR* text) {
+    if (text == nullptr) return kErrorInvalidData;
+    std::size_t bytes = (WideLength(text) + 1) * sizeof(WCHAR);
+    if (bytes > 0xFFFFFFFFu) return kErrorInvalidData;
+    return plat::RegSetValueExW(key, name, 0, plat::REG_SZ, reinterpret_cast<const BYTE*>(text),
+                                static_cast<DWORD>(bytes));
+}
+
+LONG ReadTitleRanges(plat::HKEY performanceKey, TitleRanges* ranges) {
+    LONG error = ReadDwordValue(performanceKey, u"First Counter", &ranges->firstCounter);
+    if (error == ERROR_SUCCESS) error = ReadDwordValue(performanceKey, u"First Help", &ranges->firstHelp);
+    if (error == ERROR_SUCCESS) error = ReadDwordValue(performanceKey, u"Last Counter", &ranges->lastCounter);
+    if (error == ERROR_SUCCESS) error = ReadDwordValue(performanceKey, u"Last Help", &ranges->lastHelp);
+    return error;
+}
+
+}  // namespace vz

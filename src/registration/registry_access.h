@@ -1,0 +1,81 @@
+// Registry places of the counter registration and the small helpers every
+// registration step shares: an owned key handle, REG_DWORD and REG_SZ access,
+// and the key paths built from an application name or a language code.
+#pragma once
+#include "platform/platform.h"
+#include "support/allocation.h"
+#include "support/hresult.h"
+#include "support/wide_string.h"
+
+namespace vz {
+
+constexpr LONG kErrorInvalidData = 13;  // ERROR_INVALID_DATA
+constexpr plat::REGSAM kReadWriteAccess = plat::KEY_READ | plat::KEY_WRITE;
+
+extern const WCHAR kPerflibKeyPath[];  // "SOFTWARE\Microsoft\Windows NT\CurrentVersion\Perflib"
+
+// "SYSTEM\CurrentControlSet\Services\<name>" and its "Performance" subkey.
+WString ServiceKeyPath(const WCHAR* applicationName);
+WString PerformanceKeyPath(const WCHAR* applicationName);
+// The perflib key's path, a backslash and the code as given.
+WString PerflibLanguageKeyPath(const WCHAR* code, std::size_t codeLength);
+// The code of a language id: its primary language in three lower-case hex digits.
+void FormatLanguageCode(LANGID language, WCHAR code[4]);
+
+// A registry key owned for one operation; closed when the holder goes away.
+class ScopedKey {
+public:
+    ScopedKey() = default;
+    ScopedKey(const ScopedKey&) = delete;
+    ScopedKey& operator=(const ScopedKey&) = delete;
+    ~ScopedKey() { Close(); }
+
+    LONG Open(plat::HKEY parent, const WCHAR* path);    // KEY_READ | KEY_WRITE
+    LONG Create(plat::HKEY parent, const WCHAR* path);  // no class, non-volatile
+    void Close() noexcept;
+    bool IsOpen() const noexcept { return key_ != nullptr; }
+    plat::HKEY Get() const noexcept { return key_; }
+
+private:
+    plat::HKEY key_ = nullptr;
+};
+
+// A character buffer from the library heap, freed when the holder goes away.
+class WideBuffer {
+public:
+    WideBuffer() = default;
+    WideBuffer(const WideBuffer&) = delete;
+    WideBuffer& operator=(const WideBuffer&) = delete;
+    ~WideBuffer() { FreeMemory(data_); }
+
+    // False when the count is too large or no memory is left.
+    bool Allocate(std::size_t count) noexcept {
+        FreeMemory(data_);
+        data_ = nullptr;
+        if (count == 0 || count > static_cast<std::size_t>(-1) / sizeof(WCHAR)) return false;
+        data_ = static_cast<WCHAR*>(AllocateRaw(count * sizeof(WCHAR)));
+        return data_ != nullptr;
+    }
+    WCHAR* Get() const noexcept { return data_; }
+
+private:
+    WCHAR* data_ = nullptr;
+};
+
+// A REG_DWORD value; any other type, or a size other than 4, is invalid data.
+LONG ReadDwordValue(plat::HKEY key, const WCHAR* name, DWORD* value);
+LONG WriteDwordValue(plat::HKEY key, const WCHAR* name, DWORD value);
+// A REG_SZ of (length + 1) * 2 bytes; a null text is invalid data.
+LONG WriteStringValue(plat::HKEY key, const WCHAR* name, const WCHAR* text);
+
+// The four recorded range values of a performance key.
+struct TitleRanges {
+    DWORD firstCounter = 0;
+    DWORD firstHelp = 0;
+    DWORD lastCounter = 0;
+    DWORD lastHelp = 0;
+};
+// Reads "First Counter", "First Help", "Last Counter", "Last Help" in that order.
+LONG ReadTitleRanges(plat::HKEY performanceKey, TitleRanges* ranges);
+
+}  // namespace vz
