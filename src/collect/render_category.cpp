@@ -1,0 +1,105 @@
+// One performance object in perflib's buffer: the header and definitions from
+// the prepared templates, then the category's instances from the open blocks,
+// or a single counter block for a category without instances.
+#include <cstring>
+
+#include "collect/instance_renderer.h"
+#include "collect/output_fields.h"
+#include "sharedmem/instance_walk.h"
+
+namespace ATL {
+
+vz::BYTE* CPerfMon::ReserveOutput(vz::BYTE** cursor, vz::DWORD capacity, vz::DWORD* used,
+                                  vz::DWORD size) {
+    const vz::DWORD end = *used + size;
+    if (end < *used || end < size || end > capacity) return nullptr;
+    vz::BYTE* reserved = *cursor;
+    *cursor += size;
+    *used = end;
+    return reserved;
+}
+
+vz::HRESULT CPerfMon::RenderCategory(CategoryRecord* category, vz::BYTE** cursor,
+                                     vz::DWORD capacity, vz::DWORD* used) {
+    if (category == nullptr) return vz::E_FAIL;
+    vz::BYTE* header = ReserveOutput(cursor, capacity, used, sizeof(vz::PERF_OBJECT_TYPE));
+    if (header == nullptr) return vz::E_OUTOFMEMORY;
+    std::memcpy(header, &category->objectTemplate, sizeof(vz::PERF_OBJECT_TYPE));
+    auto* objectHeader = reinterpret_cast<vz::PERF_OBJECT_TYPE*>(header);
+    auto* firstDefinition = reinterpret_cast<vz::PERF_COUNTER_DEFINITION*>(*cursor);
+
+    for (const CounterRecord& counter : category->counters) {
+        vz::BYTE* definition =
+            ReserveOutput(cursor, capacity, used, sizeof(vz::PERF_COUNTER_DEFINITION));
+        if (definition == nullptr) return vz::E_OUTOFMEMORY;
+        std::memcpy(definition, &counter.definitionTemplate, sizeof(vz::PERF_COUNTER_DEFINITION));
+        if (counter.counterType == vz::PERF_ELAPSED_TIME) {
+            vz::LONGLONG now = 0;
+            if (!vz::plat::QueryPerformanceCounter(&now)) now = 0;
+            vz::StoreField<vz::LONGLONG>(header, offsetof(vz::PERF_OBJECT_TYPE, PerfTime), now);
+            vz::LONGLONG frequency = 0;
+            if (vz::plat::QueryPerformanceFrequency(&frequency))
+                vz::StoreField<vz::LONGLONG>(header, offsetof(vz::PERF_OBJECT_TYPE, PerfFreq),
+                                             frequency);
+        }
+    }
+
+    bool found = false;
+    vz::InstanceWalk walk(*this, category->id);
+    const vz::BYTE* record = nullptr;
+    vz::DWORD recordSize = 0;
+    vz::HRESULT hr;
+    while ((hr = walk.Next(&record, &recordSize)) == vz::S_OK) {
+        found = true;
+        hr = vz::RenderInstanceRecord(*category, cursor, capacity, used, record, recordSize,
+                                      objectHeader, firstDefinition);
+        if (vz::Failed(hr)) return hr;
+    }
+    if (vz::Failed(hr)) return hr;
+
+    if (category->HasInstances() || found) return vz::S_OK;
+    return RenderEmptyCounterBlock(category, cursor, capacity, used, objectHeader,
+                                   firstDefinition);
+}
+
+vz::HRESULT CPerfMon::RenderEmptyCounterBlock(CategoryRecord* category, vz::BYTE** cursor,
+                                              vz::DWORD capacity, vz::DWORD* used,
+                                              vz::PERF_OBJECT_TYPE* objectHeader,
+                                              vz::PERF_COUNTER_DEFINITION* firstDefinition) {
+    if (category == nullptr) return vz::E_FAIL;
+    vz::StoreField<vz::LONG>(objectHeader, offsetof(vz::PERF_OBJECT_TYPE, NumInstances),
+                             vz::PERF_NO_INSTANCES);
+    const vz::DWORD blockSize = category->counterBlockSize;
+    vz::BYTE* block = ReserveOutput(cursor, capacity, used, blockSize);
+    if (block == nullptr) return vz::E_OUTOFMEMORY;
+    vz::StoreField<vz::DWORD>(block, offsetof(vz::PERF_COUNTER_BLOCK, ByteLength), blockSize);
+
+    const vz::DWORD counterCount =
+        vz::LoadField<vz::DWORD>(objectHeader, offsetof(vz::PERF_OBJECT_TYPE, NumCounters));
+    const auto* definitions = reinterpret_cast<const vz::BYTE*>(firstDefinition);
+    for (vz::DWORD i = 0; i < counterCount; ++i) {
+        const CounterRecord& counter = category->counters[i];
+        const vz::DWORD offset = vz::LoadField<vz::DWORD>(
+            definitions + 40 * static_cast<std::size_t>(i),
+            offsetof(vz::PERF_COUNTER_DEFINITION, CounterOffset));
+        vz::ULONGLONG bytes = 0;
+        switch (counter.counterType & vz::PERF_SIZE_MASK) {
+            case vz::PERF_SIZE_DWORD: bytes = 4; break;
+            case vz::PERF_SIZE_LARGE: bytes = 8; break;
+            case vz::PERF_SIZE_VARIABLE_LEN:
+                bytes = static_cast<vz::ULONGLONG>(counter.maxCharacters) *
+                        ((counter.counterType & vz::PERF_TEXT_ASCII) ? 1 : 2);
+                break;
+            default: break;
+        }
+        if (offset <= blockSize && bytes <= blockSize - offset)
+            std::memset(block + offset, 0, static_cast<std::size_t>(bytes));
+    }
+    const vz::DWORD total =
+        vz::LoadField<vz::DWORD>(objectHeader, offsetof(vz::PERF_OBJECT_TYPE, TotalByteLength));
+    vz::StoreField<vz::DWORD>(objectHeader, offsetof(vz::PERF_OBJECT_TYPE, TotalByteLength),
+                              total + blockSize);
+    return vz::S_OK;
+}
+
+}  // namespace ATL

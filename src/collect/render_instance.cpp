@@ -1,0 +1,161 @@
+// One instance of a category in perflib's buffer: instance definition, name and
+// counter block, all taken from a private snapshot of the record.
+//
+// A record whose name (with its terminator) or whose counter values do not lie
+// inside the copied RecordSize bytes is skipped like a free record: nothing of
+// it is written and the walk goes on with the next record. The walk has
+// already checked that the record fits the view, so one bad record of the
+// provider costs only itself.
+#include <cstring>
+
+#include "collect/instance_renderer.h"
+#include "collect/output_fields.h"
+#include "sharedmem/byte_layout.h"
+#include "sharedmem/instance_snapshot.h"
+
+namespace vz {
+namespace {
+
+bool ValuesFit(const CategoryRecord& category, DWORD counterCount,
+               const InstanceSnapshot& snapshot) {
+    for (DWORD i = 0; i < counterCount; ++i) {
+        const CounterRecord& counter = category.counters[i];
+        switch (counter.counterType & PERF_SIZE_MASK) {
+            case PERF_SIZE_DWORD:
+                if (!snapshot.Holds(counter.dataOffset, 4)) return false;
+                break;
+            case PERF_SIZE_LARGE:
+                if (!snapshot.Holds(counter.dataOffset, 8)) return false;
+                break;
+            case PERF_SIZE_VARIABLE_LEN:  // read only as far as the copy goes
+                if (!snapshot.Holds(counter.dataOffset, 0)) return false;
+                break;
+            default:
+                break;
+        }
+    }
+    return true;
+}
+
+// A text value of at most maxCharacters - 1 units and its terminator; the
+// source is also cut at the end of the copy.
+void CopyText(BYTE* target, const BYTE* source, std::size_t sourceBytes, DWORD maxCharacters,
+              std::size_t unit) {
+    if (maxCharacters == 0) return;
+    std::size_t limit = maxCharacters - 1;
+    if (limit > sourceBytes / unit) limit = sourceBytes / unit;
+    std::size_t length = 0;
+    if (unit == 1) {
+        const void* nul = std::memchr(source, 0, limit);
+        length = nul ? static_cast<const BYTE*>(nul) - source : limit;
+    } else {
+        for (; length < limit; ++length) {
+            WCHAR ch;
+            std::memcpy(&ch, source + 2 * length, 2);
+            if (ch == 0) break;
+        }
+    }
+    std::memcpy(target, source, length * unit);
+    std::memset(target + length * unit, 0, unit);
+}
+
+void WriteValues(const CategoryRecord& category, DWORD counterCount,
+                 const InstanceSnapshot& snapshot, BYTE* block, DWORD blockSize,
+                 const PERF_COUNTER_DEFINITION* firstDefinition) {
+    const auto* definitions = reinterpret_cast<const BYTE*>(firstDefinition);
+    for (DWORD i = 0; i < counterCount; ++i) {
+        const CounterRecord& counter = category.counters[i];
+        const DWORD offset = LoadField<DWORD>(definitions + 40 * static_cast<std::size_t>(i),
+                                              offsetof(PERF_COUNTER_DEFINITION, CounterOffset));
+        const DWORD size = LoadField<DWORD>(definitions + 40 * static_cast<std::size_t>(i),
+                                            offsetof(PERF_COUNTER_DEFINITION, CounterSize));
+        if (offset > blockSize || size > blockSize - offset) continue;
+        const BYTE* source = snapshot.Data() + counter.dataOffset;
+        switch (counter.counterType & PERF_SIZE_MASK) {
+            case PERF_SIZE_DWORD:
+                if (size >= 4) std::memcpy(block + offset, source, 4);
+                break;
+            case PERF_SIZE_LARGE:
+                if (size >= 8) std::memcpy(block + offset, source, 8);
+                break;
+            case PERF_SIZE_VARIABLE_LEN: {
+                const std::size_t unit = (counter.counterType & PERF_TEXT_ASCII) ? 1 : 2;
+                if (static_cast<ULONGLONG>(counter.maxCharacters) * unit > size) break;
+                CopyText(block + offset, source, snapshot.Size() - counter.dataOffset,
+                         counter.maxCharacters, unit);
+                break;
+            }
+            default:
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+HRESULT RenderInstanceRecord(CategoryRecord& category, BYTE** cursor, DWORD capacity,
+                             DWORD* used, const BYTE* record, DWORD recordSize,
+                             PERF_OBJECT_TYPE* objectHeader,
+                             const PERF_COUNTER_DEFINITION* firstDefinition) {
+    InstanceSnapshot snapshot;
+    bool usable = false;
+    HRESULT hr = snapshot.Take(record, recordSize, category.id, &usable);
+    if (Failed(hr) || !usable) return hr;
+
+    const DWORD counterCount =
+        LoadField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumCounters));
+    const BYTE* name = nullptr;
+    std::size_t nameUnits = 0;
+    if (category.HasInstances() && !snapshot.FindName(&name, &nameUnits)) return S_OK;
+    if (!ValuesFit(category, counterCount, snapshot)) return S_OK;
+
+    DWORD definitionLength = 0;
+    if (category.HasInstances()) {
+        const LONG instances =
+            LoadField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances));
+        StoreField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances), instances + 1);
+        BYTE* definition = ATL::CPerfMon::ReserveOutput(cursor, capacity, used, 24);
+        if (definition == nullptr) return E_OUTOFMEMORY;
+        const DWORD nameLength = static_cast<DWORD>(2 * nameUnits + 2);
+        const DWORD area = (nameLength + 7) & ~7u;
+        BYTE* nameArea = ATL::CPerfMon::ReserveOutput(cursor, capacity, used, area);
+        if (nameArea == nullptr) return E_OUTOFMEMORY;
+        std::memcpy(nameArea, name, nameLength);
+        definitionLength = area + 24;
+        const PERF_INSTANCE_DEFINITION fields{definitionLength, 0, 0, PERF_NO_UNIQUE_ID,
+                                              static_cast<DWORD>(nameArea - definition),
+                                              nameLength};
+        std::memcpy(definition, &fields, sizeof fields);
+    } else {
+        StoreField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances),
+                         PERF_NO_INSTANCES);
+    }
+
+    const DWORD blockSize = category.counterBlockSize;
+    BYTE* block = ATL::CPerfMon::ReserveOutput(cursor, capacity, used, blockSize);
+    if (block == nullptr) return E_OUTOFMEMORY;
+    StoreField<DWORD>(block, offsetof(PERF_COUNTER_BLOCK, ByteLength), blockSize);
+    WriteValues(category, counterCount, snapshot, block, blockSize, firstDefinition);
+
+    const DWORD total = LoadField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, TotalByteLength));
+    StoreField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, TotalByteLength),
+                      total + definitionLength + blockSize);
+    return S_OK;
+}
+
+}  // namespace vz
+
+namespace ATL {
+
+vz::HRESULT CPerfMon::RenderInstance(CategoryRecord* category, vz::BYTE** cursor,
+                                     vz::DWORD capacity, vz::DWORD* used,
+                                     const vz::BYTE* record, vz::PERF_OBJECT_TYPE* objectHeader,
+                                     vz::PERF_COUNTER_DEFINITION* firstDefinition) {
+    if (category == nullptr || record == nullptr) return vz::E_FAIL;
+    // Callers outside the walk vouch for the record's RecordSize themselves.
+    return vz::RenderInstanceRecord(*category, cursor, capacity, used, record,
+                                    vz::LoadWord(record + vz::kRecordSizeOffset), objectHeader,
+                                    firstDefinition);
+}
+
+}  // namespace ATL

@@ -1,0 +1,135 @@
+// Finding, opening and releasing the provider's chain of shared-memory blocks.
+// Position k of the block array holds block number k; every read of a block
+// number stays inside the block's view.
+#include "objectmap/perfmon.h"
+#include "sharedmem/byte_layout.h"
+#include "sharedmem/shared_block.h"
+#include "support/allocation.h"
+#include "support/atl_exception.h"
+
+namespace vz {
+namespace {
+
+constexpr WCHAR kBlockNamePrefix[] = u"Global\\ATLPERF_";
+
+// Writes "Global\ATLPERF_<application>_<number, at least 3 digits>" into out.
+// False when it does not fit.
+bool FormatBlockName(WCHAR* out, std::size_t capacity, const WCHAR* application,
+                     DWORD number) {
+    std::size_t n = 0;
+    auto put = [&](WCHAR ch) {
+        if (n + 1 >= capacity) return false;
+        out[n++] = ch;
+        return true;
+    };
+    for (const WCHAR* p = kBlockNamePrefix; *p; ++p)
+        if (!put(*p)) return false;
+    for (const WCHAR* p = application; p && *p; ++p)
+        if (!put(*p)) return false;
+    if (!put(u'_')) return false;
+    WCHAR digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<WCHAR>(u'0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    while (count < 3) digits[count++] = u'0';
+    while (count > 0)
+        if (!put(digits[--count])) return false;
+    out[n] = 0;
+    return true;
+}
+
+// The block number stored at offset (map size) of a block, when it lies in the view.
+bool ReadBlockNumber(const CSharedBlock& block, DWORD mapSize, DWORD* number) {
+    if (block.View == nullptr || static_cast<ULONGLONG>(mapSize) + 4 > block.ViewSize)
+        return false;
+    *number = LoadWord(block.Bytes() + mapSize);
+    return true;
+}
+
+}  // namespace
+}  // namespace vz
+
+namespace ATL {
+
+vz::HRESULT CPerfMon::OpenBlocks() {
+    if (blocks.IsEmpty()) {
+        CSharedBlock* first = OpenNextBlock(nullptr);
+        if (first == nullptr) return vz::S_OK;
+        const vz::DWORD firstWord = first->ViewSize >= 4 ? vz::LoadWord(first->Bytes()) : 0;
+        // A block 0 whose block number lies outside its view is treated as missing.
+        if (first->ViewSize < 4 || static_cast<vz::ULONGLONG>(firstWord) + 4 > first->ViewSize) {
+            ReleaseBlocks();
+            return vz::S_OK;
+        }
+        vz::HRESULT hr = ReadSerializedMap(first->View, first->ViewSize);
+        if (vz::Failed(hr)) {
+            ReleaseBlocks();
+            return hr;
+        }
+        mapSize = firstWord;
+        instanceAreaOffset = static_cast<vz::DWORD>(vz::InstanceAreaOffsetFor(mapSize));
+    }
+    CSharedBlock* last = blocks[blocks.GetCount() - 1];
+    while ((last = OpenNextBlock(last)) != nullptr) {
+    }
+    return vz::S_OK;
+}
+
+CSharedBlock* CPerfMon::OpenNextBlock(CSharedBlock* previous) {
+    vz::DWORD number = 0;
+    if (previous == nullptr) {
+        allocationGranularity = vz::plat::GetAllocationGranularity();
+    } else {
+        vz::DWORD previousNumber = 0;
+        if (!vz::ReadBlockNumber(*previous, mapSize, &previousNumber)) return nullptr;
+        // The chain only grows at its end; a number that does not name the
+        // previous block's own position would break the position = number rule.
+        if (previousNumber >= blocks.GetCount() || blocks.GetData()[previousNumber] != previous)
+            return nullptr;
+        number = previousNumber + 1;
+    }
+
+    // The name and the probe live on the stack: a collection where nothing has
+    // changed only fails to open the next block number and allocates nothing.
+    vz::WCHAR name[260];
+    if (!vz::FormatBlockName(name, sizeof name / sizeof name[0], ApplicationName(), number))
+        return nullptr;
+    CSharedBlock probe;
+    if (vz::Failed(probe.MapBlock(name, allocationGranularity, 0, 0, vz::plat::FILE_MAP_READ)))
+        return nullptr;
+
+    CSharedBlock* block = CSharedBlock::Create();
+    if (block == nullptr) return nullptr;
+    block->TakeOver(probe);
+    try {
+        if (blocks.Add(block)) return block;
+    } catch (...) {
+    }
+    CSharedBlock::Destroy(block);
+    return nullptr;
+}
+
+CSharedBlock* CPerfMon::NextBlock(CSharedBlock* current) {
+    vz::DWORD next = 0;
+    if (current != nullptr) {
+        vz::DWORD number = 0;
+        // A number that is unreadable or does not name the current block's own
+        // position could send the walk back to an earlier block, so it is refused.
+        if (!vz::ReadBlockNumber(*current, mapSize, &number) || number >= blocks.GetCount() ||
+            blocks.GetData()[number] != current)
+            AtlThrow(vz::E_INVALIDARG);
+        next = number + 1;
+    }
+    if (next == blocks.GetCount()) return nullptr;
+    if (next > blocks.GetCount()) AtlThrow(vz::E_INVALIDARG);
+    return blocks[next];
+}
+
+void CPerfMon::ReleaseBlocks() noexcept {
+    for (CSharedBlock* block : blocks) CSharedBlock::Destroy(block);
+    blocks.RemoveAll();
+}
+
+}  // namespace ATL

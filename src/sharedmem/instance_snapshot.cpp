@@ -1,0 +1,52 @@
+#include "sharedmem/instance_snapshot.h"
+
+#include <cstring>
+
+#include "sharedmem/byte_layout.h"
+#include "support/allocation.h"
+#include "support/atl_exception.h"
+
+namespace vz {
+
+InstanceSnapshot::~InstanceSnapshot() { FreeMemory(heap_); }
+
+HRESULT InstanceSnapshot::Take(const BYTE* record, DWORD recordSize, DWORD categoryId,
+                               bool* usable) {
+    *usable = false;
+    const DWORD instanceId = LoadWord(record + kInstanceIdOffset);
+    BYTE* target = inline_;
+    if (recordSize > kInlineCapacity) {
+        if (recordSize > 0xFFFFFFFFu - 8) ATL::AtlThrow(E_INVALIDARG);
+        FreeMemory(heap_);
+        heap_ = static_cast<BYTE*>(AllocateRaw(recordSize));
+        if (heap_ == nullptr) return E_OUTOFMEMORY;
+        target = heap_;
+    }
+    std::memcpy(target, record, recordSize);
+    data_ = target;
+    size_ = recordSize;
+    if (recordSize < kRecordHeaderSize) return S_OK;
+    *usable = LoadWord(target + kCategoryIdOffset) == categoryId &&
+              LoadWord(target + kInstanceIdOffset) == instanceId &&
+              LoadWord(target + kUseCountOffset) != 0;
+    return S_OK;
+}
+
+bool InstanceSnapshot::FindName(const BYTE** name, std::size_t* units) const noexcept {
+    if (size_ < kRecordHeaderSize) return false;
+    const DWORD offset = LoadWord(data_ + kNameOffsetOffset);
+    if (offset > size_) return false;
+    const std::size_t available = (size_ - offset) / 2;
+    for (std::size_t i = 0; i < available; ++i) {
+        WCHAR unit;
+        std::memcpy(&unit, data_ + offset + 2 * i, sizeof unit);
+        if (unit == 0) {
+            *name = data_ + offset;
+            *units = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace vz
