@@ -1,0 +1,170 @@
+#include "common/perflib_seed.h"
+
+#include <cstring>
+
+#include "platform/emulated/emulated_control.h"
+#include "platform/platform.h"
+
+namespace vz {
+namespace test {
+
+const char16_t kPerflibPath[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib";
+const char16_t kPerformancePath[] =
+    u"SYSTEM\\CurrentControlSet\\Services\\Quorvane Server ITA\\Performance";
+const char16_t kServicePath[] = u"SYSTEM\\CurrentControlSet\\Services\\Quorvane Server ITA";
+const char kHklmExportPath[] = "HKEY_LOCAL_MACHINE";
+
+namespace {
+
+struct LanguageTexts {
+    const char16_t* code;
+    std::vector<std::u16string> names;
+    std::u16string helpLead;
+};
+
+const LanguageTexts kTexts[] = {
+    {u"009",
+     {u"System", u"Memory", u"% Processor Time", u"Processor", u"Cache", u"Pages/sec",
+      u"Disk Reads/sec", u"Network Interface", u"Thread Count", u"Process"},
+     u"The counter shows the rate at which the system works through its requests, "
+     u"measured over the last sample interval, number "},
+    {u"010",
+     {u"Sistema", u"Memoria", u"% Tempo processore", u"Processore", u"Cache", u"Pagine/sec",
+      u"Letture disco/sec", u"Interfaccia di rete", u"Numero di thread", u"Processo"},
+     u"Il contatore indica la velocita con cui il sistema elabora le richieste, misurata "
+     u"sull'ultimo intervallo di campionamento, numero "},
+};
+
+const LanguageTexts& TextsFor(const char16_t* code) {
+    for (const LanguageTexts& texts : kTexts) {
+        if (std::u16string(texts.code) == code) return texts;
+    }
+    return kTexts[0];
+}
+
+std::u16string Number(DWORD value) {
+    std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+plat::HKEY CreateKey(const std::u16string& key) {
+    plat::HKEY handle = nullptr;
+    plat::RegCreateKeyExW(plat::HKeyLocalMachine(), key.c_str(), 0, nullptr,
+                          plat::REG_OPTION_NON_VOLATILE, plat::KEY_READ | plat::KEY_WRITE,
+                          nullptr, &handle, nullptr);
+    return handle;
+}
+
+}  // namespace
+
+std::u16string EncodePairs(const PairList& pairs) {
+    std::u16string raw;
+    for (const auto& pair : pairs) {
+        raw += pair.first;
+        raw.push_back(0);
+        raw += pair.second;
+        raw.push_back(0);
+    }
+    raw.push_back(0);
+    if (pairs.empty()) raw.push_back(0);  // an empty list still ends with two NULs
+    return raw;
+}
+
+PairList DecodePairs(const std::u16string& raw) {
+    PairList pairs;
+    std::size_t pos = 0;
+    auto next = [&](std::u16string* out) {
+        if (pos >= raw.size() || raw[pos] == 0) return false;
+        std::size_t end = raw.find(char16_t(0), pos);
+        if (end == std::u16string::npos) end = raw.size();
+        *out = raw.substr(pos, end - pos);
+        pos = end + 1;
+        return true;
+    };
+    std::u16string index, text;
+    while (next(&index) && next(&text)) pairs.emplace_back(index, text);
+    return pairs;
+}
+
+void SeedPerflib(const PerflibSeed& seed) {
+    emu::ResetRegistry();
+    WriteDword(kPerflibPath, u"Last Counter", seed.lastCounter);
+    WriteDword(kPerflibPath, u"Last Help", seed.lastHelp);
+    WriteDword(kPerflibPath, u"Version", 0x00010000);
+    plat::RegCloseKey(CreateKey(u"SYSTEM\\CurrentControlSet\\Services"));
+    for (const char16_t* code : seed.languageCodes) {
+        const LanguageTexts& texts = TextsFor(code);
+        PairList names = {{u"1", u"1847"}};
+        for (DWORD index = 2; index <= seed.lastCounter; index += 2) {
+            const std::u16string& base = texts.names[(index / 2 - 1) % texts.names.size()];
+            names.emplace_back(Number(index), index / 2 <= texts.names.size()
+                                                  ? base
+                                                  : base + u" #" + Number(index));
+        }
+        PairList helps;
+        for (DWORD index = 3; index <= seed.lastHelp; index += 2) {
+            helps.emplace_back(Number(index), texts.helpLead + Number(index) + u".");
+        }
+        std::u16string key = std::u16string(kPerflibPath) + u"\\" + code;
+        WriteMultiString(key, u"Counter", EncodePairs(names));
+        WriteMultiString(key, u"Help", EncodePairs(helps));
+    }
+    emu::ClearFaults();
+    emu::ResetCallCounts();
+}
+
+void WriteValue(const std::u16string& key, const std::u16string& name, DWORD type,
+                const void* data, std::size_t bytes) {
+    plat::HKEY handle = CreateKey(key);
+    plat::RegSetValueExW(handle, name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                         static_cast<DWORD>(bytes));
+    plat::RegCloseKey(handle);
+}
+
+void WriteMultiString(const std::u16string& key, const std::u16string& name,
+                      const std::u16string& raw) {
+    WriteValue(key, name, plat::REG_MULTI_SZ, raw.data(), raw.size() * sizeof(char16_t));
+}
+
+void WriteDword(const std::u16string& key, const std::u16string& name, DWORD value) {
+    WriteValue(key, name, plat::REG_DWORD, &value, sizeof(value));
+}
+
+bool ReadValue(const std::u16string& key, const std::u16string& name, DWORD* type,
+               std::vector<BYTE>* data) {
+    plat::HKEY handle = nullptr;
+    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), key.c_str(), 0, plat::KEY_READ, &handle) !=
+        0) {
+        return false;
+    }
+    DWORD size = 0;
+    LONG error = plat::RegQueryValueExW(handle, name.c_str(), nullptr, type, nullptr, &size);
+    if (error == 0) {
+        data->assign(size, 0);
+        error = plat::RegQueryValueExW(handle, name.c_str(), nullptr, type, data->data(), &size);
+        data->resize(size);
+    }
+    plat::RegCloseKey(handle);
+    return error == 0;
+}
+
+std::u16string ReadChars(const std::u16string& key, const std::u16string& name) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!ReadValue(key, name, &type, &data)) return u"<missing>";
+    std::u16string text(data.size() / 2, u'\0');
+    if (!text.empty()) std::memcpy(&text[0], data.data(), text.size() * 2);
+    return text;
+}
+
+DWORD ReadDword(const std::u16string& key, const std::u16string& name) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!ReadValue(key, name, &type, &data) || data.size() != 4) return 0xDEADBEEFu;
+    DWORD value = 0;
+    std::memcpy(&value, data.data(), 4);
+    return value;
+}
+
+}  // namespace test
+}  // namespace vz

@@ -1,0 +1,53 @@
+// Seeds the emulated registry like a real machine's perflib: the perflib key
+// with "Last Counter" and "Last Help", and language keys whose "Counter" and
+// "Help" pair lists hold a text for every index in use. Also small helpers to
+// read and write values under HKEY_LOCAL_MACHINE for assertions.
+#pragma once
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/types.h"
+
+namespace vz {
+namespace test {
+
+extern const char16_t kPerflibPath[];      // below HKEY_LOCAL_MACHINE
+extern const char16_t kPerformancePath[];  // the server statistics object's key
+extern const char16_t kServicePath[];
+extern const char kHklmExportPath[];       // "HKEY_LOCAL_MACHINE", for ExportRegText
+
+struct PerflibSeed {
+    DWORD lastCounter = 700;
+    DWORD lastHelp = 701;
+    std::vector<const char16_t*> languageCodes = {u"009", u"010"};
+};
+
+// Resets the emulated registry and seeds it: "Counter" holds "1" "1847" and a
+// name for every even index 2..lastCounter, "Help" a help text for every odd
+// index 3..lastHelp, in index order, per language. Registry call counts and
+// faults are reset afterwards.
+void SeedPerflib(const PerflibSeed& seed = {});
+
+using PairList = std::vector<std::pair<std::u16string, std::u16string>>;
+
+// Raw multi-string characters of a pair list, terminating empty string included.
+std::u16string EncodePairs(const PairList& pairs);
+// The pairs up to the first empty string of a raw multi-string.
+PairList DecodePairs(const std::u16string& raw);
+
+// Values below HKEY_LOCAL_MACHINE; the key is created when missing.
+void WriteValue(const std::u16string& key, const std::u16string& name, DWORD type,
+                const void* data, std::size_t bytes);
+void WriteMultiString(const std::u16string& key, const std::u16string& name,
+                      const std::u16string& raw);
+void WriteDword(const std::u16string& key, const std::u16string& name, DWORD value);
+// False when the key or value is missing.
+bool ReadValue(const std::u16string& key, const std::u16string& name, DWORD* type,
+               std::vector<BYTE>* data);
+// The value's characters (REG_SZ or REG_MULTI_SZ), or "<missing>".
+std::u16string ReadChars(const std::u16string& key, const std::u16string& name);
+DWORD ReadDword(const std::u16string& key, const std::u16string& name);  // 0xDEADBEEF if missing
+
+}  // namespace test
+}  // namespace vz

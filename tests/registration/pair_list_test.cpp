@@ -1,0 +1,210 @@
+// Pair-list editing: where the object's run lands, which old pairs go, and that
+// malformed lists are refused or cut short without reading past their value.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "common/perflib_seed.h"
+#include "objectmap/perfmon.h"
+#include "platform/platform.h"
+#include "registration/pair_list.h"
+
+namespace vz {
+namespace {
+
+using test::DecodePairs;
+using test::EncodePairs;
+using test::PairList;
+
+// The characters of a literal, embedded NULs included, without its own terminator.
+template <std::size_t N>
+std::u16string Raw(const char16_t (&text)[N]) {
+    return std::u16string(text, N - 1);
+}
+
+// A heap copy of exactly the given characters, so that a read past them is an
+// address-sanitizer error.
+std::unique_ptr<char16_t[]> ExactCopy(const std::u16string& raw) {
+    std::unique_ptr<char16_t[]> copy(new char16_t[raw.size() ? raw.size() : 1]);
+    std::copy(raw.begin(), raw.end(), copy.get());
+    return copy;
+}
+
+std::u16string Merge(const std::u16string& old, DWORD first, DWORD last,
+                     const std::vector<std::u16string>& texts, std::size_t room = 1000) {
+    std::vector<WString> strings;
+    for (const auto& text : texts) strings.emplace_back(text.c_str());
+    auto source = ExactCopy(old);
+    std::unique_ptr<char16_t[]> out(new char16_t[old.size() + room]);
+    std::size_t written = MergePairList(source.get(), old.size(), strings.data(), strings.size(),
+                                        first, last, out.get(), old.size() + room);
+    if (written == 0) return u"<failed>";
+    return std::u16string(out.get(), written);
+}
+
+std::u16string Remove(const std::u16string& old, DWORD lowest, DWORD highest) {
+    auto list = ExactCopy(old);
+    std::size_t used = RemovePairRange(list.get(), old.size(), lowest, highest);
+    return std::u16string(list.get(), used);
+}
+
+TEST(ParseTitleIndex, ReadsLeadingDigitsAsUnsigned32) {
+    struct Case { std::u16string text; DWORD expected; };
+    const Case cases[] = {
+        {u"702", 702},         {u"  42x", 42},          {u"+7", 7},
+        {u"abc", 0},           {u"", 0},                {u"-1", 0xFFFFFFFFu},
+        {u"4294967295", 0xFFFFFFFFu},                   {u"4294967998", 0xFFFFFFFFu},
+        {u"99999999999999999999999", 0xFFFFFFFFu},      {u"\t\n12", 12},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseTitleIndex(c.text.data(), c.text.size()), c.expected)
+            << Utf16ToUtf8(c.text);
+    }
+}
+
+TEST(MergePairList, PlacesTheRunAndDropsTheObjectsOldPairs) {
+    const std::vector<std::u16string> texts = {u"Cat", u"Cnt"};
+    struct Case {
+        const char* what;
+        PairList old;
+        DWORD first, last;
+        PairList expected;
+    };
+    const Case cases[] = {
+        {"all old pairs below: appended", {{u"1", u"1847"}, {u"2", u"System"}}, 702, 704,
+         {{u"1", u"1847"}, {u"2", u"System"}, {u"702", u"Cat"}, {u"704", u"Cnt"}}},
+        {"in front of the first pair not below first", {{u"2", u"A"}, {u"800", u"B"}, {u"4", u"C"}},
+         702, 704, {{u"2", u"A"}, {u"702", u"Cat"}, {u"704", u"Cnt"}, {u"800", u"B"}, {u"4", u"C"}}},
+        {"old pairs of the range dropped out of order",
+         {{u"703", u"old"}, {u"2", u"A"}, {u"900", u"old"}, {u"702", u"old"}, {u"901", u"Z"}}, 702, 900,
+         {{u"702", u"Cat"}, {u"704", u"Cnt"}, {u"2", u"A"}, {u"901", u"Z"}}},
+        {"empty list", {}, 10, 12, {{u"10", u"Cat"}, {u"12", u"Cnt"}}},
+        {"non-digit index counts 0, huge one saturates",
+         {{u"x", u"A"}, {u"4294967998", u"B"}}, 702, 704,
+         {{u"x", u"A"}, {u"702", u"Cat"}, {u"704", u"Cnt"}, {u"4294967998", u"B"}}},
+        {"printed with %d", {}, 0x80000000u, 0x80000002u,
+         {{u"-2147483648", u"Cat"}, {u"-2147483646", u"Cnt"}}},
+    };
+    for (const Case& c : cases) {
+        std::u16string merged = Merge(EncodePairs(c.old), c.first, c.last, texts);
+        EXPECT_EQ(merged, EncodePairs(c.expected).substr(0, merged.size())) << c.what;
+        EXPECT_EQ(DecodePairs(merged), c.expected) << c.what;
+        EXPECT_EQ(merged.back(), 0) << c.what;
+    }
+}
+
+TEST(MergePairList, MalformedListsEndAtTheirLastCompletePair) {
+    const std::vector<std::u16string> texts = {u"Cat"};
+    const std::u16string expected = Raw(u"2\0A\0" u"702\0Cat\0\0");
+    struct Case { const char* what; std::u16string raw; };
+    const Case cases[] = {
+        {"index without text at the end", Raw(u"2\0A\0" u"702\0\0")},
+        {"no terminating empty string", Raw(u"2\0A\0")},
+        {"text without its NUL", Raw(u"2\0A\0" u"5\0xy")},
+        {"index without its NUL", Raw(u"2\0A\0" u"55")},
+        {"empty string inside ends the list", Raw(u"2\0A\0\0" u"9\0B\0\0")},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Merge(c.raw, 702, 702, texts), expected) << c.what;
+}
+
+TEST(MergePairList, RefusesWhatDoesNotFitAndEmptyTexts) {
+    const std::u16string old = EncodePairs({{u"2", u"A"}});
+    // The old list takes 5 characters, the merged one 13.
+    EXPECT_EQ(Merge(old, 702, 702, {u"Cat"}, 9 - 2), u"<failed>");
+    EXPECT_NE(Merge(old, 702, 702, {u"Cat"}, 9 - 1), u"<failed>");
+    EXPECT_EQ(Merge(old, 702, 704, {u"Cat", u""}), u"<failed>");
+}
+
+TEST(RemovePairRange, RemovesEveryIndexOfTheRangeAndKeepsTheRest) {
+    struct Case {
+        const char* what;
+        std::u16string raw;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {"both parities, anywhere",
+         EncodePairs({{u"702", u"a"}, {u"2", u"B"}, {u"703", u"c"}, {u"734", u"d"}, {u"736", u"E"}}),
+         EncodePairs({{u"2", u"B"}, {u"736", u"E"}})},
+        {"nothing in range", EncodePairs({{u"2", u"B"}, {u"4", u"C"}}),
+         EncodePairs({{u"2", u"B"}, {u"4", u"C"}})},
+        {"everything removed leaves one NUL", EncodePairs({{u"702", u"a"}}), std::u16string(1, 0)},
+        {"index without text dropped", Raw(u"2\0B\0" u"9\0\0"),
+         EncodePairs({{u"2", u"B"}})},
+        {"no room for the terminator", Raw(u"2\0B\0" u"4\0C\0"),
+         EncodePairs({{u"2", u"B"}})},
+        {"huge index kept", EncodePairs({{u"99999999999", u"H"}}),
+         EncodePairs({{u"99999999999", u"H"}})},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Remove(c.raw, 702, 734), c.expected) << c.what;
+}
+
+// A monitor whose registry work goes to a key of its own.
+class ListMonitor : public ATL::CPerfMon {
+public:
+    const WCHAR* ApplicationName() const override { return u"Pair List Test"; }
+};
+
+const char16_t kLanguageKey[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009";
+
+TEST(TitlePairsInRegistry, MalformedValuesFailAndStayUnchanged) {
+    struct Case {
+        const char* what;
+        DWORD type;
+        std::u16string raw;
+        std::size_t extraByte;  // 1: store one byte more than the characters
+        HRESULT expected;
+    };
+    const HRESULT invalidData = static_cast<HRESULT>(0x8007000Du);
+    const HRESULT insufficient = static_cast<HRESULT>(0x8007007Au);
+    const Case cases[] = {
+        {"odd byte count", plat::REG_MULTI_SZ, Raw(u"2\0A\0\0"), 1, invalidData},
+        {"single NUL", plat::REG_MULTI_SZ, std::u16string(1, 0), 0, insufficient},
+        {"no bytes", plat::REG_MULTI_SZ, u"", 0, insufficient},
+        {"missing final NUL", plat::REG_MULTI_SZ, Raw(u"2\0A"), 0, invalidData},
+        {"one NUL at the end only", plat::REG_MULTI_SZ, Raw(u"2\0A\0"), 0, invalidData},
+        {"another type", plat::REG_SZ, Raw(u"2\0A\0\0"), 0, invalidData},
+    };
+    ListMonitor monitor;
+    GrowableArray<WString> texts;
+    texts.Add(WString(u"Cat"));
+    for (const Case& c : cases) {
+        for (bool merge : {true, false}) {
+            test::SeedPerflib();
+            std::vector<BYTE> bytes(c.raw.size() * 2 + c.extraByte, 0);
+            if (!c.raw.empty()) std::memcpy(bytes.data(), c.raw.data(), c.raw.size() * 2);
+            test::WriteValue(kLanguageKey, u"Counter", c.type, bytes.data(), bytes.size());
+            plat::HKEY key = nullptr;
+            ASSERT_EQ(plat::RegOpenKeyExW(plat::HKeyLocalMachine(), kLanguageKey, 0, 0x2001F, &key), 0);
+            HRESULT hr = merge ? monitor.MergeTitlePairs(key, u"Counter", texts, 100, 702, 702)
+                               : monitor.RemoveTitlePairs(key, u"Counter", 702, 702);
+            plat::RegCloseKey(key);
+            EXPECT_EQ(hr, c.expected) << c.what << (merge ? " merge" : " remove");
+            DWORD type = 0;
+            std::vector<BYTE> after;
+            ASSERT_TRUE(test::ReadValue(kLanguageKey, u"Counter", &type, &after));
+            EXPECT_EQ(after, bytes) << c.what;
+            EXPECT_EQ(type, c.type) << c.what;
+        }
+    }
+}
+
+TEST(TitlePairsInRegistry, MissingValueAndEmptyList) {
+    test::SeedPerflib();
+    ListMonitor monitor;
+    GrowableArray<WString> texts;
+    texts.Add(WString(u"Cat"));
+    texts.Add(WString(u"Cnt"));
+    plat::HKEY key = nullptr;
+    ASSERT_EQ(plat::RegOpenKeyExW(plat::HKeyLocalMachine(), kLanguageKey, 0, 0x2001F, &key), 0);
+    EXPECT_EQ(monitor.MergeTitlePairs(key, u"Missing", texts, 100, 702, 704),
+              static_cast<HRESULT>(0x80070002u));
+    test::WriteMultiString(kLanguageKey, u"Counter", std::u16string(2, 0));
+    EXPECT_EQ(monitor.MergeTitlePairs(key, u"Counter", texts, 14 + 2, 702, 704), S_OK);
+    plat::RegCloseKey(key);
+    EXPECT_EQ(test::ReadChars(kLanguageKey, u"Counter"),
+              Raw(u"702\0Cat\0" u"704\0Cnt\0\0"));
+}
+
+}  // namespace
+}  // namespace vz
