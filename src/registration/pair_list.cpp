@@ -1,39 +1,104 @@
 #include "registration/pair_list.h"
 
+#include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vz {
 
 namespace {
 
-// Length of the string at `pos`, stopping at the buffer's end.
-std::size_t StringLength(const WCHAR* list, std::size_t count, std::size_t pos) {
-    std::size_t end = pos;
-    while (end < count && list[end] != 0) ++end;
-    return end - pos;
-}
+// Finds the NULs of a list in order. Lists run to megabytes, so it reads the
+// list in blocks of 16 characters and keeps a bit mask of the NULs of the
+// current block; each block is examined once however many strings it holds.
+class NulScanner {
+public:
+    NulScanner(const WCHAR* list, std::size_t count) : list_(list), count_(count) {}
 
-// One pair of a list: where it starts, how long its index string is and how
-// many characters it takes with both NULs.
+    // The position of the first NUL at or after `from`, or the count when none.
+    std::size_t Next(std::size_t from) {
+        if (from >= count_) return count_;
+        if (!loaded_ || from < block_ || from - block_ >= kBlock) Load(from - from % kBlock);
+        std::uint32_t mask = mask_ & (~0u << (from - block_));
+        while (mask == 0) {
+            if (count_ - block_ <= kBlock) return count_;
+            Load(block_ + kBlock);
+            mask = mask_;
+        }
+        return block_ + static_cast<std::size_t>(__builtin_ctz(mask));
+    }
+
+private:
+    static constexpr std::size_t kBlock = 16;
+
+    void Load(std::size_t start) {
+        loaded_ = true;
+        block_ = start;
+        mask_ = 0;
+#if defined(__SSE2__)
+        if (count_ - start >= kBlock) {
+            const __m128i zero = _mm_setzero_si128();
+            __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(list_ + start));
+            __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(list_ + start + 8));
+            __m128i nuls = _mm_packs_epi16(_mm_cmpeq_epi16(low, zero), _mm_cmpeq_epi16(high, zero));
+            mask_ = static_cast<std::uint32_t>(_mm_movemask_epi8(nuls));
+            return;
+        }
+#endif
+        std::size_t end = count_ - start < kBlock ? count_ : start + kBlock;
+        for (std::size_t pos = start; pos < end; ++pos) {
+            if (list_[pos] == 0) mask_ |= 1u << (pos - start);
+        }
+    }
+
+    const WCHAR* list_;
+    std::size_t count_;
+    std::size_t block_ = 0;
+    std::uint32_t mask_ = 0;
+    bool loaded_ = false;
+};
+
+// One pair of a list: how long its index string is and how many characters it
+// takes with both NULs.
 struct Pair {
     std::size_t indexLength;
     std::size_t length;
 };
 
 // The pair at `pos`, or false at the end of the list.
-bool PairAt(const WCHAR* list, std::size_t count, std::size_t pos, Pair* pair) {
+inline bool PairAt(const WCHAR* list, std::size_t count, NulScanner& nuls, std::size_t pos,
+                   Pair* pair) {
     if (pos >= count || list[pos] == 0) return false;
-    std::size_t indexLength = StringLength(list, count, pos);
-    std::size_t textPos = pos + indexLength + 1;
+    std::size_t indexEnd = nuls.Next(pos);
+    std::size_t textPos = indexEnd + 1;
     if (textPos >= count || list[textPos] == 0) return false;  // no text: the list ends
-    std::size_t textLength = StringLength(list, count, textPos);
-    if (textPos + textLength >= count) return false;  // text without its NUL
-    pair->indexLength = indexLength;
-    pair->length = indexLength + 1 + textLength + 1;
+    std::size_t textEnd = nuls.Next(textPos);
+    if (textEnd >= count) return false;  // text without its NUL
+    pair->indexLength = indexEnd - pos;
+    pair->length = textEnd + 1 - pos;
     return true;
 }
 
 bool IsWhiteSpace(WCHAR ch) { return ch == u' ' || (ch >= u'\t' && ch <= u'\r'); }
+
+inline DWORD ParseIndex(const WCHAR* text, std::size_t length) {
+    std::size_t pos = 0;
+    while (pos < length && IsWhiteSpace(text[pos])) ++pos;
+    bool negative = false;
+    if (pos < length && (text[pos] == u'+' || text[pos] == u'-')) {
+        negative = text[pos] == u'-';
+        ++pos;
+    }
+    ULONGLONG magnitude = 0;
+    for (; pos < length && text[pos] >= u'0' && text[pos] <= u'9'; ++pos) {
+        magnitude = magnitude * 10 + static_cast<unsigned>(text[pos] - u'0');
+        if (magnitude > 0xFFFFFFFFu) magnitude = 0xFFFFFFFFu;
+    }
+    DWORD value = static_cast<DWORD>(magnitude);
+    return negative ? 0u - value : value;
+}
 
 // "%d" of the index, as perflib's readers expect; returns the digits written.
 std::size_t FormatIndex(DWORD index, WCHAR* out) {
@@ -59,20 +124,7 @@ std::size_t DecimalDigits(DWORD index) {
 }  // namespace
 
 DWORD ParseTitleIndex(const WCHAR* text, std::size_t length) {
-    std::size_t pos = 0;
-    while (pos < length && IsWhiteSpace(text[pos])) ++pos;
-    bool negative = false;
-    if (pos < length && (text[pos] == u'+' || text[pos] == u'-')) {
-        negative = text[pos] == u'-';
-        ++pos;
-    }
-    ULONGLONG magnitude = 0;
-    for (; pos < length && text[pos] >= u'0' && text[pos] <= u'9'; ++pos) {
-        magnitude = magnitude * 10 + static_cast<unsigned>(text[pos] - u'0');
-        if (magnitude > 0xFFFFFFFFu) magnitude = 0xFFFFFFFFu;
-    }
-    DWORD value = static_cast<DWORD>(magnitude);
-    return negative ? 0u - value : value;
+    return ParseIndex(text, length);
 }
 
 std::size_t TitlePairLength(DWORD index, std::size_t textLength) {
@@ -104,20 +156,27 @@ std::size_t MergePairList(const WCHAR* old, std::size_t oldCount, const WString*
         return true;
     };
 
+    // Kept pairs are copied in runs: [runStart, pos) is kept and not yet copied.
     bool blockWritten = false;
     std::size_t pos = 0;
+    std::size_t runStart = 0;
+    NulScanner nuls(old, oldCount);
     Pair pair;
-    while (PairAt(old, oldCount, pos, &pair)) {
-        DWORD index = ParseTitleIndex(old + pos, pair.indexLength);
+    while (PairAt(old, oldCount, nuls, pos, &pair)) {
+        DWORD index = ParseIndex(old + pos, pair.indexLength);
+        bool keep = index < first || index > last;
+        if ((!blockWritten && index >= first) || !keep) {
+            if (!copy(old + runStart, pos - runStart)) return 0;
+            runStart = pos;
+        }
         if (!blockWritten && index >= first) {
             if (!writeBlock()) return 0;
             blockWritten = true;
         }
-        if (index < first || index > last) {
-            if (!copy(old + pos, pair.length)) return 0;
-        }
         pos += pair.length;
+        if (!keep) runStart = pos;
     }
+    if (!copy(old + runStart, pos - runStart)) return 0;
     if (!blockWritten && !writeBlock()) return 0;
     const WCHAR terminator = 0;
     if (!copy(&terminator, 1)) return 0;
@@ -126,19 +185,31 @@ std::size_t MergePairList(const WCHAR* old, std::size_t oldCount, const WString*
 
 std::size_t RemovePairRange(WCHAR* list, std::size_t count, DWORD lowest, DWORD highest) {
     if (count == 0) return 0;
+    // Kept pairs move in runs: [runStart, read) is kept and not yet moved.
     std::size_t read = 0;
     std::size_t write = 0;
+    std::size_t runStart = 0;
     std::size_t lastKept = 0;
+    auto flush = [&]() {
+        std::size_t length = read - runStart;
+        if (length != 0 && write != runStart) {
+            std::memmove(list + write, list + runStart, length * sizeof(WCHAR));
+        }
+        write += length;
+    };
+    NulScanner nuls(list, count);
     Pair pair;
-    while (PairAt(list, count, read, &pair)) {
-        DWORD index = ParseTitleIndex(list + read, pair.indexLength);
+    while (PairAt(list, count, nuls, read, &pair)) {
+        DWORD index = ParseIndex(list + read, pair.indexLength);
         if (index < lowest || index > highest) {
-            if (write != read) std::memmove(list + write, list + read, pair.length * sizeof(WCHAR));
-            lastKept = write;
-            write += pair.length;
+            lastKept = write + (read - runStart);
+        } else {
+            flush();
+            runStart = read + pair.length;
         }
         read += pair.length;
     }
+    flush();
     // A buffer that ends right after a pair leaves no room for the terminator;
     // the last pair gives way to it.
     if (write == count) write = lastKept;

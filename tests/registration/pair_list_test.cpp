@@ -2,6 +2,7 @@
 // malformed lists are refused or cut short without reading past their value.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -137,6 +138,47 @@ TEST(RemovePairRange, RemovesEveryIndexOfTheRangeAndKeepsTheRest) {
          EncodePairs({{u"99999999999", u"H"}})},
     };
     for (const Case& c : cases) EXPECT_EQ(Remove(c.raw, 702, 734), c.expected) << c.what;
+}
+
+// Long lists put strings across the scanner's 16-character blocks and end in a
+// partial block; the result must match the pair-by-pair definition.
+TEST(PairListEditing, LongListsMatchThePairByPairResult) {
+    PairList old;
+    for (DWORD k = 1; k <= 400; ++k) {
+        std::string index = std::to_string(2 * k);
+        old.emplace_back(std::u16string(index.begin(), index.end()),
+                         std::u16string(1 + (k * 7) % 37, u'a' + k % 26));
+    }
+    const DWORD first = 300, last = 340;
+    PairList kept, merged;
+    for (const auto& pair : old) {
+        DWORD index = static_cast<DWORD>(std::stoul(Utf16ToUtf8(pair.first)));
+        if (index == first) {
+            merged.emplace_back(u"300", u"Cat");
+            merged.emplace_back(u"302", u"Cnt");
+        }
+        if (index < first || index > last) {
+            kept.push_back(pair);
+            merged.push_back(pair);
+        }
+    }
+    for (std::size_t cut = 0; cut < 16; ++cut) {
+        // Lists whose end falls on every position of a block.
+        PairList shorter(old.begin(), old.end() - static_cast<std::ptrdiff_t>(cut));
+        PairList expectedKept, expectedMerged;
+        for (const auto& pair : kept) {
+            if (std::find(shorter.begin(), shorter.end(), pair) != shorter.end()) expectedKept.push_back(pair);
+        }
+        for (const auto& pair : merged) {
+            if (pair.second == u"Cat" || pair.second == u"Cnt" ||
+                std::find(shorter.begin(), shorter.end(), pair) != shorter.end()) {
+                expectedMerged.push_back(pair);
+            }
+        }
+        EXPECT_EQ(Remove(EncodePairs(shorter), first, last), EncodePairs(expectedKept)) << cut;
+        EXPECT_EQ(Merge(EncodePairs(shorter), first, last, {u"Cat", u"Cnt"}),
+                  EncodePairs(expectedMerged)) << cut;
+    }
 }
 
 // A monitor whose registry work goes to a key of its own.
