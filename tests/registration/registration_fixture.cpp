@@ -1,0 +1,137 @@
+#include "registration_fixture.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "support/wide_string.h"
+
+namespace vz {
+namespace test {
+
+const char16_t kLibraryPath[] = u"C:\\Program Files\\Quorvane\\Server 11\\VudoZid.dll";
+const char16_t kLanguage009[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009";
+const char16_t kLanguage010[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\010";
+const char16_t* const kObjectNames[17] = {
+    u"Quorvane Server 11",       u"Accessi alla cache %",     u"% Cache non salvata",
+    u"Lettura KB/sec disco",     u"Scrittura KB/sec disco",   u"Database aperti",
+    u"Client Quorvane Pro",      u"Ingresso KB/sec rete",     u"Uscita KB/sec rete",
+    u"Client ODBC/JDBC",         u"Client Velopress",         u"Client Formweave",
+    u"Chiamate remote/sec",      u"Chiamate remote in corso", u"Tempo trascorso/chiamata",
+    u"Tempo di attesa/chiamata", u"Tempo IO/chiamata",
+};
+
+namespace {
+
+std::u16string Number(DWORD value) {
+    std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+std::vector<BYTE> Bytes(const std::u16string& text) {
+    std::vector<BYTE> bytes((text.size() + 1) * 2, 0);
+    std::memcpy(bytes.data(), text.data(), text.size() * 2);
+    return bytes;
+}
+
+void ExpectString(const std::u16string& key, const std::u16string& name,
+                  const std::u16string& text) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    ASSERT_TRUE(ReadValue(key, name, &type, &data)) << Utf16ToUtf8(name);
+    EXPECT_EQ(type, plat::REG_SZ) << Utf16ToUtf8(name);
+    EXPECT_EQ(data, Bytes(text)) << Utf16ToUtf8(name);
+}
+
+// The seeded pairs outside [first, last], then the run spliced in at its place.
+PairList Expected(const std::u16string& seeded, DWORD first, DWORD last, const PairList& run) {
+    PairList result;
+    bool placed = false;
+    for (const auto& pair : DecodePairs(seeded)) {
+        DWORD index = static_cast<DWORD>(std::stoul(Utf16ToUtf8(pair.first)));
+        if (!placed && index >= first) {
+            result.insert(result.end(), run.begin(), run.end());
+            placed = true;
+        }
+        if (index < first || index > last) result.push_back(pair);
+    }
+    if (!placed) result.insert(result.end(), run.begin(), run.end());
+    return result;
+}
+
+}  // namespace
+
+void RegistrationTest::Seed(const PerflibSeed& seed) {
+    SeedPerflib(seed);
+    WriteDword(u"SOFTWARE\\Contoso\\Monitor", u"Interval", 15);
+    WriteMultiString(u"SYSTEM\\CurrentControlSet\\Services\\Other\\Performance", u"Counter",
+                     EncodePairs({{u"2", u"Other"}}));
+    emu::SetThreadLocaleValue(0x0409);
+    emu::SetSystemDefaultLangIDValue(0x0409);
+    emu::SetModuleFileName(kLibraryPath);
+    seededCounter009 = ReadChars(kLanguage009, u"Counter");
+    seededHelp009 = ReadChars(kLanguage009, u"Help");
+    seededCounter010 = ReadChars(kLanguage010, u"Counter");
+    seededHelp010 = ReadChars(kLanguage010, u"Help");
+    seededUntouched = Untouched();
+    emu::ResetCallCounts();
+}
+
+std::string RegistrationTest::Untouched() {
+    return emu::ExportRegText("HKEY_LOCAL_MACHINE\\SOFTWARE\\Contoso") +
+           emu::ExportRegText("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Other");
+}
+
+void ExpectCompleteRegistration(const std::u16string& languageKey,
+                                const std::u16string& seededCounter,
+                                const std::u16string& seededHelp,
+                                const std::u16string& languages) {
+    const DWORD firstCounter = ReadDword(kPerformancePath, u"First Counter");
+    const DWORD lastCounter = ReadDword(kPerformancePath, u"Last Counter");
+    const DWORD firstHelp = ReadDword(kPerformancePath, u"First Help");
+    const DWORD lastHelp = ReadDword(kPerformancePath, u"Last Help");
+    EXPECT_GE(lastCounter - firstCounter, 32u);
+    EXPECT_GE(lastHelp - firstHelp, 32u);
+    EXPECT_GE(ReadDword(kPerflibPath, u"Last Counter"), lastCounter);
+    EXPECT_GE(ReadDword(kPerflibPath, u"Last Help"), lastHelp);
+
+    ExpectString(kPerformancePath, u"Library", kLibraryPath);
+    ExpectString(kPerformancePath, u"Open", u"_OpenPerfMon@4");
+    ExpectString(kPerformancePath, u"Collect", u"_CollectPerfMon@16");
+    ExpectString(kPerformancePath, u"Close", u"_ClosePerfMon@0");
+    ExpectString(kPerformancePath, u"Languages", languages);
+
+    DWORD type = 0;
+    std::vector<BYTE> map;
+    ASSERT_TRUE(ReadValue(kPerformancePath, u"Map", &type, &map));
+    EXPECT_EQ(type, plat::REG_BINARY);
+    ASSERT_GE(map.size(), 8u + 17 * 36);
+    DWORD mapSize = 0, entries = 0, nameIndex = 0;
+    std::memcpy(&mapSize, map.data(), 4);
+    std::memcpy(&entries, map.data() + 4, 4);
+    std::memcpy(&nameIndex, map.data() + 8 + 28, 4);  // the category's name title index
+    EXPECT_EQ(mapSize, map.size());
+    EXPECT_EQ(entries, 17u);
+    EXPECT_EQ(nameIndex, firstCounter);
+    EXPECT_FALSE(ReadValue(kPerformancePath, u"Disable Performance Counters", &type, &map));
+
+    if (languages.empty()) return;
+    PairList names, helps;
+    for (DWORD k = 0; k < 17; ++k) names.emplace_back(Number(firstCounter + 2 * k), kObjectNames[k]);
+    PairList actualHelps = DecodePairs(ReadChars(languageKey, u"Help"));
+    for (DWORD k = 0; k < 17; ++k) {
+        auto at = std::find_if(actualHelps.begin(), actualHelps.end(),
+                               [&](const auto& pair) { return pair.first == Number(firstHelp + 2 * k); });
+        helps.emplace_back(Number(firstHelp + 2 * k), at != actualHelps.end() ? at->second : u"<none>");
+        EXPECT_FALSE(helps.back().second.empty());
+    }
+    EXPECT_EQ(helps.front().second,
+              u"L'oggetto Quorvane Server include dei contatori che controllano il servizio di "
+              u"Quorvane Server.");
+    EXPECT_EQ(ReadChars(languageKey, u"Counter"),
+              EncodePairs(Expected(seededCounter, firstCounter, lastCounter, names)));
+    EXPECT_EQ(ReadChars(languageKey, u"Help"),
+              EncodePairs(Expected(seededHelp, firstHelp, lastHelp, helps)));
+}
+
+}  // namespace test
+}  // namespace vz

@@ -1,0 +1,48 @@
+// Shared set-up of the registration tests: a seeded perflib, a fixed library
+// path and locale, and checks of a complete registration.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/perflib_seed.h"
+#include "platform/emulated/emulated_control.h"
+#include "platform/platform.h"
+#include "registration/registration_driver.h"
+
+namespace vz {
+namespace test {
+
+extern const char16_t kLibraryPath[];
+extern const char16_t kLanguage009[];
+extern const char16_t kLanguage010[];
+extern const char16_t* const kObjectNames[17];
+
+class RegistrationTest : public ::testing::Test {
+protected:
+    void SetUp() override { Seed(PerflibSeed{}); }
+    void TearDown() override {
+        emu::ClearFaults();
+        emu::SetModuleFileName(u"");
+    }
+    // Seeds perflib plus keys that no registration may touch.
+    void Seed(const PerflibSeed& seed);
+    static HRESULT Register() { return RegisterAllPerfObjects(plat::ThisModule()); }
+    static HRESULT Unregister() { return UnregisterAllPerfObjects(); }
+    // Everything outside the registration's footprint, as exported text.
+    static std::string Untouched();
+    // The perflib pair lists as seeded.
+    std::u16string seededCounter009, seededHelp009, seededCounter010, seededHelp010;
+    std::string seededUntouched;
+};
+
+// The performance key is complete, "Languages" is `languages`, and the list
+// pair of `languageKey` holds the seeded pairs outside the object's ranges plus
+// the object's pairs once, as one run in index order.
+void ExpectCompleteRegistration(const std::u16string& languageKey,
+                                const std::u16string& seededCounter,
+                                const std::u16string& seededHelp,
+                                const std::u16string& languages = u"009 ");
+
+}  // namespace test
+}  // namespace vz

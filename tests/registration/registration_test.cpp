@@ -1,0 +1,168 @@
+// Registration and unregistration of the server statistics object against a
+// seeded perflib: ranges, values, texts, repeatability and removal.
+#include <gtest/gtest.h>
+
+#include "registration_fixture.h"
+
+namespace vz {
+namespace test {
+namespace {
+
+const HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);
+
+std::u16string Number(DWORD value) {
+    std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+TEST_F(RegistrationTest, FirstRegistrationReservesAboveTheLastIndices) {
+    struct Case { DWORD lastCounter, lastHelp; };
+    for (const Case& c : {Case{700, 701}, Case{12000, 12001}}) {
+        PerflibSeed seed;
+        seed.lastCounter = c.lastCounter;
+        seed.lastHelp = c.lastHelp;
+        Seed(seed);
+        WriteDword(kPerformancePath, u"Disable Performance Counters", 1);
+        ASSERT_EQ(Register(), S_OK);
+        EXPECT_EQ(ReadDword(kPerformancePath, u"First Counter"), c.lastCounter + 2);
+        EXPECT_EQ(ReadDword(kPerformancePath, u"Last Counter"), c.lastCounter + 34);
+        EXPECT_EQ(ReadDword(kPerformancePath, u"First Help"), c.lastHelp + 2);
+        EXPECT_EQ(ReadDword(kPerformancePath, u"Last Help"), c.lastHelp + 34);
+        EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), c.lastCounter + 34);
+        EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), c.lastHelp + 34);
+        ExpectCompleteRegistration(kLanguage009, seededCounter009, seededHelp009);
+        // The run follows the seeded pairs: every seeded index is below it.
+        EXPECT_EQ(DecodePairs(ReadChars(kLanguage009, u"Counter")).back(),
+                  std::make_pair(Number(c.lastCounter + 34), std::u16string(u"Tempo IO/chiamata")));
+        EXPECT_EQ(ReadChars(kLanguage010, u"Counter"), seededCounter010);
+        EXPECT_EQ(ReadChars(kLanguage010, u"Help"), seededHelp010);
+        EXPECT_EQ(Untouched(), seededUntouched);
+        EXPECT_EQ(emu::OpenKeyCount(), 0u);
+    }
+}
+
+TEST_F(RegistrationTest, RegisteringTwiceEqualsRegisteringOnce) {
+    ASSERT_EQ(Register(), S_OK);
+    const std::string once = emu::ExportRegText(kHklmExportPath);
+    ASSERT_EQ(Register(), S_OK);
+    EXPECT_EQ(emu::ExportRegText(kHklmExportPath), once);
+}
+
+TEST_F(RegistrationTest, RecordedRangesAreReusedWhileLargeEnough) {
+    struct Case {
+        const char* what;
+        DWORD recordedLast;  // first is 702 / 703
+        DWORD expectedFirst;
+        DWORD perflibAfter;
+    };
+    // The perflib key's last values are 900/901 before registering.
+    const Case cases[] = {
+        {"one entry too small", 732, 902, 934},
+        {"exactly large enough", 734, 702, 900},
+        {"larger", 800, 702, 900},
+    };
+    for (const Case& c : cases) {
+        PerflibSeed seed;
+        seed.lastCounter = 900;
+        seed.lastHelp = 901;
+        Seed(seed);
+        WriteDword(kPerformancePath, u"First Counter", 702);
+        WriteDword(kPerformancePath, u"Last Counter", c.recordedLast);
+        WriteDword(kPerformancePath, u"First Help", 703);
+        WriteDword(kPerformancePath, u"Last Help", c.recordedLast + 1);
+        ASSERT_EQ(Register(), S_OK) << c.what;
+        EXPECT_EQ(ReadDword(kPerformancePath, u"First Counter"), c.expectedFirst) << c.what;
+        EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), c.perflibAfter) << c.what;
+        EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), c.perflibAfter + 1) << c.what;
+        ExpectCompleteRegistration(kLanguage009, seededCounter009, seededHelp009);
+        // The old pairs of a reused range are gone; an abandoned range keeps them.
+        PairList counters = DecodePairs(ReadChars(kLanguage009, u"Counter"));
+        bool seededPair790 = std::count(counters.begin(), counters.end(),
+                                        std::make_pair(std::u16string(u"790"),
+                                                       std::u16string(u"Cache #790"))) == 1;
+        EXPECT_EQ(seededPair790, c.recordedLast < 790) << c.what;
+    }
+}
+
+TEST_F(RegistrationTest, UnregisteringRestoresPerflibAndKeepsTheServiceKey) {
+    ASSERT_EQ(Register(), S_OK);
+    ASSERT_EQ(Unregister(), S_OK);
+    EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), 700u);
+    EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), 701u);
+    EXPECT_EQ(ReadChars(kLanguage009, u"Counter"), seededCounter009);
+    EXPECT_EQ(ReadChars(kLanguage009, u"Help"), seededHelp009);
+    EXPECT_FALSE(emu::KeyExists("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\"
+                                "Quorvane Server ITA\\Performance"));
+    EXPECT_TRUE(emu::KeyExists("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\"
+                               "Quorvane Server ITA"));
+    const std::string after = emu::ExportRegText(kHklmExportPath);
+    EXPECT_EQ(Unregister(), S_OK);
+    EXPECT_EQ(emu::ExportRegText(kHklmExportPath), after);
+    EXPECT_EQ(emu::OpenKeyCount(), 0u);
+}
+
+TEST_F(RegistrationTest, OnlyTopmostRangesAreGivenBack) {
+    ASSERT_EQ(Register(), S_OK);
+    WriteDword(kPerflibPath, u"Last Counter", 760);  // another program reserved above
+    ASSERT_EQ(Unregister(), S_OK);
+    EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), 760u);
+    EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), 701u);
+}
+
+TEST_F(RegistrationTest, UnregisteringCleansEveryListedLanguage) {
+    ASSERT_EQ(Register(), S_OK);
+    // Texts another program left inside the object's range in 010.
+    WriteMultiString(kLanguage010, u"Counter",
+                     EncodePairs({{u"2", u"Sistema"}, {u"710", u"estraneo"}, {u"736", u"Dopo"}}));
+    WriteValue(kPerformancePath, u"Languages", plat::REG_SZ, u" 009  010 ", 12 * 2);
+    ASSERT_EQ(Unregister(), S_OK);
+    EXPECT_EQ(ReadChars(kLanguage009, u"Counter"), seededCounter009);
+    EXPECT_EQ(ReadChars(kLanguage010, u"Counter"), EncodePairs({{u"2", u"Sistema"}, {u"736", u"Dopo"}}));
+}
+
+TEST_F(RegistrationTest, AMissingListedLanguageStopsUnregistration) {
+    ASSERT_EQ(Register(), S_OK);
+    WriteValue(kPerformancePath, u"Languages", plat::REG_SZ, u"009 0ff 010 ", 13 * 2);
+    EXPECT_EQ(Unregister(), kFileNotFound);
+    EXPECT_EQ(ReadChars(kLanguage009, u"Counter"), seededCounter009);  // cleaned before the stop
+    EXPECT_EQ(ReadChars(kPerformancePath, u"Languages"), std::u16string(u"009 0ff 010 ", 13));
+    EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), 734u);
+}
+
+TEST_F(RegistrationTest, LanguageFallsBackToTheSystemDefault) {
+    struct Case {
+        const char* what;
+        LCID threadLocale;
+        LANGID systemDefault;
+        const char16_t* languages;
+    };
+    const Case cases[] = {
+        {"thread locale 010", 0x0410, 0x0409, u"010 "},
+        {"missing 007, default 010", 0x0407, 0x0410, u"010 "},
+        {"both missing", 0x0407, 0x040C, u""},
+    };
+    for (const Case& c : cases) {
+        Seed(PerflibSeed{});
+        emu::SetThreadLocaleValue(c.threadLocale);
+        emu::SetSystemDefaultLangIDValue(c.systemDefault);
+        ASSERT_EQ(Register(), S_OK) << c.what;
+        ExpectCompleteRegistration(kLanguage010, seededCounter010, seededHelp010, c.languages);
+        EXPECT_EQ(ReadChars(kLanguage009, u"Counter"), seededCounter009) << c.what;
+        if (*c.languages == 0) {
+            EXPECT_EQ(ReadChars(kLanguage010, u"Counter"), seededCounter010);
+        }
+    }
+}
+
+TEST_F(RegistrationTest, ALibraryPathThatFillsTheBufferFails) {
+    emu::SetModuleFileName(u"C:\\" + std::u16string(257, u'x'));  // 260 characters
+    EXPECT_EQ(Register(), static_cast<HRESULT>(0x8007007Au));
+    EXPECT_EQ(ReadDword(kPerformancePath, u"First Counter"), 702u);
+    EXPECT_EQ(ReadChars(kPerformancePath, u"Library"), u"<missing>");
+    emu::SetModuleFileName(u"C:\\" + std::u16string(256, u'x'));  // 259 fit
+    EXPECT_EQ(Register(), S_OK);
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace vz
