@@ -1,0 +1,116 @@
+// Counter paths, metric-name derivation and the OpenMetrics text.
+#include <gtest/gtest.h>
+
+#include "counter_path.h"
+#include "metric_name.h"
+#include "sample.h"
+#include "title_names.h"
+
+namespace {
+
+using qvperf::CounterPath;
+using qvperf::ParseCounterPath;
+
+TEST(CounterPathParsing, Accepted) {
+    struct Case {
+        const char* text;
+        const char* object;
+        bool hasInstance;
+        const char* instance;
+        const char* counter;
+    } cases[] = {
+        {"\\Quorvane Server 11(Quorvane01)\\Accessi alla cache %", "Quorvane Server 11", true,
+         "Quorvane01", "Accessi alla cache %"},
+        {"\\*(*)\\*", "*", true, "*", "*"},
+        {"\\Memory\\Available Bytes", "Memory", false, "", "Available Bytes"},
+        {"\\Quorvane Server 11(db (main))\\Lettura KB/sec disco", "Quorvane Server 11", true,
+         "db (main)", "Lettura KB/sec disco"},
+        {"\\Quorvane Server 11(*)\\Tempo IO/chiamata", "Quorvane Server 11", true, "*",
+         "Tempo IO/chiamata"},
+    };
+    for (const Case& c : cases) {
+        CounterPath p;
+        std::string error;
+        ASSERT_TRUE(ParseCounterPath(c.text, &p, &error)) << c.text << ": " << error;
+        EXPECT_EQ(p.object, c.object) << c.text;
+        EXPECT_EQ(p.hasInstance, c.hasInstance) << c.text;
+        EXPECT_EQ(p.instance, c.instance) << c.text;
+        EXPECT_EQ(p.counter, c.counter) << c.text;
+    }
+}
+
+TEST(CounterPathParsing, Rejected) {
+    for (const char* text : {"", "\\", "Quorvane Server 11\\x", "\\Quorvane", "\\Obj(a))\\c",
+                             "\\Obj()\\c", "\\Obj(a)\\", "\\\\c"}) {
+        CounterPath p;
+        std::string error;
+        EXPECT_FALSE(ParseCounterPath(text, &p, &error)) << text;
+        EXPECT_FALSE(error.empty()) << text;
+    }
+}
+
+TEST(CounterPathSelection, WildcardsCaseAndInstances) {
+    CounterPath p;
+    std::string e;
+    ASSERT_TRUE(ParseCounterPath("\\quorvane server 11(QUORVANE01)\\*", &p, &e));
+    EXPECT_TRUE(qvperf::PathSelects(p, "Quorvane Server 11", "Quorvane01", "Database aperti"));
+    EXPECT_FALSE(qvperf::PathSelects(p, "Quorvane Server 11", "Quorvane02", "Database aperti"));
+    EXPECT_FALSE(qvperf::PathSelects(p, "Quorvane Server 11", "", "Database aperti"));
+    ASSERT_TRUE(ParseCounterPath("\\Memory\\*", &p, &e));
+    EXPECT_TRUE(qvperf::PathSelects(p, "Memory", "", "Available Bytes"));
+    EXPECT_FALSE(qvperf::PathSelects(p, "Memory", "node0", "Available Bytes"));
+    ASSERT_TRUE(ParseCounterPath("\\*(*)\\*", &p, &e));
+    EXPECT_TRUE(qvperf::PathSelects(p, "Memory", "", "Available Bytes"));
+}
+
+TEST(MetricNames, DerivedFromCounterNames) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Accessi alla cache %", "quorvane_accessi_alla_cache"},
+        {"% Cache non salvata", "quorvane_cache_non_salvata"},
+        {"Lettura KB/sec disco", "quorvane_lettura_kb_sec_disco"},
+        {"Quantità già più così perché", "quorvane_quantita_gia_piu_cosi_perche"},
+        {"Client ODBC/JDBC", "quorvane_client_odbc_jdbc"},
+        {"ÀÉÎÕÜ ñ ç", "quorvane_aeiou_n_c"},
+        {"%%%", "quorvane_unnamed"},
+        {"Tempo IO/chiamata", "quorvane_tempo_io_chiamata"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(qvperf::MetricName(c.first), c.second) << c.first;
+}
+
+TEST(Prometheus, FamiliesHelpLabelsAndEscaping) {
+    qvperf::Sample sample;
+    auto row = [](const char* instance, const char* counter, std::uint64_t v) {
+        qvperf::SampleRow r;
+        r.object = "Quorvane Server 11";
+        r.instance = instance;
+        r.counter = counter;
+        r.help = "Percentuale \\ di tempo\nseconda riga";
+        r.numeric = true;
+        r.number = v;
+        return r;
+    };
+    sample.rows = {row("Quorvane01", "Accessi alla cache %", 95),
+                   row("Quo\"rvane02", "Accessi alla cache %", 91),
+                   row("Quorvane01", "Accessi alla cache", 7)};
+    EXPECT_EQ(qvperf::FormatPrometheus(sample),
+              "# HELP quorvane_accessi_alla_cache Percentuale \\\\ di tempo\\nseconda riga\n"
+              "# TYPE quorvane_accessi_alla_cache gauge\n"
+              "quorvane_accessi_alla_cache{instance=\"Quorvane01\"} 95\n"
+              "quorvane_accessi_alla_cache{instance=\"Quo\\\"rvane02\"} 91\n"
+              "# HELP quorvane_accessi_alla_cache_2 Percentuale \\\\ di tempo\\nseconda riga\n"
+              "# TYPE quorvane_accessi_alla_cache_2 gauge\n"
+              "quorvane_accessi_alla_cache_2{instance=\"Quorvane01\"} 7\n"
+              "# EOF\n");
+}
+
+TEST(TitlePairs, ParsedWithoutLeavingTheList) {
+    const std::u16string raw(u"1\0" u"1847\0" u"702\0Quorvane Server 11\0 704\0Accessi\0x\0y\0" u"9",
+                             48);
+    auto pairs = qvperf::TitleNames::ParsePairs(raw);
+    EXPECT_EQ(pairs.size(), 3u);
+    EXPECT_EQ(pairs[702], "Quorvane Server 11");
+    EXPECT_EQ(pairs[704], "Accessi");
+    EXPECT_EQ(pairs.count(0), 0u);  // "x" has no digits
+}
+
+}  // namespace

@@ -1,0 +1,279 @@
+// qvperf: loads a registered perflib v1 library the way perflib does and prints
+// the counters it returns, once or at an interval, as a table, CSV, JSON lines
+// or OpenMetrics text, or serves the latter over HTTP.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "counter_path.h"
+#include "metrics_server.h"
+#include "perf_decoder.h"
+#include "perf_library.h"
+#include "sample.h"
+#include "support/wide_string.h"
+#include "title_names.h"
+#ifndef _WIN32
+#include "platform/emulated/emulated_control.h"
+#endif
+
+namespace {
+
+using namespace qvperf;
+
+constexpr int kExitError = 2;
+
+const char kUsage[] =
+    "usage: qvperf [options] [counter path ...]\n"
+    "  counter path       \\Object(Instance)\\Counter, '*' for all; default \\*(*)\\*\n"
+    "  -si SECONDS        sample interval (default 1 when -sc > 1)\n"
+    "  -sc N              number of samples (default 1; unlimited with -si alone)\n"
+    "  --format F         table (default), csv, jsonl or prometheus\n"
+    "  --serve PORT       serve the OpenMetrics text on http://127.0.0.1:PORT/\n"
+    "  --service NAME     service key of the library (default \"Quorvane Server ITA\")\n"
+    "  --lang CODE        perflib language of the names (default 009)\n"
+    "  --query TEXT       Collect's value name (default Global)\n"
+    "  --registry FILE    load the emulated registry from a .reg file (Linux)\n";
+
+std::atomic<bool> g_stop{false};
+extern "C" void OnSignal(int) { g_stop = true; }
+
+struct Options {
+    std::vector<CounterPath> paths;
+    double interval = -1;
+    long count = -1;
+    std::string format = "table";
+    int servePort = 0;
+    std::string service = "Quorvane Server ITA";
+    std::string language = "009";
+    std::string query = "Global";
+    std::string registry;
+};
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "qvperf: %s\n", message.c_str());
+    return kExitError;
+}
+
+bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= args.size()) {
+                *error = a + " needs a value";
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "-si") {
+            if (!value(&v)) return false;
+            o->interval = std::atof(v.c_str());
+            if (o->interval <= 0) return (*error = "-si needs a positive number"), false;
+        } else if (a == "-sc") {
+            if (!value(&v)) return false;
+            o->count = std::atol(v.c_str());
+            if (o->count <= 0) return (*error = "-sc needs a positive count"), false;
+        } else if (a == "--format") {
+            if (!value(&o->format)) return false;
+            if (o->format != "table" && o->format != "csv" && o->format != "jsonl" &&
+                o->format != "prometheus")
+                return (*error = "unknown format " + o->format), false;
+        } else if (a == "--serve") {
+            if (!value(&v)) return false;
+            o->servePort = std::atoi(v.c_str());
+            if (o->servePort <= 0 || o->servePort > 65535)
+                return (*error = "--serve needs a port 1..65535"), false;
+        } else if (a == "--service") {
+            if (!value(&o->service)) return false;
+        } else if (a == "--lang") {
+            if (!value(&o->language)) return false;
+        } else if (a == "--query") {
+            if (!value(&o->query)) return false;
+        } else if (a == "--registry") {
+            if (!value(&o->registry)) return false;
+        } else if (a == "-h" || a == "--help") {
+            return (*error = ""), false;
+        } else if (!a.empty() && a[0] == '-') {
+            return (*error = "unknown option " + a), false;
+        } else {
+            CounterPath path;
+            std::string why;
+            if (!ParseCounterPath(a, &path, &why))
+                return (*error = "bad counter path " + a + ": " + why), false;
+            o->paths.push_back(path);
+        }
+    }
+    if (o->paths.empty()) {
+        CounterPath all;
+        std::string unused;
+        ParseCounterPath("\\*(*)\\*", &all, &unused);
+        o->paths.push_back(all);
+    }
+    return true;
+}
+
+Sample BuildSample(const DecodeResult& decoded, const TitleNames& titles,
+                   const std::vector<CounterPath>& paths, int sequence) {
+    Sample sample;
+    sample.sequence = sequence;
+    sample.time = std::time(nullptr);
+    for (const PerfObject& object : decoded.objects) {
+        const std::string objectName = titles.Name(object.nameIndex);
+        for (const Instance& instance : object.instances) {
+            for (std::size_t i = 0; i < object.counters.size() && i < instance.values.size(); ++i) {
+                const CounterDefinition& counter = object.counters[i];
+                SampleRow row;
+                row.object = objectName;
+                row.instance = instance.name;
+                row.counter = titles.Name(counter.nameIndex);
+                bool selected = false;
+                for (const CounterPath& path : paths)
+                    selected = selected || PathSelects(path, row.object, row.instance, row.counter);
+                if (!selected) continue;
+                row.help = titles.Help(counter.helpIndex);
+                row.numeric = instance.values[i].numeric;
+                row.number = instance.values[i].number;
+                row.text = instance.values[i].text;
+                sample.rows.push_back(row);
+            }
+        }
+    }
+    return sample;
+}
+
+// A path is known when some object and counter of the data match it; its
+// instance may come and go between samples.
+bool PathKnown(const CounterPath& path, const DecodeResult& decoded, const TitleNames& titles) {
+    for (const PerfObject& object : decoded.objects) {
+        if (!NameMatches(path.object, titles.Name(object.nameIndex))) continue;
+        if (path.hasInstance != object.hasInstances && path.instance != "*") continue;
+        for (const CounterDefinition& counter : object.counters)
+            if (NameMatches(path.counter, titles.Name(counter.nameIndex))) return true;
+    }
+    return false;
+}
+
+class Sampler {
+public:
+    Sampler(PerfLibrary& library, const TitleNames& titles, const Options& options)
+        : library_(library), titles_(titles), options_(options) {}
+
+    // False with a message when the library gives nothing usable.
+    bool Take(int sequence, Sample* sample, DecodeResult* decoded, std::string* error) {
+        std::vector<unsigned char> data;
+        std::uint32_t count = 0;
+        if (!library_.Collect(options_.query, &data, &count, error)) return false;
+        *decoded = DecodePerfData(data.data(), data.size(), count);
+        for (const std::string& problem : decoded->problems)
+            std::fprintf(stderr, "qvperf: bad data from %s: %s\n", library_.LibraryPath().c_str(),
+                         problem.c_str());
+        *sample = BuildSample(*decoded, titles_, options_.paths, sequence);
+        return true;
+    }
+
+private:
+    PerfLibrary& library_;
+    const TitleNames& titles_;
+    const Options& options_;
+};
+
+std::string Format(const Options& options, const Sample& sample) {
+    if (options.format == "csv") return FormatCsv(sample, sample.sequence == 1);
+    if (options.format == "jsonl") return FormatJsonLine(sample);
+    if (options.format == "prometheus") return FormatPrometheus(sample);
+    return FormatTable(sample) + "\n";
+}
+
+int Run(const std::vector<std::string>& args) {
+    Options options;
+    std::string error;
+    if (!ParseOptions(args, &options, &error)) {
+        if (error.empty()) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        std::fprintf(stderr, "qvperf: %s\n%s", error.c_str(), kUsage);
+        return kExitError;
+    }
+    if (!options.registry.empty()) {
+#ifdef _WIN32
+        return Fail("--registry works only with the emulated registry of the Linux build");
+#else
+        if (!vz::emu::LoadRegistryFile(options.registry))
+            return Fail("cannot load the registry file " + options.registry);
+#endif
+    }
+    TitleNames titles;
+    if (!titles.Load(options.language))
+        std::fprintf(stderr, "qvperf: no perflib texts for language %s, showing index numbers\n",
+                     options.language.c_str());
+
+    PerfLibrary library;
+    if (!library.Open(options.service, &error)) return Fail(error);
+    Sampler sampler(library, titles, options);
+    Sample sample;
+    DecodeResult decoded;
+    if (!sampler.Take(1, &sample, &decoded, &error)) return Fail(error);
+    if (decoded.objects.empty() && decoded.problems.empty())
+        return Fail("library " + library.LibraryPath() + " returned no object for query \"" +
+                    options.query + "\"");
+    for (const CounterPath& path : options.paths)
+        if (!PathKnown(path, decoded, titles))
+            return Fail("unknown counter path \\" + path.object +
+                        (path.hasInstance ? "(" + path.instance + ")" : "") + "\\" +
+                        path.counter);
+
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    if (options.servePort != 0) {
+        int sequence = 1;
+        std::fprintf(stderr, "qvperf: serving http://127.0.0.1:%d/metrics\n", options.servePort);
+        const bool served = ServeMetrics(
+            options.servePort,
+            [&] {
+                Sample fresh;
+                DecodeResult unused;
+                std::string why;
+                if (!sampler.Take(++sequence, &fresh, &unused, &why))
+                    std::fprintf(stderr, "qvperf: %s\n", why.c_str());
+                return FormatPrometheus(fresh);
+            },
+            [] { return !g_stop; }, &error);
+        return served ? 0 : Fail(error);
+    }
+
+    long count = options.count;
+    if (count < 0) count = options.interval > 0 ? 0 : 1;  // 0: until stopped
+    const double interval = options.interval > 0 ? options.interval : 1.0;
+    for (int sequence = 1;; ++sequence) {
+        if (sequence > 1 && !sampler.Take(sequence, &sample, &decoded, &error)) return Fail(error);
+        std::fputs(Format(options, sample).c_str(), stdout);
+        std::fflush(stdout);
+        if ((count != 0 && sequence >= count) || g_stop) break;
+        const auto until = std::chrono::steady_clock::now() +
+                           std::chrono::milliseconds(static_cast<long>(interval * 1000));
+        while (!g_stop && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (g_stop) break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.push_back(vz::Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(argv[i]))));
+    return Run(args);
+}
+#else
+int main(int argc, char** argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

@@ -1,0 +1,222 @@
+// qvreg: a small regsvr32. Loads a library by path and calls its
+// DllRegisterServer, or DllUnregisterServer with /u. With --seed it first gives
+// an empty registry a perflib key like a real machine's. On Linux the emulated
+// registry is kept in the file named by VUDOZID_REGISTRY.
+//
+//   qvreg [--seed] [/u] [path]
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/hresult.h"
+#include "support/wide_string.h"
+#ifndef _WIN32
+#include "platform/emulated/emulated_control.h"
+#endif
+
+namespace {
+
+namespace plat = vz::plat;
+using vz::DWORD;
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define QVREG_CALL __attribute__((stdcall))
+#else
+#define QVREG_CALL
+#endif
+using RegistrationFn = vz::HRESULT(QVREG_CALL*)();
+
+const char16_t kPerflibPath[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib";
+
+// Raw REG_MULTI_SZ bytes of a pair list.
+std::vector<vz::BYTE> PairBytes(const std::vector<std::pair<int, const char*>>& pairs) {
+    std::u16string raw;
+    for (const auto& pair : pairs) {
+        raw += vz::Utf8ToUtf16(std::to_string(pair.first));
+        raw.push_back(u'\0');
+        raw += vz::Utf8ToUtf16(pair.second);
+        raw.push_back(u'\0');
+    }
+    raw.push_back(u'\0');
+    std::vector<vz::BYTE> bytes;
+    for (char16_t ch : raw) {
+        bytes.push_back(static_cast<vz::BYTE>(ch & 0xFF));
+        bytes.push_back(static_cast<vz::BYTE>(ch >> 8));
+    }
+    return bytes;
+}
+
+bool SetDword(plat::HKEY key, const char16_t* name, DWORD value) {
+    return plat::RegSetValueExW(key, name, 0, plat::REG_DWORD,
+                                reinterpret_cast<const vz::BYTE*>(&value), sizeof value) == 0;
+}
+
+bool SetPairs(plat::HKEY key, const char16_t* name,
+              const std::vector<std::pair<int, const char*>>& pairs) {
+    const std::vector<vz::BYTE> bytes = PairBytes(pairs);
+    return plat::RegSetValueExW(key, name, 0, plat::REG_MULTI_SZ, bytes.data(),
+                                static_cast<DWORD>(bytes.size())) == 0;
+}
+
+bool SeedLanguage(plat::HKEY perflib, const char16_t* code,
+                  const std::vector<std::pair<int, const char*>>& counters,
+                  const std::vector<std::pair<int, const char*>>& helps) {
+    plat::HKEY key = nullptr;
+    if (plat::RegCreateKeyExW(perflib, code, 0, nullptr, plat::REG_OPTION_NON_VOLATILE,
+                              plat::KEY_READ | plat::KEY_WRITE, nullptr, &key, nullptr) != 0)
+        return false;
+    const bool ok = SetPairs(key, u"Counter", counters) && SetPairs(key, u"Help", helps);
+    plat::RegCloseKey(key);
+    return ok;
+}
+
+// A perflib key as a freshly installed machine has it, when there is none yet.
+int Seed() {
+    plat::HKEY perflib = nullptr;
+    if (plat::RegCreateKeyExW(plat::HKeyLocalMachine(), kPerflibPath, 0, nullptr,
+                              plat::REG_OPTION_NON_VOLATILE, plat::KEY_READ | plat::KEY_WRITE,
+                              nullptr, &perflib, nullptr) != 0) {
+        std::fprintf(stderr, "qvreg: cannot create the perflib key\n");
+        return 1;
+    }
+    DWORD type = 0, value = 0, size = sizeof value;
+    if (plat::RegQueryValueExW(perflib, u"Last Counter", nullptr, &type,
+                               reinterpret_cast<vz::BYTE*>(&value), &size) == 0) {
+        plat::RegCloseKey(perflib);
+        std::printf("qvreg: perflib key present (Last Counter %u), not seeded\n", value);
+        return 0;
+    }
+    const bool ok =
+        SetDword(perflib, u"Last Counter", 1846) && SetDword(perflib, u"Last Help", 1847) &&
+        SetDword(perflib, u"Version", 0x20000) &&
+        SeedLanguage(perflib, u"009",
+                     {{1, "1847"}, {2, "System"}, {4, "Memory"}, {6, "% Processor Time"},
+                      {238, "Processor"}, {1846, "Last Counter Placeholder"}},
+                     {{3, "The System performance object consists of counters that apply to "
+                          "more than one instance of a component processor on the computer."},
+                      {5, "The Memory performance object consists of counters that describe "
+                          "the behavior of physical and virtual memory on the computer."},
+                      {7, "% Processor Time is the percentage of elapsed time that the "
+                          "processor spends to execute a non-Idle thread."},
+                      {239, "The Processor performance object consists of counters that "
+                            "measure aspects of processor activity."},
+                      {1847, "Last help placeholder."}}) &&
+        SeedLanguage(perflib, u"010",
+                     {{1, "1847"}, {2, "Sistema"}, {4, "Memoria"}, {6, "% Tempo processore"},
+                      {238, "Processore"}, {1846, "Segnaposto ultimo contatore"}},
+                     {{3, "L'oggetto Sistema include contatori che si riferiscono a più "
+                          "istanze dei processori del computer."},
+                      {5, "L'oggetto Memoria include contatori che descrivono il "
+                          "comportamento della memoria fisica e virtuale del computer."},
+                      {7, "Percentuale di tempo impiegata dal processore per eseguire un "
+                          "thread diverso da quello inattivo."},
+                      {239, "L'oggetto Processore include contatori che misurano l'attività "
+                            "del processore."},
+                      {1847, "Segnaposto ultima guida."}});
+    plat::RegCloseKey(perflib);
+    if (!ok) {
+        std::fprintf(stderr, "qvreg: seeding the perflib key failed\n");
+        return 1;
+    }
+    std::printf("qvreg: perflib key seeded (Last Counter 1846, Last Help 1847, 009 and 010)\n");
+    return 0;
+}
+
+// The registry file of the emulated platform, empty on Windows.
+std::string RegistryFile() {
+#ifndef _WIN32
+    if (const char* path = std::getenv("VUDOZID_REGISTRY")) return path;
+#endif
+    return {};
+}
+
+bool Persist() {
+#ifndef _WIN32
+    const std::string file = RegistryFile();
+    if (!file.empty() && !vz::emu::SaveRegistryFile(file)) {
+        std::fprintf(stderr, "qvreg: cannot write the registry file %s\n", file.c_str());
+        return false;
+    }
+#endif
+    return true;
+}
+
+int CallRegistration(const std::u16string& path, bool unregister) {
+    const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+    const std::string shown = vz::Utf16ToUtf8(path);
+    plat::HMODULE module = plat::LoadLibraryExW(path.c_str(), nullptr, 0);
+    if (module == nullptr) {
+        std::fprintf(stderr, "qvreg: cannot load %s (error %u)\n", shown.c_str(),
+                     plat::GetLastError());
+        return 2;
+    }
+    auto function = reinterpret_cast<RegistrationFn>(plat::GetProcAddress(module, entry));
+    if (function == nullptr) {
+        std::fprintf(stderr, "qvreg: %s has no entry point %s\n", shown.c_str(), entry);
+        plat::FreeLibrary(module);
+        return 2;
+    }
+    const vz::HRESULT hr = function();
+    std::printf("qvreg: %s of %s returned 0x%08X\n", entry, shown.c_str(),
+                static_cast<unsigned>(hr));
+    plat::FreeLibrary(module);
+    return vz::Succeeded(hr) ? 0 : 1;
+}
+
+int Run(const std::vector<std::string>& args) {
+    bool seed = false, unregister = false;
+    std::string path;
+    for (const std::string& a : args) {
+        if (a == "--seed")
+            seed = true;
+        else if (a == "/u" || a == "-u" || a == "/U")
+            unregister = true;
+        else if (path.empty() && !a.empty() && a[0] != '-')
+            path = a;
+        else {
+            std::fprintf(stderr, "usage: qvreg [--seed] [/u] [library path]\n");
+            return 2;
+        }
+    }
+    if (!seed && path.empty()) {
+        std::fprintf(stderr, "usage: qvreg [--seed] [/u] [library path]\n");
+        return 2;
+    }
+#ifndef _WIN32
+    const std::string file = RegistryFile();
+    if (file.empty())
+        std::fprintf(stderr, "qvreg: VUDOZID_REGISTRY is not set; changes are lost at exit\n");
+#endif
+    int status = 0;
+    if (seed) {
+        status = Seed();
+        // The library keeps a registry of its own in this process: it must
+        // find the seeded key in the file when it loads.
+        if (status == 0 && !Persist()) status = 1;
+    }
+    if (status == 0 && !path.empty()) {
+        status = CallRegistration(vz::Utf8ToUtf16(path), unregister);
+#ifndef _WIN32
+        // The library wrote its changes to the file when it was unloaded; take
+        // them over so that this process's own write-back keeps them.
+        if (!file.empty()) vz::emu::LoadRegistryFile(file);
+#endif
+        if (!Persist() && status == 0) status = 1;
+    }
+    return status;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.push_back(vz::Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(argv[i]))));
+    return Run(args);
+}
+#else
+int main(int argc, char** argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif
