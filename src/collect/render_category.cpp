@@ -45,14 +45,15 @@ vz::HRESULT CPerfMon::RenderCategory(CategoryRecord* category, vz::BYTE** cursor
     }
 
     bool found = false;
+    const vz::InstancePlan plan = vz::PlanInstances(*category);
     vz::InstanceWalk walk(*this, category->id);
     const vz::BYTE* record = nullptr;
     vz::DWORD recordSize = 0;
     vz::HRESULT hr;
     while ((hr = walk.Next(&record, &recordSize)) == vz::S_OK) {
         found = true;
-        hr = vz::RenderInstanceRecord(*category, cursor, capacity, used, record, recordSize,
-                                      objectHeader, firstDefinition);
+        hr = vz::RenderInstanceRecord(*category, plan, cursor, capacity, used, record,
+                                      recordSize, objectHeader);
         if (vz::Failed(hr)) return hr;
     }
     if (vz::Failed(hr)) return hr;

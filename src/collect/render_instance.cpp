@@ -16,27 +16,6 @@
 namespace vz {
 namespace {
 
-bool ValuesFit(const CategoryRecord& category, DWORD counterCount,
-               const InstanceSnapshot& snapshot) {
-    for (DWORD i = 0; i < counterCount; ++i) {
-        const CounterRecord& counter = category.counters[i];
-        switch (counter.counterType & PERF_SIZE_MASK) {
-            case PERF_SIZE_DWORD:
-                if (!snapshot.Holds(counter.dataOffset, 4)) return false;
-                break;
-            case PERF_SIZE_LARGE:
-                if (!snapshot.Holds(counter.dataOffset, 8)) return false;
-                break;
-            case PERF_SIZE_VARIABLE_LEN:  // read only as far as the copy goes
-                if (!snapshot.Holds(counter.dataOffset, 0)) return false;
-                break;
-            default:
-                break;
-        }
-    }
-    return true;
-}
-
 // A text value of at most maxCharacters - 1 units and its terminator; the
 // source is also cut at the end of the copy.
 void CopyText(BYTE* target, const BYTE* source, std::size_t sourceBytes, DWORD maxCharacters,
@@ -59,24 +38,21 @@ void CopyText(BYTE* target, const BYTE* source, std::size_t sourceBytes, DWORD m
     std::memset(target + length * unit, 0, unit);
 }
 
-void WriteValues(const CategoryRecord& category, DWORD counterCount,
-                 const InstanceSnapshot& snapshot, BYTE* block, DWORD blockSize,
-                 const PERF_COUNTER_DEFINITION* firstDefinition) {
-    const auto* definitions = reinterpret_cast<const BYTE*>(firstDefinition);
-    for (DWORD i = 0; i < counterCount; ++i) {
-        const CounterRecord& counter = category.counters[i];
-        const DWORD offset = LoadField<DWORD>(definitions + 40 * static_cast<std::size_t>(i),
-                                              offsetof(PERF_COUNTER_DEFINITION, CounterOffset));
-        const DWORD size = LoadField<DWORD>(definitions + 40 * static_cast<std::size_t>(i),
-                                            offsetof(PERF_COUNTER_DEFINITION, CounterSize));
+// Values go to the CounterOffset of each counter's definition template, which
+// is what RenderCategory copied into the definitions ahead of the instances.
+void WriteValues(const CategoryRecord& category, const InstanceSnapshot& snapshot, BYTE* block,
+                 DWORD blockSize) {
+    for (const CounterRecord& counter : category.counters) {
+        const DWORD offset = counter.definitionTemplate.CounterOffset;
+        const DWORD size = counter.definitionTemplate.CounterSize;
         if (offset > blockSize || size > blockSize - offset) continue;
         const BYTE* source = snapshot.Data() + counter.dataOffset;
         switch (counter.counterType & PERF_SIZE_MASK) {
             case PERF_SIZE_DWORD:
-                if (size >= 4) std::memcpy(block + offset, source, 4);
+                std::memcpy(block + offset, source, 4);
                 break;
             case PERF_SIZE_LARGE:
-                if (size >= 8) std::memcpy(block + offset, source, 8);
+                std::memcpy(block + offset, source, 8);
                 break;
             case PERF_SIZE_VARIABLE_LEN: {
                 const std::size_t unit = (counter.counterType & PERF_TEXT_ASCII) ? 1 : 2;
@@ -93,21 +69,57 @@ void WriteValues(const CategoryRecord& category, DWORD counterCount,
 
 }  // namespace
 
-HRESULT RenderInstanceRecord(CategoryRecord& category, BYTE** cursor, DWORD capacity,
-                             DWORD* used, const BYTE* record, DWORD recordSize,
-                             PERF_OBJECT_TYPE* objectHeader,
-                             const PERF_COUNTER_DEFINITION* firstDefinition) {
+InstancePlan PlanInstances(const CategoryRecord& category) {
+    InstancePlan plan;
+    bool contiguous = true;
+    bool first = true;
+    ULONGLONG nextSource = 0, nextTarget = 0;
+    for (const CounterRecord& counter : category.counters) {
+        ULONGLONG bytes = 0;
+        switch (counter.counterType & PERF_SIZE_MASK) {
+            case PERF_SIZE_DWORD: bytes = 4; break;
+            case PERF_SIZE_LARGE: bytes = 8; break;
+            case PERF_SIZE_ZERO: continue;
+            default: contiguous = false; break;  // text is read only as far as the copy goes
+        }
+        const ULONGLONG end = static_cast<ULONGLONG>(counter.dataOffset) + bytes;
+        if (end > plan.requiredBytes) plan.requiredBytes = end;
+        if (!contiguous) continue;
+        if (first) {
+            plan.runSource = counter.dataOffset;
+            plan.runTarget = counter.definitionTemplate.CounterOffset;
+            first = false;
+        } else if (counter.dataOffset != nextSource ||
+                   counter.definitionTemplate.CounterOffset != nextTarget) {
+            contiguous = false;
+            continue;
+        }
+        nextSource = end;
+        nextTarget = static_cast<ULONGLONG>(counter.definitionTemplate.CounterOffset) + bytes;
+    }
+    if (contiguous && !first && nextTarget <= category.counterBlockSize) {
+        plan.singleRun = true;
+        plan.runBytes = static_cast<DWORD>(nextSource - plan.runSource);
+    }
+    return plan;
+}
+
+HRESULT RenderInstanceRecord(CategoryRecord& category, const InstancePlan& plan, BYTE** cursor,
+                             DWORD capacity, DWORD* used, const BYTE* record, DWORD recordSize,
+                             PERF_OBJECT_TYPE* objectHeader) {
+    const DWORD counterCount =
+        LoadField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumCounters));
+    if (counterCount > category.counters.GetCount()) ATL::AtlThrow(E_INVALIDARG);
+
     InstanceSnapshot snapshot;
     bool usable = false;
     HRESULT hr = snapshot.Take(record, recordSize, category.id, &usable);
     if (Failed(hr) || !usable) return hr;
 
-    const DWORD counterCount =
-        LoadField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumCounters));
     const BYTE* name = nullptr;
     std::size_t nameUnits = 0;
     if (category.HasInstances() && !snapshot.FindName(&name, &nameUnits)) return S_OK;
-    if (!ValuesFit(category, counterCount, snapshot)) return S_OK;
+    if (snapshot.Size() < plan.requiredBytes) return S_OK;
 
     DWORD definitionLength = 0;
     if (category.HasInstances()) {
@@ -135,7 +147,10 @@ HRESULT RenderInstanceRecord(CategoryRecord& category, BYTE** cursor, DWORD capa
     BYTE* block = ATL::CPerfMon::ReserveOutput(cursor, capacity, used, blockSize);
     if (block == nullptr) return E_OUTOFMEMORY;
     StoreField<DWORD>(block, offsetof(PERF_COUNTER_BLOCK, ByteLength), blockSize);
-    WriteValues(category, counterCount, snapshot, block, blockSize, firstDefinition);
+    if (plan.singleRun)
+        std::memcpy(block + plan.runTarget, snapshot.Data() + plan.runSource, plan.runBytes);
+    else
+        WriteValues(category, snapshot, block, blockSize);
 
     const DWORD total = LoadField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, TotalByteLength));
     StoreField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, TotalByteLength),
@@ -153,9 +168,12 @@ vz::HRESULT CPerfMon::RenderInstance(CategoryRecord* category, vz::BYTE** cursor
                                      vz::PERF_COUNTER_DEFINITION* firstDefinition) {
     if (category == nullptr || record == nullptr) return vz::E_FAIL;
     // Callers outside the walk vouch for the record's RecordSize themselves.
-    return vz::RenderInstanceRecord(*category, cursor, capacity, used, record,
-                                    vz::LoadWord(record + vz::kRecordSizeOffset), objectHeader,
-                                    firstDefinition);
+    // The definitions at firstDefinition are copies of the counters' templates,
+    // which the values are placed by.
+    (void)firstDefinition;
+    return vz::RenderInstanceRecord(*category, vz::PlanInstances(*category), cursor, capacity,
+                                    used, record, vz::LoadWord(record + vz::kRecordSizeOffset),
+                                    objectHeader);
 }
 
 }  // namespace ATL

@@ -8,7 +8,9 @@
 
 namespace vz {
 
-InstanceSnapshot::~InstanceSnapshot() { FreeMemory(heap_); }
+InstanceSnapshot::~InstanceSnapshot() {
+    if (heap_ != nullptr) FreeMemory(heap_);
+}
 
 HRESULT InstanceSnapshot::Take(const BYTE* record, DWORD recordSize, DWORD categoryId,
                                bool* usable) {
