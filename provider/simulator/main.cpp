@@ -1,0 +1,176 @@
+// qvsim: stands in for the database server. Publishes a few named instances of
+// "Quorvane Server 11" and keeps their sixteen counters moving like a busy
+// server's would, until it is stopped or its time is up.
+//
+//   qvsim [--instances N] [--interval-ms MS] [--seconds S] [--application NAME]
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "provider.h"
+#include "support/wide_string.h"
+
+namespace {
+
+using vz::DWORD;
+using vz::ULONGLONG;
+
+std::atomic<bool> g_stop{false};
+extern "C" void OnSignal(int) { g_stop = true; }
+
+struct Options {
+    int instances = 3;
+    int intervalMs = 500;
+    double seconds = 0;  // 0: until stopped
+    std::string application = "Quorvane Server ITA";
+};
+
+// One counter's walk: where it may go and how far it moves per step.
+struct Walk {
+    double low, high, step;
+};
+
+// In the order of the object's counters.
+const Walk kWalks[16] = {
+    {90, 99, 1.5},    // Accessi alla cache %
+    {0, 10, 1.5},     // % Cache non salvata
+    {200, 9000, 600}, // Lettura KB/sec disco
+    {50, 4000, 400},  // Scrittura KB/sec disco
+    {1, 24, 0.4},     // Database aperti
+    {0, 60, 3},       // Client Quorvane Pro
+    {20, 6000, 500},  // Ingresso KB/sec rete
+    {20, 8000, 600},  // Uscita KB/sec rete
+    {0, 40, 2},       // Client ODBC/JDBC
+    {0, 25, 1.5},     // Client Velopress
+    {0, 30, 2},       // Client Formweave
+    {10, 2500, 200},  // Chiamate remote/sec
+    {0, 30, 3},       // Chiamate remote in corso
+    {2, 250, 20},     // Tempo trascorso/chiamata
+    {0, 80, 8},       // Tempo di attesa/chiamata
+    {0, 120, 10},     // Tempo IO/chiamata
+};
+
+class SimulatedServer {
+public:
+    explicit SimulatedServer(unsigned seed) : random_(seed) {
+        for (int i = 0; i < 16; ++i) {
+            std::uniform_real_distribution<double> start(kWalks[i].low, kWalks[i].high);
+            level_[i] = start(random_);
+        }
+    }
+    std::vector<ULONGLONG> Step() {
+        std::vector<ULONGLONG> values(16);
+        for (int i = 0; i < 16; ++i) {
+            std::uniform_real_distribution<double> move(-kWalks[i].step, kWalks[i].step);
+            double v = level_[i] + move(random_);
+            if (v < kWalks[i].low) v = kWalks[i].low + (kWalks[i].low - v);
+            if (v > kWalks[i].high) v = kWalks[i].high - (v - kWalks[i].high);
+            level_[i] = v;
+            values[i] = static_cast<ULONGLONG>(v + 0.5);
+        }
+        // Calls in progress cannot exceed the connected clients.
+        const ULONGLONG clients = values[5] + values[8] + values[9] + values[10];
+        if (values[12] > clients) values[12] = clients;
+        return values;
+    }
+
+private:
+    std::mt19937 random_;
+    double level_[16];
+};
+
+bool ParseOptions(const std::vector<std::string>& args, Options* options) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--instances" && hasValue) {
+            options->instances = std::atoi(args[++i].c_str());
+        } else if (a == "--interval-ms" && hasValue) {
+            options->intervalMs = std::atoi(args[++i].c_str());
+        } else if (a == "--seconds" && hasValue) {
+            options->seconds = std::atof(args[++i].c_str());
+        } else if (a == "--application" && hasValue) {
+            options->application = args[++i];
+        } else {
+            std::fprintf(stderr,
+                         "usage: qvsim [--instances N] [--interval-ms MS] [--seconds S] "
+                         "[--application NAME]\n");
+            return false;
+        }
+    }
+    if (options->instances < 1 || options->instances > 10000 || options->intervalMs < 1) {
+        std::fprintf(stderr, "qvsim: --instances must be 1..10000 and --interval-ms positive\n");
+        return false;
+    }
+    return true;
+}
+
+int Run(const std::vector<std::string>& args) {
+    Options options;
+    if (!ParseOptions(args, &options)) return 2;
+    const std::u16string application = vz::Utf8ToUtf16(options.application);
+
+    vz::provider::MapDescription map = vz::provider::ServerStatisticsDescription();
+    const bool registered = vz::provider::ApplyRegisteredTitleIndices(application, map);
+    vz::provider::StatisticsPublisher publisher(application, map);
+    if (!publisher.Start()) {
+        std::fprintf(stderr, "qvsim: cannot create %s\n",
+                     vz::Utf16ToUtf8(publisher.BlockNameOf(0)).c_str());
+        return 1;
+    }
+    std::vector<vz::provider::InstanceHandle> handles;
+    std::vector<SimulatedServer> servers;
+    for (int i = 0; i < options.instances; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "Quorvane%02d", i + 1);
+        vz::provider::InstanceHandle handle =
+            publisher.AddInstance(map[0].id, vz::Utf8ToUtf16(name));
+        if (handle == 0) {
+            std::fprintf(stderr, "qvsim: no room for instance %s\n", name);
+            return 1;
+        }
+        handles.push_back(handle);
+        servers.emplace_back(1000u + static_cast<unsigned>(i));
+    }
+    std::string blocks = vz::Utf16ToUtf8(publisher.BlockNameOf(0));
+    if (publisher.BlockCount() > 1)
+        blocks += " .. " + vz::Utf16ToUtf8(publisher.BlockNameOf(
+                               static_cast<DWORD>(publisher.BlockCount() - 1)));
+    std::printf("qvsim: %d instance(s) of \"%s\" in %s (%u bytes per block), %s\n",
+                options.instances, vz::Utf16ToUtf8(map[0].name).c_str(), blocks.c_str(),
+                publisher.BlockSize(),
+                registered ? "title indices from the registration" : "not registered (indices 0)");
+    std::fflush(stdout);
+
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    const auto start = std::chrono::steady_clock::now();
+    while (!g_stop) {
+        for (std::size_t i = 0; i < handles.size(); ++i)
+            publisher.SetCounters(handles[i], servers[i].Step());
+        std::this_thread::sleep_for(std::chrono::milliseconds(options.intervalMs));
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        if (options.seconds > 0 && elapsed.count() >= options.seconds) break;
+    }
+    publisher.Stop();
+    return 0;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.push_back(vz::Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(argv[i]))));
+    return Run(args);
+}
+#else
+int main(int argc, char** argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif
