@@ -1,0 +1,221 @@
+// The module's static records and the four COM-style exports, up to a complete
+// registration and unregistration against a seeded perflib.
+#include "common/perflib_seed.h"
+#include "module/dll_exports.h"
+#include "module/module_records.h"
+#include "module/vudozid_module.h"
+#include "registration/registration_driver.h"
+#include "script_test_support.h"
+#include "support/wide_string.h"
+
+namespace vz {
+namespace test {
+namespace {
+
+const LCID kCallerLocale = 0x0410;
+const LANGID kSystemLanguage = 0x0407;
+const HRESULT kHookFailure = static_cast<HRESULT>(0x80041234u);
+
+const char kAppIdKeys[] =
+    "[HKEY_CLASSES_ROOT\\AppID\\VudoZid.DLL]\n"
+    "\"AppID\"=\"{FF41D410-F176-44fd-9A2F-AB1668C7A041}\"\n\n"
+    "[HKEY_CLASSES_ROOT\\AppID\\{FF41D410-F176-44fd-9A2F-AB1668C7A041}]\n"
+    "@=\"VudoZid\"\n\n";
+
+// Fake counter hooks: they record the call and the thread locale they ran under.
+struct HookRecord {
+    int registerCalls = 0;
+    int unregisterCalls = 0;
+    plat::HMODULE module = nullptr;
+    LCID locale = 0;
+    HRESULT result = S_OK;
+} g_hooks;
+
+HRESULT FakeRegister(plat::HMODULE module) {
+    ++g_hooks.registerCalls;
+    g_hooks.module = module;
+    g_hooks.locale = plat::GetThreadLocale();
+    return g_hooks.result;
+}
+
+HRESULT FakeUnregister() {
+    ++g_hooks.unregisterCalls;
+    g_hooks.locale = plat::GetThreadLocale();
+    return g_hooks.result;
+}
+
+class ExportsTest : public ScriptTest {
+protected:
+    void SetUp() override {
+        ScriptTest::SetUp();
+        emu::SetThreadLocaleValue(kCallerLocale);
+        emu::SetSystemDefaultLangIDValue(kSystemLanguage);
+    }
+    void TearDown() override {
+        RegisterCountersHook = &RegisterAllPerfObjects;
+        UnregisterCountersHook = &UnregisterAllPerfObjects;
+        emu::SetModuleFileName(u"");
+        emu::SetSystemDefaultLangIDValue(1033);
+        ScriptTest::TearDown();
+    }
+    void UseFakeHooks(HRESULT result) {
+        g_hooks = HookRecord{};
+        g_hooks.result = result;
+        RegisterCountersHook = &FakeRegister;
+        UnregisterCountersHook = &FakeUnregister;
+    }
+};
+
+TEST_F(ExportsTest, StaticRecordsAreReadyAfterLoad) {
+    EXPECT_FALSE(ModuleInitFailed);
+    EXPECT_NE(ClassObjects.initialised, 0u);
+    EXPECT_EQ(ClassObjects.begin, ClassObjects.end);
+    EXPECT_EQ(ModuleResources.moduleInstance, plat::ThisModule());
+    EXPECT_EQ(ModuleResources.resourceInstance, plat::ThisModule());
+    EXPECT_EQ(CurrentModule, &VudoZidModule);
+    EXPECT_NE(VudoZidModule.initialised, 0u);
+    EXPECT_EQ(RegisterCountersHook, &RegisterAllPerfObjects);
+    EXPECT_EQ(UnregisterCountersHook, &UnregisterAllPerfObjects);
+    EXPECT_EQ(DllCanUnloadNow(), S_OK);
+
+    EXPECT_EQ(AttachCheck(nullptr, DLL_PROCESS_ATTACH, nullptr), 1);
+    ModuleInitFailed = true;
+    EXPECT_EQ(AttachCheck(nullptr, DLL_PROCESS_ATTACH, nullptr), 0);
+    EXPECT_EQ(AttachCheck(nullptr, DLL_PROCESS_DETACH, nullptr), 1);
+    ModuleInitFailed = false;
+}
+
+TEST_F(ExportsTest, LockCountDecidesUnloading) {
+    EXPECT_EQ(VudoZidModule.IncrementLock(), 1);
+    EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+    EXPECT_EQ(VudoZidModule.DecrementLock(), 0);
+    EXPECT_EQ(DllCanUnloadNow(), S_OK);
+}
+
+TEST_F(ExportsTest, NoClassObjectIsHandedOut) {
+    const GUID classFactory = {0x00000001, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    const GUID anyClass = {0xFF41D410, 0xF176, 0x44fd, {0x9A, 0x2F, 0xAB, 0x16, 0x68, 0xC7, 0xA0, 0x41}};
+    EXPECT_EQ(DllGetClassObject(anyClass, classFactory, nullptr), E_POINTER);
+    void* object = &object;
+    EXPECT_EQ(DllGetClassObject(anyClass, classFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(object, nullptr);
+}
+
+TEST_F(ExportsTest, InterfaceTableIsCreatedOnceAndAddRefed) {
+    void* first = nullptr;
+    void* second = nullptr;
+    EXPECT_EQ(VudoZidModule.GetInterfaceTable(nullptr), E_POINTER);
+    ASSERT_EQ(VudoZidModule.GetInterfaceTable(&first), S_OK);
+    ASSERT_EQ(VudoZidModule.GetInterfaceTable(&second), S_OK);
+    EXPECT_EQ(first, second);
+    plat::ReleaseInterface(first);
+    plat::ReleaseInterface(second);
+}
+
+struct SequenceCase {
+    const char* what;
+    bool registerExport;
+    HRESULT hookResult;
+    const char* failingCall;  // a registry call made to fail, or null
+    HRESULT expected;
+    int hookCalls;
+    bool appIdKeysAfter;
+};
+
+const SequenceCase kSequences[] = {
+    {"register", true, S_OK, nullptr, S_OK, 1, true},
+    {"register, script fails", true, S_OK, "RegCreateKeyExW",
+     HResultFromWin32(ERROR_ACCESS_DENIED), 0, false},
+    {"register, hook fails", true, kHookFailure, nullptr, kHookFailure, 1, true},
+    {"unregister", false, S_OK, nullptr, S_OK, 1, false},
+    {"unregister, hook fails", false, kHookFailure, nullptr, kHookFailure, 1, true},
+    {"unregister, script fails", false, S_OK, "RegDeleteKeyExW",
+     HResultFromWin32(ERROR_ACCESS_DENIED), 1, true},
+};
+
+TEST_F(ExportsTest, RegistrationSequencesRestoreTheThreadLocale) {
+    for (const SequenceCase& c : kSequences) {
+        SCOPED_TRACE(c.what);
+        SeedRegistry(c.registerExport ? "" : std::string("[HKEY_CLASSES_ROOT\\AppID]\n\n") + kAppIdKeys);
+        UseFakeHooks(c.hookResult);
+        if (c.failingCall != nullptr) emu::FailCall(c.failingCall, 1, ERROR_ACCESS_DENIED);
+        EXPECT_EQ(c.registerExport ? DllRegisterServer() : DllUnregisterServer(), c.expected);
+        EXPECT_EQ(plat::GetThreadLocale(), kCallerLocale);
+        EXPECT_EQ(g_hooks.registerCalls + g_hooks.unregisterCalls, c.hookCalls);
+        if (c.hookCalls > 0) {
+            EXPECT_EQ(g_hooks.locale, kSystemLanguage);
+        }
+        if (g_hooks.registerCalls > 0) {
+            EXPECT_EQ(g_hooks.module, plat::ThisModule());
+        }
+        const std::string appId = Tree("HKEY_CLASSES_ROOT\\AppID");
+        EXPECT_EQ(appId.find("VudoZid.DLL") != std::string::npos, c.appIdKeysAfter) << appId;
+        emu::ClearFaults();
+    }
+}
+
+TEST_F(ExportsTest, LongModulePathFailsBeforeAnyScriptRuns) {
+    UseFakeHooks(S_OK);
+    emu::SetModuleFileName(u"/" + std::u16string(300, u'p'));
+    EXPECT_EQ(DllRegisterServer(), HResultFromWin32(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(emu::RegistryCallCount(), 0u);
+    EXPECT_EQ(g_hooks.registerCalls, 0);
+    EXPECT_EQ(plat::GetThreadLocale(), kCallerLocale);
+}
+
+TEST_F(ExportsTest, PathWithQuoteStillLoadsTheScript) {
+    UseFakeHooks(S_OK);
+    emu::SetModuleFileName(u"/opt/it's/VudoZid.so");
+    ASSERT_EQ(DllRegisterServer(), S_OK);
+    EXPECT_EQ(Tree("HKEY_CLASSES_ROOT\\AppID"), std::string("[HKEY_CLASSES_ROOT\\AppID]\n\n") + kAppIdKeys);
+}
+
+// The whole registration through the exports with the real counter hooks.
+TEST_F(ExportsTest, RegisterThenUnregisterLeavesOnlyTheKeysThatStay) {
+    SeedRegistry(
+        "[HKEY_CLASSES_ROOT\\AppID\\{0THER}]\n@=\"Other\"\n\n"
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Other]\n\n");
+    WriteDword(kPerflibPath, u"Last Counter", 700);
+    WriteDword(kPerflibPath, u"Last Help", 701);
+    const std::u16string language = std::u16string(kPerflibPath) + u"\\009";
+    const std::u16string counters = EncodePairs({{u"1", u"1847"}, {u"2", u"System"}, {u"700", u"Last"}});
+    const std::u16string help = EncodePairs({{u"3", u"System help"}, {u"701", u"Last help"}});
+    WriteMultiString(language, u"Counter", counters);
+    WriteMultiString(language, u"Help", help);
+    const std::string hklmBefore = emu::ExportRegText(kHklmExportPath);
+    const std::string hkcrBefore = Tree("HKEY_CLASSES_ROOT");
+
+    ASSERT_EQ(DllRegisterServer(), S_OK);
+    EXPECT_EQ(plat::GetThreadLocale(), kCallerLocale);
+    EXPECT_NE(Tree("HKEY_CLASSES_ROOT\\AppID").find(kAppIdKeys), std::string::npos);
+    EXPECT_EQ(ReadDword(kPerformancePath, u"First Counter"), 702u);
+    EXPECT_EQ(ReadDword(kPerformancePath, u"Last Counter"), 734u);
+    EXPECT_EQ(ReadDword(kPerformancePath, u"First Help"), 703u);
+    EXPECT_EQ(ReadDword(kPerformancePath, u"Last Help"), 735u);
+    EXPECT_EQ(ReadChars(kPerformancePath, u"Open"), u"OpenPerfMon");
+    EXPECT_EQ(ReadChars(kPerformancePath, u"Collect"), u"CollectPerfMon");
+    EXPECT_EQ(ReadChars(kPerformancePath, u"Close"), u"ClosePerfMon");
+    EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), 734u);
+    EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), 735u);
+    const PairList installed = DecodePairs(ReadChars(language, u"Counter"));
+    ASSERT_EQ(installed.size(), 3u + 17u);
+    EXPECT_EQ(installed[2], std::make_pair(std::u16string(u"700"), std::u16string(u"Last")));
+    EXPECT_EQ(installed[3], std::make_pair(std::u16string(u"702"), std::u16string(u"Quorvane Server 11")));
+    EXPECT_EQ(DecodePairs(ReadChars(language, u"Help")).size(), 2u + 17u);
+
+    ASSERT_EQ(DllUnregisterServer(), S_OK);
+    EXPECT_EQ(plat::GetThreadLocale(), kCallerLocale);
+    EXPECT_EQ(Tree("HKEY_CLASSES_ROOT"), hkcrBefore);
+    // Only the (now empty) service key is left behind.
+    EXPECT_EQ(Tree(std::string(kHklmExportPath) + "\\" + Utf16ToUtf8(kServicePath)),
+              "[HKEY_LOCAL_MACHINE\\" + Utf16ToUtf8(kServicePath) + "]\n\n");
+    CKeyHandle services;
+    ASSERT_EQ(services.Open(plat::HKeyLocalMachine(), u"SYSTEM\\CurrentControlSet\\Services"), 0);
+    ASSERT_EQ(services.RemoveSubkey(u"Quorvane Server ITA"), 0);
+    ASSERT_EQ(services.Close(), 0);
+    EXPECT_EQ(emu::ExportRegText(kHklmExportPath), hklmBefore);
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace vz
