@@ -47,6 +47,12 @@ private:
 template <class T>
 class CAtlModuleT : public CAtlModule {};
 
+class CRegObject;
+constexpr vz::DWORD kModulePathUnits = 260;
+// Adds "Module" and "Module_Raw" for the file of `module` to the registrar,
+// with single quotes doubled; `path` (kModulePathUnits) receives the path as is.
+vz::HRESULT AddModuleVariables(CRegObject& registrar, vz::plat::HMODULE module, vz::WCHAR* path);
+
 // The four COM-style exports, for a module without creatable classes.
 vz::HRESULT ModuleCanUnloadNow(CAtlModule& module);
 vz::HRESULT ModuleGetClassObject(const vz::GUID& classId, const vz::GUID& interfaceId,

@@ -10,8 +10,7 @@ using namespace vz;
 
 namespace {
 
-constexpr DWORD kPathUnits = 260;
-constexpr std::size_t kEscapedPathUnits = 2 * kPathUnits;
+constexpr std::size_t kEscapedPathUnits = 2 * kModulePathUnits;
 
 // Doubles every single quote so the path can stand inside a quoted script
 // string; stops when the buffer is full, never splitting a doubled quote.
@@ -26,26 +25,16 @@ void EscapeQuotes(const WCHAR* path, WCHAR* escaped) {
 
 }  // namespace
 
-HRESULT CAtlModule::RunRegistryResource(unsigned resourceId, bool registerMode,
-                                        const ScriptVariable* variables) {
-    CRegObject registrar;
-    if (variables != nullptr) {
-        for (const ScriptVariable* entry = variables; entry->name != nullptr; ++entry)
-            if (entry->value != nullptr) registrar.AddVariable(entry->name, entry->value);
-    }
-    HRESULT hr = CurrentModule->AddCommonVariables(&registrar);
-    if (Failed(hr)) return hr;
-
-    const plat::HMODULE module = ModuleResources.moduleInstance;
-    WCHAR path[kPathUnits];
-    const DWORD length = plat::GetModuleFileNameW(module, path, kPathUnits);
+HRESULT AddModuleVariables(CRegObject& registrar, plat::HMODULE module, WCHAR* path) {
+    const DWORD length = plat::GetModuleFileNameW(module, path, kModulePathUnits);
     if (length == 0) return HResultFromLastError();
-    if (length == kPathUnits) return HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
+    if (length == kModulePathUnits) return HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
 
     WCHAR escaped[kEscapedPathUnits];
     EscapeQuotes(path, escaped);
 
     // The executable's own path is quoted; a library's path is not.
+    HRESULT hr;
     if (module == nullptr || module == plat::GetModuleHandleW(nullptr)) {
         WCHAR quoted[kEscapedPathUnits + 2];
         std::size_t out = 0;
@@ -58,9 +47,22 @@ HRESULT CAtlModule::RunRegistryResource(unsigned resourceId, bool registerMode,
         hr = registrar.AddVariable(u"Module", escaped);
     }
     if (Failed(hr)) return hr;
-    hr = registrar.AddVariable(u"Module_Raw", escaped);
+    return registrar.AddVariable(u"Module_Raw", escaped);
+}
+
+HRESULT CAtlModule::RunRegistryResource(unsigned resourceId, bool registerMode,
+                                        const ScriptVariable* variables) {
+    CRegObject registrar;
+    if (variables != nullptr) {
+        for (const ScriptVariable* entry = variables; entry->name != nullptr; ++entry)
+            if (entry->value != nullptr) registrar.AddVariable(entry->name, entry->value);
+    }
+    HRESULT hr = CurrentModule->AddCommonVariables(&registrar);
     if (Failed(hr)) return hr;
 
+    WCHAR path[kModulePathUnits];
+    hr = AddModuleVariables(registrar, ModuleResources.moduleInstance, path);
+    if (Failed(hr)) return hr;
     return registerMode ? registrar.RegisterFromResource(path, resourceId, u"REGISTRY")
                         : registrar.UnregisterFromResource(path, resourceId, u"REGISTRY");
 }
