@@ -1,18 +1,21 @@
-// The writer side of a named shared-memory block, for the provider (the
-// database server) and for tests that play its part. The library itself only
-// ever opens blocks read-only through OpenFileMappingW.
+// The provider side of the statistics blocks: creating a named, writable
+// file-mapping object that readers in other processes open read-only with
+// OpenFileMappingW. On Windows the object lives in the kernel namespace with
+// a descriptor that grants read access to everyone; in the emulated platform it
+// is a POSIX shared-memory object (see emu::SharedMemoryObjectName).
 #pragma once
 #include "platform/platform.h"
 
 namespace vz {
 namespace plat {
 
-// Creates (or opens, if it exists) the named block of `size` bytes, readable by
-// every account, and maps it writable. Returns the view, or null with the last
-// error set; `mapping` receives the handle to pass to CloseWritableSharedMemory.
-void* CreateWritableSharedMemory(const WCHAR* name, DWORD size, HANDLE* mapping);
-
-// Unmaps the view and closes the handle; the last one to close removes the block.
+// Creates (or opens, when it exists) the object `name` of `size` bytes and maps
+// all of it writable. Returns the view and stores the mapping handle in
+// `mappingOut`; null on failure with the error in GetLastError().
+void* CreateWritableSharedMemory(const WCHAR* name, DWORD size, HANDLE* mappingOut);
+// Unmaps the view and closes the handle; either may be null. In the emulated
+// platform this also removes the name, so later opens fail as they do on
+// Windows once the last creator handle is gone.
 void CloseWritableSharedMemory(HANDLE mapping, void* view);
 
 }  // namespace plat

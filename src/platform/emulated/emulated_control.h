@@ -46,8 +46,18 @@ void SetAllocationGranularityValue(DWORD granularity);  // default 65536
 void SetModuleFileName(const std::u16string& path);
 // Makes QueryPerformanceCounter/Frequency fail (true) or work (false).
 void SetTimerFails(bool fails);
-// Open shared-memory mappings and views (leak checks).
+// Open shared-memory mappings and views (leak checks). Counts what the reader
+// side opened (OpenFileMappingW, MapViewOfFileEx), not the writers' objects.
 std::size_t OpenMappingCount();
+
+// The POSIX shared-memory object that stands for the named file mapping `name`
+// (for example "Global\\ATLPERF_Quorvane Server ITA_000"): "/vudozid." followed
+// by the lower-case hex digits of the name's UTF-8 bytes. When the environment
+// variable VUDOZID_SHM_NAMESPACE is set, "/vudozid.<value>." is used instead,
+// so that programs running side by side (parallel tests) keep apart.
+std::string SharedMemoryObjectName(const std::u16string& name);
+// Removes a shared-memory object left behind, for example by a crashed writer.
+bool RemoveSharedMemory(const std::u16string& name);
 
 }  // namespace emu
 }  // namespace vz

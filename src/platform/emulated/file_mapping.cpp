@@ -1,0 +1,270 @@
+// Named file mappings over POSIX shared memory. A mapping handle holds the
+// open descriptor; views are mmap'ed from it. Reader views are PROT_READ, so a
+// stray write through them faults as it would on Windows.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "platform/emulated/emulated_control.h"
+#include "platform/emulated/fault_injection.h"
+#include "platform/shared_memory_writer.h"
+#include "support/hresult.h"
+#include "support/wide_string.h"
+
+namespace vz {
+namespace emu {
+namespace {
+
+constexpr LONG ERROR_INVALID_ADDRESS = 487;
+constexpr LONG ERROR_MAPPED_ALIGNMENT = 1132;
+constexpr LONG ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr LONG ERROR_GEN_FAILURE = 31;
+
+struct Mapping {
+    int fd;
+    bool writable;
+    bool reader;  // opened with OpenFileMappingW
+    std::string objectName;
+};
+
+struct View {
+    std::size_t size;
+    bool reader;
+};
+
+struct MappingTable {
+    std::mutex mutex;
+    std::set<Mapping*> mappings;
+    std::map<const void*, View> views;
+};
+
+MappingTable& Table() {
+    static MappingTable table;
+    return table;
+}
+
+LONG ErrorFromErrno(int error) {
+    switch (error) {
+        case ENOENT: return ERROR_FILE_NOT_FOUND;
+        case EACCES:
+        case EPERM: return ERROR_ACCESS_DENIED;
+        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+        case ENOMEM:
+        case ENOSPC: return ERROR_NOT_ENOUGH_MEMORY;
+        case EINVAL: return ERROR_INVALID_PARAMETER;
+        default: return ERROR_GEN_FAILURE;
+    }
+}
+
+bool Fails(const char* function) {
+    LONG error = 0;
+    if (!detail::TakeFault(function, false, &error)) return false;
+    plat::SetLastError(static_cast<DWORD>(error));
+    return true;
+}
+
+}  // namespace
+
+std::string SharedMemoryObjectName(const std::u16string& name) {
+    std::string object = "/vudozid.";
+    if (const char* space = std::getenv("VUDOZID_SHM_NAMESPACE"))
+        if (*space != '\0') object += std::string(space) + ".";
+    char digits[3];
+    for (unsigned char c : Utf16ToUtf8(name)) {
+        std::snprintf(digits, sizeof digits, "%02x", c);
+        object += digits;
+    }
+    return object;
+}
+
+bool RemoveSharedMemory(const std::u16string& name) {
+    return shm_unlink(SharedMemoryObjectName(name).c_str()) == 0;
+}
+
+std::size_t OpenMappingCount() {
+    MappingTable& table = Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    std::size_t count = 0;
+    for (const Mapping* m : table.mappings) count += m->reader ? 1 : 0;
+    for (const auto& view : table.views) count += view.second.reader ? 1 : 0;
+    return count;
+}
+
+}  // namespace emu
+
+namespace plat {
+
+using emu::Mapping;
+using emu::View;
+
+namespace {
+
+DWORD g_granularity = 65536;
+
+Mapping* FindMapping(HANDLE handle) {
+    auto* mapping = reinterpret_cast<Mapping*>(handle);
+    return emu::Table().mappings.count(mapping) != 0 ? mapping : nullptr;
+}
+
+void* MapLocked(Mapping* mapping, DWORD access, std::uint64_t offset, std::size_t size, bool reader) {
+    const bool write = (access & FILE_MAP_WRITE) != 0;
+    if (write && !mapping->writable) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    if (offset % g_granularity != 0) {
+        SetLastError(emu::ERROR_MAPPED_ALIGNMENT);
+        return nullptr;
+    }
+    struct stat info;
+    if (fstat(mapping->fd, &info) != 0) {
+        SetLastError(emu::ErrorFromErrno(errno));
+        return nullptr;
+    }
+    const std::uint64_t objectSize = static_cast<std::uint64_t>(info.st_size);
+    if (size == 0) size = offset < objectSize ? static_cast<std::size_t>(objectSize - offset) : 0;
+    // A view may not reach beyond the object.
+    if (size == 0 || offset > objectSize || size > objectSize - offset) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    void* view = mmap(nullptr, size, write ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,
+                      mapping->fd, static_cast<off_t>(offset));
+    if (view == MAP_FAILED) {
+        SetLastError(emu::ErrorFromErrno(errno));
+        return nullptr;
+    }
+    emu::Table().views[view] = View{size, reader};
+    return view;
+}
+
+bool UnmapLocked(const void* view) {
+    auto it = emu::Table().views.find(view);
+    if (it == emu::Table().views.end()) {
+        SetLastError(emu::ERROR_INVALID_ADDRESS);
+        return false;
+    }
+    munmap(const_cast<void*>(view), it->second.size);
+    emu::Table().views.erase(it);
+    return true;
+}
+
+bool CloseLocked(HANDLE handle) {
+    Mapping* mapping = FindMapping(handle);
+    if (mapping == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    close(mapping->fd);
+    emu::Table().mappings.erase(mapping);
+    delete mapping;
+    return true;
+}
+
+}  // namespace
+
+HANDLE OpenFileMappingW(DWORD access, BOOL, const WCHAR* name) {
+    if (emu::Fails("OpenFileMappingW")) return nullptr;
+    if (name == nullptr || *name == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const bool write = (access & FILE_MAP_WRITE) != 0;
+    const std::string object = emu::SharedMemoryObjectName(name);
+    const int fd = shm_open(object.c_str(), write ? O_RDWR : O_RDONLY, 0);
+    if (fd < 0) {
+        SetLastError(emu::ErrorFromErrno(errno));
+        return nullptr;
+    }
+    auto* mapping = new Mapping{fd, write, true, object};
+    std::lock_guard<std::mutex> lock(emu::Table().mutex);
+    emu::Table().mappings.insert(mapping);
+    return reinterpret_cast<HANDLE>(mapping);
+}
+
+void* MapViewOfFileEx(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offsetLow,
+                      std::size_t size, void* baseAddress) {
+    if (emu::Fails("MapViewOfFileEx")) return nullptr;
+    std::lock_guard<std::mutex> lock(emu::Table().mutex);
+    Mapping* mapping = FindMapping(handle);
+    if (mapping == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (baseAddress != nullptr) {  // placing views is not supported here
+        SetLastError(emu::ERROR_INVALID_ADDRESS);
+        return nullptr;
+    }
+    const std::uint64_t offset = (static_cast<std::uint64_t>(offsetHigh) << 32) | offsetLow;
+    return MapLocked(mapping, access, offset, size, true);
+}
+
+BOOL UnmapViewOfFile(const void* view) {
+    std::lock_guard<std::mutex> lock(emu::Table().mutex);
+    return UnmapLocked(view) ? 1 : 0;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    std::lock_guard<std::mutex> lock(emu::Table().mutex);
+    return CloseLocked(handle) ? 1 : 0;
+}
+
+DWORD GetAllocationGranularity() { return g_granularity; }
+
+void* CreateWritableSharedMemory(const WCHAR* name, DWORD size, HANDLE* mappingOut) {
+    if (mappingOut != nullptr) *mappingOut = nullptr;
+    if (name == nullptr || *name == 0 || size == 0 || mappingOut == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const std::string object = emu::SharedMemoryObjectName(name);
+    const int fd = shm_open(object.c_str(), O_RDWR | O_CREAT, 0644);
+    if (fd < 0) {
+        SetLastError(emu::ErrorFromErrno(errno));
+        return nullptr;
+    }
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        SetLastError(emu::ErrorFromErrno(errno));
+        close(fd);
+        return nullptr;
+    }
+    auto* mapping = new Mapping{fd, true, false, object};
+    std::lock_guard<std::mutex> lock(emu::Table().mutex);
+    emu::Table().mappings.insert(mapping);
+    void* view = MapLocked(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, size, false);
+    if (view == nullptr) {
+        const DWORD error = GetLastError();
+        shm_unlink(object.c_str());
+        CloseLocked(reinterpret_cast<HANDLE>(mapping));
+        SetLastError(error);
+        return nullptr;
+    }
+    *mappingOut = reinterpret_cast<HANDLE>(mapping);
+    return view;
+}
+
+void CloseWritableSharedMemory(HANDLE handle, void* view) {
+    std::lock_guard<std::mutex> lock(emu::Table().mutex);
+    if (view != nullptr) UnmapLocked(view);
+    if (Mapping* mapping = FindMapping(handle)) {
+        shm_unlink(mapping->objectName.c_str());
+        CloseLocked(handle);
+    }
+}
+
+}  // namespace plat
+
+namespace emu {
+void SetAllocationGranularityValue(DWORD granularity) {
+    if (granularity != 0) plat::g_granularity = granularity;
+}
+}  // namespace emu
+}  // namespace vz
