@@ -16,11 +16,13 @@ const LCID kCallerLocale = 0x0410;
 const LANGID kSystemLanguage = 0x0407;
 const HRESULT kHookFailure = static_cast<HRESULT>(0x80041234u);
 
-const char kAppIdKeys[] =
+const std::string kDllKey =
     "[HKEY_CLASSES_ROOT\\AppID\\VudoZid.DLL]\n"
-    "\"AppID\"=\"{FF41D410-F176-44fd-9A2F-AB1668C7A041}\"\n\n"
+    "\"AppID\"=\"{FF41D410-F176-44fd-9A2F-AB1668C7A041}\"\n\n";
+const std::string kAppIdKey =
     "[HKEY_CLASSES_ROOT\\AppID\\{FF41D410-F176-44fd-9A2F-AB1668C7A041}]\n"
     "@=\"VudoZid\"\n\n";
+const std::string kAppIdKeys = kDllKey + kAppIdKey;
 
 // Fake counter hooks: they record the call and the thread locale they ran under.
 struct HookRecord {
@@ -184,17 +186,22 @@ TEST_F(ExportsTest, RegisterThenUnregisterLeavesOnlyTheKeysThatStay) {
     WriteMultiString(language, u"Help", help);
     const std::string hklmBefore = emu::ExportRegText(kHklmExportPath);
     const std::string hkcrBefore = Tree("HKEY_CLASSES_ROOT");
+    // The neutral string table is installed for the system's language: 009.
+    emu::SetSystemDefaultLangIDValue(1033);
 
     ASSERT_EQ(DllRegisterServer(), S_OK);
     EXPECT_EQ(plat::GetThreadLocale(), kCallerLocale);
-    EXPECT_NE(Tree("HKEY_CLASSES_ROOT\\AppID").find(kAppIdKeys), std::string::npos);
+    const std::string appId = Tree("HKEY_CLASSES_ROOT\\AppID");
+    EXPECT_NE(appId.find(kDllKey), std::string::npos) << appId;
+    EXPECT_NE(appId.find(kAppIdKey), std::string::npos) << appId;
     EXPECT_EQ(ReadDword(kPerformancePath, u"First Counter"), 702u);
     EXPECT_EQ(ReadDword(kPerformancePath, u"Last Counter"), 734u);
     EXPECT_EQ(ReadDword(kPerformancePath, u"First Help"), 703u);
     EXPECT_EQ(ReadDword(kPerformancePath, u"Last Help"), 735u);
-    EXPECT_EQ(ReadChars(kPerformancePath, u"Open"), u"OpenPerfMon");
-    EXPECT_EQ(ReadChars(kPerformancePath, u"Collect"), u"CollectPerfMon");
-    EXPECT_EQ(ReadChars(kPerformancePath, u"Close"), u"ClosePerfMon");
+    // The entry points by their decorated names, terminator included.
+    EXPECT_EQ(ReadChars(kPerformancePath, u"Open"), std::u16string(u"_OpenPerfMon@4", 15));
+    EXPECT_EQ(ReadChars(kPerformancePath, u"Collect"), std::u16string(u"_CollectPerfMon@16", 19));
+    EXPECT_EQ(ReadChars(kPerformancePath, u"Close"), std::u16string(u"_ClosePerfMon@0", 16));
     EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), 734u);
     EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), 735u);
     const PairList installed = DecodePairs(ReadChars(language, u"Counter"));
