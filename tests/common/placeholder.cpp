@@ -1,1 +1,0 @@
-// Anchor for the shared test helper library.
