@@ -79,11 +79,13 @@ const CategoryDescription* StatisticsPublisher::FindCategory(DWORD categoryId) c
     return nullptr;
 }
 
+// The record is free (UseCount 0) while it is filled. Its new InstanceId is
+// published only after the body, so a reader that read the new InstanceId
+// before its copy also copies the complete body.
 void StatisticsPublisher::FillRecord(const Slot& slot, const CategoryDescription& category,
                                      const std::u16string& name, DWORD instanceId) {
     BYTE* record = RecordBytes(slot);
-    StoreWord(record + 12, 0);
-    StoreWord(record + 8, instanceId);
+    PublishWord(record + 12, 0);
     StoreWord(record + 4, category.id);
     StoreWord(record + 16, category.instanceDataSize);
     std::memset(record + kHeaderSize, 0, slot.size - kHeaderSize);
@@ -91,6 +93,7 @@ void StatisticsPublisher::FillRecord(const Slot& slot, const CategoryDescription
     const std::size_t room = (slot.size - category.instanceDataSize) / 2;
     const std::size_t length = std::min(name.size(), room - 1);
     std::memcpy(record + category.instanceDataSize, name.data(), 2 * length);
+    PublishWord(record + 8, instanceId);
 }
 
 bool StatisticsPublisher::PlaceRecord(DWORD size, DWORD* block, DWORD* offset) {

@@ -1,5 +1,6 @@
 #include "sharedmem/instance_snapshot.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "sharedmem/byte_layout.h"
@@ -16,6 +17,8 @@ HRESULT InstanceSnapshot::Take(const BYTE* record, DWORD recordSize, DWORD categ
                                bool* usable) {
     *usable = false;
     const DWORD instanceId = LoadWord(record + kInstanceIdOffset);
+    // The copy must not be read ahead of the InstanceId it is checked against.
+    std::atomic_thread_fence(std::memory_order_acquire);
     BYTE* target = inline_;
     if (recordSize > kInlineCapacity) {
         if (recordSize > 0xFFFFFFFFu - 8) ATL::AtlThrow(E_INVALIDARG);
@@ -28,8 +31,14 @@ HRESULT InstanceSnapshot::Take(const BYTE* record, DWORD recordSize, DWORD categ
     data_ = target;
     size_ = recordSize;
     if (recordSize < kRecordHeaderSize) return S_OK;
+    // The copy reads the header before the body, so its own InstanceId cannot
+    // tell whether the record changed hands while the body was copied; the
+    // record's InstanceId read again after the copy can.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    const DWORD instanceIdAfter = LoadWord(record + kInstanceIdOffset);
     *usable = LoadWord(target + kCategoryIdOffset) == categoryId &&
               LoadWord(target + kInstanceIdOffset) == instanceId &&
+              instanceIdAfter == instanceId &&
               LoadWord(target + kUseCountOffset) != 0;
     return S_OK;
 }
