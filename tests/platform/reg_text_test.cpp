@@ -1,0 +1,124 @@
+// .reg text import and export: exact bytes survive a round trip, exports are
+// canonical, deletions apply, and persistence through a file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/emulated/emulated_control.h"
+#include "platform/platform.h"
+#include "support/hresult.h"
+
+namespace vz {
+namespace {
+
+using namespace plat;
+
+const char kTree[] =
+    "Windows Registry Editor Version 5.00\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip]\r\n"
+    "@=\"default \\\"quoted\\\" C:\\\\path\"\r\n"
+    "\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+    "\"Expand\"=hex(2):25,00,00,00\r\n"
+    "\"Bin\"=hex:00,ff,\\\r\n"
+    "  10\r\n"
+    "\"Q\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+    "\"Dw\"=dword:0000002a\r\n"
+    "\"Short\"=hex(4):01,02\r\n"
+    "\"Unterminated\"=hex(1):41,00\r\n"
+    "\"Text\"=\"Quantit\xC3\xA0\"\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip\\b]\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip\\A]\r\n";
+
+std::vector<BYTE> Query(const char16_t* name, DWORD* type) {
+    HKEY key = nullptr;
+    std::vector<BYTE> data;
+    if (RegOpenKeyExW(HKeyLocalMachine(), u"SOFTWARE\\RoundTrip", 0, KEY_READ, &key) != 0) return data;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, nullptr, type, nullptr, &size) == 0) {
+        data.resize(size);
+        RegQueryValueExW(key, name, nullptr, type, data.data(), &size);
+    }
+    RegCloseKey(key);
+    return data;
+}
+
+class RegTextTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        emu::ResetRegistry();
+        std::string error;
+        ASSERT_TRUE(emu::ImportRegText(kTree, &error)) << error;
+    }
+};
+
+TEST_F(RegTextTest, ImportGivesTheExactTypesAndBytes) {
+    struct Case {
+        const char16_t* name;
+        DWORD type;
+        std::vector<BYTE> bytes;
+    } cases[] = {
+        {u"Multi", REG_MULTI_SZ, {'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}},
+        {u"Expand", REG_EXPAND_SZ, {'%', 0, 0, 0}},
+        {u"Bin", REG_BINARY, {0x00, 0xFF, 0x10}},
+        {u"Q", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}},
+        {u"Dw", REG_DWORD, {42, 0, 0, 0}},
+        {u"Short", REG_DWORD, {1, 2}},
+        {u"Unterminated", REG_SZ, {'A', 0}},
+        {u"Text", REG_SZ, {'Q', 0, 'u', 0, 'a', 0, 'n', 0, 't', 0, 'i', 0, 't', 0, 0xE0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        DWORD type = 99;
+        EXPECT_EQ(Query(c.name, &type), c.bytes);
+        EXPECT_EQ(type, c.type);
+    }
+    DWORD type = 0;
+    const std::u16string expected = u"default \"quoted\" C:\\path";
+    std::vector<BYTE> data = Query(nullptr, &type);
+    ASSERT_EQ(data.size(), (expected.size() + 1) * 2);
+    EXPECT_EQ(std::memcmp(data.data(), expected.c_str(), data.size()), 0);
+}
+
+TEST_F(RegTextTest, ExportIsSortedAndReimportsToTheSameTree) {
+    const std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip";
+    const std::string first = emu::ExportRegText(path);
+    EXPECT_LT(first.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip\\A]"),
+              first.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip\\b]"));
+    EXPECT_LT(first.find("@="), first.find("\"Bin\""));
+    EXPECT_LT(first.find("\"Bin\""), first.find("\"Dw\""));
+    EXPECT_NE(first.find("\"Dw\"=dword:0000002a\n"), std::string::npos);
+    emu::ResetRegistry();
+    ASSERT_TRUE(emu::ImportRegText(first));
+    EXPECT_EQ(emu::ExportRegText(path), first);
+    EXPECT_EQ(emu::ExportRegText("HKEY_LOCAL_MACHINE\\SOFTWARE\\Nothing"), "");
+}
+
+TEST_F(RegTextTest, DeletionLinesRemoveKeysAndValues) {
+    ASSERT_TRUE(emu::ImportRegText("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip\\A]\n"
+                                   "[HKLM\\SOFTWARE\\RoundTrip]\n\"Dw\"=-\n"));
+    EXPECT_FALSE(emu::KeyExists("HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip\\A"));
+    EXPECT_TRUE(emu::KeyExists("HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip\\b"));
+    DWORD type = 0;
+    EXPECT_TRUE(Query(u"Dw", &type).empty());
+    std::string error;
+    EXPECT_FALSE(emu::ImportRegText("[HKEY_NOWHERE\\x]\n", &error));
+    EXPECT_FALSE(emu::ImportRegText("[HKLM\\x]\n\"v\"=hex:1,zz\n", &error));
+    EXPECT_NE(error.find("line 2"), std::string::npos);
+}
+
+TEST_F(RegTextTest, SavedFileLoadsBackIntoAnEqualTree) {
+    const std::string file = ::testing::TempDir() + "vudozid_registry_test.reg";
+    const std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip";
+    const std::string before = emu::ExportRegText(path);
+    ASSERT_TRUE(emu::SaveRegistryFile(file));
+    emu::ResetRegistry();
+    ASSERT_TRUE(emu::LoadRegistryFile(file));
+    EXPECT_EQ(emu::ExportRegText(path), before);
+    std::remove(file.c_str());
+    EXPECT_FALSE(emu::LoadRegistryFile(file));
+}
+
+}  // namespace
+}  // namespace vz
