@@ -14,6 +14,7 @@
 #include "metrics_server.h"
 #include "perf_decoder.h"
 #include "perf_library.h"
+#include "platform/platform.h"
 #include "sample.h"
 #include "support/wide_string.h"
 #include "title_names.h"
@@ -32,10 +33,11 @@ const char kUsage[] =
     "  counter path       \\Object(Instance)\\Counter, '*' for all; default \\*(*)\\*\n"
     "  -si SECONDS        sample interval (default 1 when -sc > 1)\n"
     "  -sc N              number of samples (default 1; unlimited with -si alone)\n"
+    "  -q                 list the counter paths the library describes, then stop\n"
     "  --format F         table (default), csv, jsonl or prometheus\n"
     "  --serve PORT       serve the OpenMetrics text on http://127.0.0.1:PORT/\n"
     "  --service NAME     service key of the library (default \"Quorvane Server ITA\")\n"
-    "  --lang CODE        perflib language of the names (default 009)\n"
+    "  --lang CODE        perflib language of the names (default: the system's, else 009)\n"
     "  --query TEXT       Collect's value name (default Global)\n"
     "  --registry FILE    load the emulated registry from a .reg file (Linux)\n";
 
@@ -49,9 +51,10 @@ struct Options {
     std::string format = "table";
     int servePort = 0;
     std::string service = "Quorvane Server ITA";
-    std::string language = "009";
+    std::string language;  // empty: the system's default language, else 009
     std::string query = "Global";
     std::string registry;
+    bool list = false;
 };
 
 int Fail(const std::string& message) {
@@ -71,7 +74,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             return true;
         };
         std::string v;
-        if (a == "-si") {
+        if (a == "-q") {
+            o->list = true;
+        } else if (a == "-si") {
             if (!value(&v)) return false;
             o->interval = std::atof(v.c_str());
             if (o->interval <= 0) return (*error = "-si needs a positive number"), false;
@@ -159,6 +164,23 @@ bool PathKnown(const CounterPath& path, const DecodeResult& decoded, const Title
     return false;
 }
 
+// One line per counter: "\Object(*)\Counter", or "\Object\Counter" for an
+// object without instances; the objects' instance counts come first.
+std::string FormatCounterList(const DecodeResult& decoded, const TitleNames& titles) {
+    std::string out;
+    for (const PerfObject& object : decoded.objects) {
+        const std::string name = titles.Name(object.nameIndex);
+        out += "# " + name + ": " +
+               (object.hasInstances ? std::to_string(object.instances.size()) + " instances"
+                                    : std::string("no instances")) +
+               "\n";
+        for (const CounterDefinition& counter : object.counters)
+            out += "\\" + name + (object.hasInstances ? "(*)" : "") + "\\" +
+                   titles.Name(counter.nameIndex) + "\n";
+    }
+    return out;
+}
+
 class Sampler {
 public:
     Sampler(PerfLibrary& library, const TitleNames& titles, const Options& options)
@@ -210,7 +232,15 @@ int Run(const std::vector<std::string>& args) {
 #endif
     }
     TitleNames titles;
-    if (!titles.Load(options.language))
+    bool loaded = false;
+    if (options.language.empty()) {
+        // The texts of the system's language, as the library installed them.
+        char code[8];
+        std::snprintf(code, sizeof code, "%03x", vz::plat::GetSystemDefaultLangID() & 0x3FFu);
+        loaded = titles.Load(code);
+        options.language = loaded ? code : "009";
+    }
+    if (!loaded && !titles.Load(options.language))
         std::fprintf(stderr, "qvperf: no perflib texts for language %s, showing index numbers\n",
                      options.language.c_str());
 
@@ -228,6 +258,11 @@ int Run(const std::vector<std::string>& args) {
             return Fail("unknown counter path \\" + path.object +
                         (path.hasInstance ? "(" + path.instance + ")" : "") + "\\" +
                         path.counter);
+
+    if (options.list) {
+        std::fputs(FormatCounterList(decoded, titles).c_str(), stdout);
+        return 0;
+    }
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);

@@ -124,13 +124,13 @@ int Seed() {
     return 0;
 }
 
-// The registry file of the emulated platform, empty on Windows.
-std::string RegistryFile() {
 #ifndef _WIN32
+// The registry file of the emulated platform.
+std::string RegistryFile() {
     if (const char* path = std::getenv("VUDOZID_REGISTRY")) return path;
-#endif
     return {};
 }
+#endif
 
 bool Persist() {
 #ifndef _WIN32
