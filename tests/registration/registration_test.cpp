@@ -114,7 +114,7 @@ TEST_F(RegistrationTest, UnregisteringCleansEveryListedLanguage) {
     // Texts another program left inside the object's range in 010.
     WriteMultiString(kLanguage010, u"Counter",
                      EncodePairs({{u"2", u"Sistema"}, {u"710", u"estraneo"}, {u"736", u"Dopo"}}));
-    WriteValue(kPerformancePath, u"Languages", plat::REG_SZ, u" 009  010 ", 12 * 2);
+    WriteValue(kPerformancePath, u"Languages", plat::REG_SZ, u" 009  010 ", 11 * 2);
     ASSERT_EQ(Unregister(), S_OK);
     EXPECT_EQ(ReadChars(kLanguage009, u"Counter"), seededCounter009);
     EXPECT_EQ(ReadChars(kLanguage010, u"Counter"), EncodePairs({{u"2", u"Sistema"}, {u"736", u"Dopo"}}));
