@@ -60,7 +60,9 @@ wine_job() {
     rm -rf "$WINEPREFIX"
   }
   trap cleanup EXIT
-  local w="timeout $TIMEOUT $wine"
+  # An Italian system, so the texts go to perflib's 010 key: Wine serves the
+  # 009 key itself and refuses writes to it.
+  local w="timeout $TIMEOUT env LANG=it_IT.UTF-8 LC_ALL=it_IT.UTF-8 $wine"
 
   echo "=== preparing a Wine prefix in $WINEPREFIX"
   $w wineboot -i >/dev/null 2>&1
