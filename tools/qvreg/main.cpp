@@ -12,9 +12,6 @@
 #include "platform/platform.h"
 #include "support/hresult.h"
 #include "support/wide_string.h"
-#ifndef _WIN32
-#include "platform/emulated/emulated_control.h"
-#endif
 
 namespace {
 
@@ -124,25 +121,6 @@ int Seed() {
     return 0;
 }
 
-#ifndef _WIN32
-// The registry file of the emulated platform.
-std::string RegistryFile() {
-    if (const char* path = std::getenv("VUDOZID_REGISTRY")) return path;
-    return {};
-}
-#endif
-
-bool Persist() {
-#ifndef _WIN32
-    const std::string file = RegistryFile();
-    if (!file.empty() && !vz::emu::SaveRegistryFile(file)) {
-        std::fprintf(stderr, "qvreg: cannot write the registry file %s\n", file.c_str());
-        return false;
-    }
-#endif
-    return true;
-}
-
 int CallRegistration(const std::u16string& path, bool unregister) {
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
     const std::string shown = vz::Utf16ToUtf8(path);
@@ -185,26 +163,14 @@ int Run(const std::vector<std::string>& args) {
         return 2;
     }
 #ifndef _WIN32
-    const std::string file = RegistryFile();
-    if (file.empty())
+    // The emulated registry writes every change to this file, which is how the
+    // library (with a registry layer of its own) and later processes see it.
+    if (std::getenv("VUDOZID_REGISTRY") == nullptr)
         std::fprintf(stderr, "qvreg: VUDOZID_REGISTRY is not set; changes are lost at exit\n");
 #endif
     int status = 0;
-    if (seed) {
-        status = Seed();
-        // The library keeps a registry of its own in this process: it must
-        // find the seeded key in the file when it loads.
-        if (status == 0 && !Persist()) status = 1;
-    }
-    if (status == 0 && !path.empty()) {
-        status = CallRegistration(vz::Utf8ToUtf16(path), unregister);
-#ifndef _WIN32
-        // The library wrote its changes to the file when it was unloaded; take
-        // them over so that this process's own write-back keeps them.
-        if (!file.empty()) vz::emu::LoadRegistryFile(file);
-#endif
-        if (!Persist() && status == 0) status = 1;
-    }
+    if (seed) status = Seed();
+    if (status == 0 && !path.empty()) status = CallRegistration(vz::Utf8ToUtf16(path), unregister);
     return status;
 }
 

@@ -20,7 +20,7 @@ std::string ExportRegText(const std::string& keyPath);
 bool KeyExists(const std::string& keyPath);
 
 // When the environment variable VUDOZID_REGISTRY names a file, the registry is
-// loaded from it at first use and written back by SaveRegistry (and at exit).
+// loaded from it at first use and written back after every change.
 bool LoadRegistryFile(const std::string& path);
 bool SaveRegistryFile(const std::string& path);
 

@@ -199,10 +199,6 @@ RegKey* CreatePath(const std::string& path) {
 bool g_environmentLoaded = false;
 std::string g_environmentFile;
 
-void SaveAtExit() {
-    if (!g_environmentFile.empty()) SaveRegistryFile(g_environmentFile);
-}
-
 std::string ExportAllLocked() {
     std::string out = std::string(kHeader) + "\n\n";
     for (const char* root : {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS",
@@ -213,7 +209,23 @@ std::string ExportAllLocked() {
     return out;
 }
 
+// Writes beside the target and renames, so a reader never sees half a file.
+bool WriteFileAtomically(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out << text;
+        if (!out.flush()) return false;
+    }
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
 }  // namespace
+
+void WriteBackLocked() {
+    if (!g_environmentFile.empty()) WriteFileAtomically(g_environmentFile, ExportAllLocked());
+}
 
 bool ImportLocked(const std::string& text, std::string* error) {
     std::istringstream in(text);
@@ -290,7 +302,6 @@ void EnsureEnvironmentLoadedLocked() {
         text << in.rdbuf();
         ImportLocked(text.str(), nullptr);
     }
-    std::atexit(SaveAtExit);
 }
 
 }  // namespace detail
@@ -298,7 +309,9 @@ void EnsureEnvironmentLoadedLocked() {
 bool ImportRegText(const std::string& text, std::string* error) {
     std::lock_guard<std::mutex> lock(detail::RegistryMutex());
     detail::EnsureEnvironmentLoadedLocked();
-    return detail::ImportLocked(text, error);
+    const bool imported = detail::ImportLocked(text, error);
+    detail::WriteBackLocked();
+    return imported;
 }
 
 std::string ExportRegText(const std::string& keyPath) {
@@ -328,15 +341,7 @@ bool SaveRegistryFile(const std::string& path) {
         std::lock_guard<std::mutex> lock(detail::RegistryMutex());
         text = detail::ExportAllLocked();
     }
-    // Write beside the target and rename, so a reader never sees half a file.
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out << text;
-        if (!out.flush()) return false;
-    }
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
+    return detail::WriteFileAtomically(path, text);
 }
 
 }  // namespace emu

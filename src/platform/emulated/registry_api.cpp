@@ -56,12 +56,22 @@ public:
         Table().log.push_back(function);
         faulted_ = emu::detail::TakeFault(function, true, &error_);
     }
+    // A call that changed the tree writes it back to the VUDOZID_REGISTRY file
+    // before the lock is released.
+    ~Call() {
+        if (changed_) emu::detail::WriteBackLocked();
+    }
     bool Faulted() const { return faulted_; }
     LONG Error() const { return error_; }
+    LONG Changed(LONG error) {
+        changed_ = changed_ || error == ERROR_SUCCESS;
+        return error;
+    }
 
 private:
     std::lock_guard<std::mutex> lock_;
     bool faulted_ = false;
+    bool changed_ = false;
     LONG error_ = 0;
 };
 
@@ -118,7 +128,7 @@ LONG RegDeleteKeyExWImpl(HKEY key, const WCHAR* subKey, REGSAM, DWORD reserved) 
     Call call("RegDeleteKeyExW");
     if (call.Faulted()) return call.Error();
     if (reserved != 0) return ERROR_INVALID_PARAMETER;
-    return DeleteKey(key, subKey);
+    return call.Changed(DeleteKey(key, subKey));
 }
 
 }  // namespace
@@ -161,7 +171,7 @@ LONG RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, const WCHAR*
     for (std::size_t i = existing; i < parts.size(); ++i) at = at->AddSubkey(parts[i]);
     *result = NewHandle(Shared(base, at), EffectiveAccess(sam));
     if (disposition != nullptr) *disposition = creates ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    return ERROR_SUCCESS;
+    return creates ? call.Changed(ERROR_SUCCESS) : ERROR_SUCCESS;
 }
 
 LONG RegQueryValueExW(HKEY key, const WCHAR* name, DWORD* reserved, DWORD* type, BYTE* data,
@@ -203,7 +213,7 @@ LONG RegSetValueExW(HKEY key, const WCHAR* name, DWORD, DWORD type, const BYTE* 
     }
     value->type = type;
     value->data.assign(data, data + dataSize);
-    return ERROR_SUCCESS;
+    return call.Changed(ERROR_SUCCESS);
 }
 
 LONG RegDeleteValueW(HKEY key, const WCHAR* name) {
@@ -212,13 +222,13 @@ LONG RegDeleteValueW(HKEY key, const WCHAR* name) {
     OpenKey base;
     if (LONG e = Resolve(key, &base)) return e;
     if ((base.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
-    return base.key->RemoveValue(Text(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    return call.Changed(base.key->RemoveValue(Text(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
 }
 
 LONG RegDeleteKeyW(HKEY key, const WCHAR* subKey) {
     Call call("RegDeleteKeyW");
     if (call.Faulted()) return call.Error();
-    return DeleteKey(key, subKey);
+    return call.Changed(DeleteKey(key, subKey));
 }
 
 LONG RegEnumKeyExW(HKEY key, DWORD index, WCHAR* name, DWORD* nameLength, DWORD* reserved,

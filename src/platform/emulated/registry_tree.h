@@ -60,6 +60,10 @@ void DeleteTreeLocked(RegKey* key);
 // Loads the file named by VUDOZID_REGISTRY the first time any registry
 // function runs (caller holds the mutex).
 void EnsureEnvironmentLoadedLocked();
+// Writes the whole tree to the VUDOZID_REGISTRY file, when there is one, so
+// that every process (and every copy of this layer in one process) sees each
+// change as soon as it is made. Caller holds the mutex.
+void WriteBackLocked();
 // .reg text import, caller holds the mutex.
 bool ImportLocked(const std::string& text, std::string* error);
 
