@@ -55,7 +55,11 @@ std::size_t OpenMappingCount();
 // by the lower-case hex digits of the name's UTF-8 bytes. When the environment
 // variable VUDOZID_SHM_NAMESPACE is set, "/vudozid.<value>." is used instead,
 // so that programs running side by side (parallel tests) keep apart.
+// An empty string when the name does not fit kMaxObjectName.
 std::string SharedMemoryObjectName(const std::u16string& name);
+// The same into `out` without allocating; false when it does not fit.
+constexpr std::size_t kMaxObjectName = 256;  // NAME_MAX and its terminator
+bool FormatSharedMemoryObjectName(const char16_t* name, char* out, std::size_t size);
 // Removes a shared-memory object left behind, for example by a crashed writer.
 bool RemoveSharedMemory(const std::u16string& name);
 

@@ -73,16 +73,71 @@ bool Fails(const char* function) {
 
 }  // namespace
 
-std::string SharedMemoryObjectName(const std::u16string& name) {
-    std::string object = "/vudozid.";
-    if (const char* space = std::getenv("VUDOZID_SHM_NAMESPACE"))
-        if (*space != '\0') object += std::string(space) + ".";
-    char digits[3];
-    for (unsigned char c : Utf16ToUtf8(name)) {
-        std::snprintf(digits, sizeof digits, "%02x", c);
-        object += digits;
+namespace {
+
+// Appends the hex digits of one byte; false when `out` has no room left.
+bool AppendHexByte(unsigned char byte, char* out, std::size_t size, std::size_t* used) {
+    static const char kDigits[] = "0123456789abcdef";
+    if (size - *used < 3) return false;  // two digits and the terminator
+    out[(*used)++] = kDigits[byte >> 4];
+    out[(*used)++] = kDigits[byte & 15];
+    out[*used] = '\0';
+    return true;
+}
+
+// The UTF-8 bytes of one code point (unpaired surrogates become U+FFFD).
+std::size_t EncodeUtf8(char32_t cp, unsigned char bytes[4]) {
+    if (cp < 0x80) {
+        bytes[0] = static_cast<unsigned char>(cp);
+        return 1;
     }
-    return object;
+    if (cp < 0x800) {
+        bytes[0] = static_cast<unsigned char>(0xC0 | (cp >> 6));
+        bytes[1] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp >= 0xD800 && cp < 0xE000) cp = 0xFFFD;
+    if (cp < 0x10000) {
+        bytes[0] = static_cast<unsigned char>(0xE0 | (cp >> 12));
+        bytes[1] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+        bytes[2] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    bytes[0] = static_cast<unsigned char>(0xF0 | (cp >> 18));
+    bytes[1] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+    bytes[2] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+    bytes[3] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+}  // namespace
+
+// Built in a caller's buffer: a collection that only finds the next block
+// missing must not allocate, here no more than in the library.
+bool FormatSharedMemoryObjectName(const char16_t* name, char* out, std::size_t size) {
+    const char* space = std::getenv("VUDOZID_SHM_NAMESPACE");
+    const int prefix = space != nullptr && *space != '\0'
+                           ? std::snprintf(out, size, "/vudozid.%s.", space)
+                           : std::snprintf(out, size, "/vudozid.");
+    if (prefix < 0 || static_cast<std::size_t>(prefix) >= size) return false;
+    std::size_t used = static_cast<std::size_t>(prefix);
+    for (const char16_t* at = name; *at != 0; ++at) {
+        char32_t cp = *at;
+        if (cp >= 0xD800 && cp < 0xDC00 && at[1] >= 0xDC00 && at[1] < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (at[1] - 0xDC00);
+            ++at;
+        }
+        unsigned char bytes[4];
+        const std::size_t count = EncodeUtf8(cp, bytes);
+        for (std::size_t k = 0; k < count; ++k)
+            if (!AppendHexByte(bytes[k], out, size, &used)) return false;
+    }
+    return true;
+}
+
+std::string SharedMemoryObjectName(const std::u16string& name) {
+    char object[kMaxObjectName];
+    return FormatSharedMemoryObjectName(name.c_str(), object, sizeof object) ? object : "";
 }
 
 bool RemoveSharedMemory(const std::u16string& name) {
@@ -178,8 +233,12 @@ HANDLE OpenFileMappingW(DWORD access, BOOL, const WCHAR* name) {
         return nullptr;
     }
     const bool write = (access & FILE_MAP_WRITE) != 0;
-    const std::string object = emu::SharedMemoryObjectName(name);
-    const int fd = shm_open(object.c_str(), write ? O_RDWR : O_RDONLY, 0);
+    char object[emu::kMaxObjectName];
+    if (!emu::FormatSharedMemoryObjectName(name, object, sizeof object)) {
+        SetLastError(emu::ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    const int fd = shm_open(object, write ? O_RDWR : O_RDONLY, 0);
     if (fd < 0) {
         SetLastError(emu::ErrorFromErrno(errno));
         return nullptr;
@@ -225,8 +284,12 @@ void* CreateWritableSharedMemory(const WCHAR* name, DWORD size, HANDLE* mappingO
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    const std::string object = emu::SharedMemoryObjectName(name);
-    const int fd = shm_open(object.c_str(), O_RDWR | O_CREAT, 0644);
+    char object[emu::kMaxObjectName];
+    if (!emu::FormatSharedMemoryObjectName(name, object, sizeof object)) {
+        SetLastError(emu::ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    const int fd = shm_open(object, O_RDWR | O_CREAT, 0644);
     if (fd < 0) {
         SetLastError(emu::ErrorFromErrno(errno));
         return nullptr;
@@ -242,7 +305,7 @@ void* CreateWritableSharedMemory(const WCHAR* name, DWORD size, HANDLE* mappingO
     void* view = MapLocked(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, size, false);
     if (view == nullptr) {
         const DWORD error = GetLastError();
-        shm_unlink(object.c_str());
+        shm_unlink(object);
         CloseLocked(reinterpret_cast<HANDLE>(mapping));
         SetLastError(error);
         return nullptr;
