@@ -11,6 +11,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,8 @@ private:
     DWORD blockSize_ = 0;
     std::vector<Block> blocks_;
     std::vector<Slot> slots_;
+    // Indices into slots_ of the free records, by record size.
+    std::map<DWORD, std::vector<std::size_t>> freeSlots_;
 };
 
 // The next instance identity of this process: never 0, increasing.

@@ -52,6 +52,7 @@ void StatisticsPublisher::Stop() {
         plat::CloseWritableSharedMemory(static_cast<plat::HANDLE>(block.mapping), block.view);
     blocks_.clear();
     slots_.clear();
+    freeSlots_.clear();
 }
 
 bool StatisticsPublisher::AppendBlock() {
@@ -113,10 +114,13 @@ InstanceHandle StatisticsPublisher::AddInstance(DWORD categoryId, const std::u16
     const DWORD instanceId = NextInstanceId();
 
     // A free record of the same size changes hands: it is not live (UseCount
-    // 0) while its identity, name and values are rewritten.
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
+    // 0) while its identity, name and values are rewritten. The most recently
+    // freed one goes first.
+    auto spare = freeSlots_.find(size);
+    if (spare != freeSlots_.end() && !spare->second.empty()) {
+        const std::size_t i = spare->second.back();
+        spare->second.pop_back();
         Slot& slot = slots_[i];
-        if (slot.live || slot.size != size) continue;
         slot.categoryId = categoryId;
         FillRecord(slot, *category, name, instanceId);
         PublishWord(RecordBytes(slot) + 12, 1);
@@ -159,6 +163,7 @@ bool StatisticsPublisher::RemoveInstance(InstanceHandle handle) {
     // A reader that copied the record while it was live must see it change.
     PublishWord(record + 8, NextInstanceId());
     slot->live = false;
+    freeSlots_[slot->size].push_back(handle - 1);
     return true;
 }
 
