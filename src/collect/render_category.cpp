@@ -9,16 +9,6 @@
 
 namespace ATL {
 
-vz::BYTE* CPerfMon::ReserveOutput(vz::BYTE** cursor, vz::DWORD capacity, vz::DWORD* used,
-                                  vz::DWORD size) {
-    const vz::DWORD end = *used + size;
-    if (end < *used || end < size || end > capacity) return nullptr;
-    vz::BYTE* reserved = *cursor;
-    *cursor += size;
-    *used = end;
-    return reserved;
-}
-
 vz::HRESULT CPerfMon::RenderCategory(CategoryRecord* category, vz::BYTE** cursor,
                                      vz::DWORD capacity, vz::DWORD* used) {
     if (category == nullptr) return vz::E_FAIL;

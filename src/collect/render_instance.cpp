@@ -121,31 +121,31 @@ HRESULT RenderInstanceRecord(CategoryRecord& category, const InstancePlan& plan,
     if (category.HasInstances() && !snapshot.FindName(&name, &nameUnits)) return S_OK;
     if (snapshot.Size() < plan.requiredBytes) return S_OK;
 
-    DWORD definitionLength = 0;
-    if (category.HasInstances()) {
+    // The instance definition, the name area and the counter block are
+    // reserved together: the buffer either holds the whole instance or the
+    // sample fails.
+    const bool named = category.HasInstances();
+    const DWORD nameLength = named ? static_cast<DWORD>(2 * nameUnits + 2) : 0;
+    const DWORD definitionLength = named ? 24 + ((nameLength + 7) & ~7u) : 0;
+    const DWORD blockSize = category.counterBlockSize;
+    if (blockSize > 0xFFFFFFFFu - definitionLength) return E_OUTOFMEMORY;
+    BYTE* definition =
+        ATL::CPerfMon::ReserveOutput(cursor, capacity, used, definitionLength + blockSize);
+    if (definition == nullptr) return E_OUTOFMEMORY;
+    if (named) {
         const LONG instances =
             LoadField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances));
         StoreField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances), instances + 1);
-        BYTE* definition = ATL::CPerfMon::ReserveOutput(cursor, capacity, used, 24);
-        if (definition == nullptr) return E_OUTOFMEMORY;
-        const DWORD nameLength = static_cast<DWORD>(2 * nameUnits + 2);
-        const DWORD area = (nameLength + 7) & ~7u;
-        BYTE* nameArea = ATL::CPerfMon::ReserveOutput(cursor, capacity, used, area);
-        if (nameArea == nullptr) return E_OUTOFMEMORY;
-        std::memcpy(nameArea, name, nameLength);
-        definitionLength = area + 24;
-        const PERF_INSTANCE_DEFINITION fields{definitionLength, 0, 0, PERF_NO_UNIQUE_ID,
-                                              static_cast<DWORD>(nameArea - definition),
+        const PERF_INSTANCE_DEFINITION fields{definitionLength, 0, 0, PERF_NO_UNIQUE_ID, 24,
                                               nameLength};
         std::memcpy(definition, &fields, sizeof fields);
+        std::memcpy(definition + 24, name, nameLength);  // the padding after it is not written
     } else {
         StoreField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances),
                          PERF_NO_INSTANCES);
     }
 
-    const DWORD blockSize = category.counterBlockSize;
-    BYTE* block = ATL::CPerfMon::ReserveOutput(cursor, capacity, used, blockSize);
-    if (block == nullptr) return E_OUTOFMEMORY;
+    BYTE* block = definition + definitionLength;
     StoreField<DWORD>(block, offsetof(PERF_COUNTER_BLOCK, ByteLength), blockSize);
     if (plan.singleRun)
         std::memcpy(block + plan.runTarget, snapshot.Data() + plan.runSource, plan.runBytes);

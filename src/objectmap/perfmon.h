@@ -129,8 +129,16 @@ public:
                                         vz::DWORD capacity, vz::DWORD* used,
                                         vz::PERF_OBJECT_TYPE* objectHeader,
                                         vz::PERF_COUNTER_DEFINITION* firstDefinition);
+    // Inline: it runs for every instance of every sample.
     static vz::BYTE* ReserveOutput(vz::BYTE** cursor, vz::DWORD capacity, vz::DWORD* used,
-                                   vz::DWORD size);
+                                   vz::DWORD size) {
+        const vz::DWORD end = *used + size;
+        if (end < *used || end < size || end > capacity) return nullptr;
+        vz::BYTE* reserved = *cursor;
+        *cursor += size;
+        *used = end;
+        return reserved;
+    }
 
     // Counter registration: the registry copy of the map, title indices and the
     // localized texts, and the per-object registration sequences.

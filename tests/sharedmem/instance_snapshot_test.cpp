@@ -1,0 +1,120 @@
+// The private copy of an instance record: what makes it usable, and where the
+// name ends, for names of every length around the four-unit steps of the scan.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "sharedmem/byte_layout.h"
+#include "sharedmem/instance_snapshot.h"
+
+namespace vz {
+namespace {
+
+constexpr DWORD kCategory = 4;
+
+// A live record of `size` bytes: CategoryId 4, InstanceId 77, UseCount 1, the
+// name offset given, every other byte 0xAB (no NUL unit anywhere).
+std::vector<BYTE> Record(DWORD size, DWORD nameOffset) {
+    std::vector<BYTE> record(size, 0xAB);
+    const DWORD header[5] = {size, kCategory, 77, 1, nameOffset};
+    std::memcpy(record.data(), header, sizeof header);
+    return record;
+}
+
+void PutName(std::vector<BYTE>* record, DWORD offset, std::size_t units, bool terminated) {
+    for (std::size_t i = 0; i < units; ++i) {
+        const WCHAR unit = static_cast<WCHAR>(u'A' + i);
+        std::memcpy(record->data() + offset + 2 * i, &unit, 2);
+    }
+    if (terminated) std::memset(record->data() + offset + 2 * units, 0, 2);
+}
+
+TEST(InstanceSnapshot, NameLengthIsFoundAtEveryPositionOfTheScan) {
+    // Odd and even offsets, names shorter and longer than one step of four units.
+    for (DWORD offset : {20u, 21u, 84u, 87u}) {
+        for (std::size_t units = 0; units <= 13; ++units) {
+            SCOPED_TRACE(::testing::Message() << "offset " << offset << " units " << units);
+            std::vector<BYTE> record = Record(212, offset);
+            PutName(&record, offset, units, true);
+            InstanceSnapshot snapshot;
+            bool usable = false;
+            ASSERT_EQ(snapshot.Take(record.data(), 212, kCategory, &usable), S_OK);
+            ASSERT_TRUE(usable);
+            const BYTE* name = nullptr;
+            std::size_t found = 99;
+            ASSERT_TRUE(snapshot.FindName(&name, &found));
+            EXPECT_EQ(found, units);
+            EXPECT_EQ(name, snapshot.Data() + offset);
+        }
+    }
+}
+
+TEST(InstanceSnapshot, NameWithoutTerminatorInsideTheCopyIsRefused) {
+    // The terminator would be the two bytes just past the record, or the
+    // record ends in the middle of a unit.
+    for (DWORD size : {120u, 121u, 123u, 124u}) {
+        SCOPED_TRACE(size);
+        std::vector<BYTE> buffer = Record(size, 84);
+        const std::size_t units = (size - 84) / 2;
+        PutName(&buffer, 84, units, false);
+        buffer.resize(size + 16, 0);  // zeros beyond the record must not be read as its end
+        InstanceSnapshot snapshot;
+        bool usable = false;
+        ASSERT_EQ(snapshot.Take(buffer.data(), size, kCategory, &usable), S_OK);
+        const BYTE* name = nullptr;
+        std::size_t found = 0;
+        EXPECT_FALSE(snapshot.FindName(&name, &found));
+    }
+    std::vector<BYTE> record = Record(212, 213);  // offset past the copy
+    InstanceSnapshot snapshot;
+    bool usable = false;
+    ASSERT_EQ(snapshot.Take(record.data(), 212, kCategory, &usable), S_OK);
+    const BYTE* name = nullptr;
+    std::size_t found = 0;
+    EXPECT_FALSE(snapshot.FindName(&name, &found));
+}
+
+TEST(InstanceSnapshot, UsableOnlyForTheCategoryWhileLive) {
+    struct Case {
+        const char* what;
+        std::size_t field;  // byte offset of the header word changed
+        DWORD value;
+        DWORD category;
+        bool usable;
+    };
+    const Case cases[] = {
+        {"as written", 0, 212, kCategory, true},
+        {"other category asked", 0, 212, kCategory + 1, false},
+        {"free record", 12, 0, kCategory, false},
+        {"use count above one", 12, 5, kCategory, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<BYTE> record = Record(212, 84);
+        std::memcpy(record.data() + c.field, &c.value, 4);
+        InstanceSnapshot snapshot;
+        bool usable = !c.usable;
+        ASSERT_EQ(snapshot.Take(record.data(), 212, c.category, &usable), S_OK);
+        EXPECT_EQ(usable, c.usable);
+        EXPECT_EQ(std::memcmp(snapshot.Data(), record.data(), 212), 0);
+    }
+}
+
+TEST(InstanceSnapshot, RecordAboveTheInlineCapacityIsCopiedWhole) {
+    for (DWORD size : {1024u, 1025u, 5000u}) {
+        SCOPED_TRACE(size);
+        std::vector<BYTE> record = Record(size, 20);
+        PutName(&record, 20, 3, true);
+        InstanceSnapshot snapshot;
+        bool usable = false;
+        ASSERT_EQ(snapshot.Take(record.data(), size, kCategory, &usable), S_OK);
+        EXPECT_TRUE(usable);
+        EXPECT_EQ(snapshot.Size(), size);
+        EXPECT_EQ(std::memcmp(snapshot.Data(), record.data(), size), 0);
+        EXPECT_EQ(snapshot.Data() == record.data(), false);
+    }
+}
+
+}  // namespace
+}  // namespace vz
