@@ -136,9 +136,15 @@ HRESULT RenderInstanceRecord(CategoryRecord& category, const InstancePlan& plan,
         const LONG instances =
             LoadField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances));
         StoreField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances), instances + 1);
-        const PERF_INSTANCE_DEFINITION fields{definitionLength, 0, 0, PERF_NO_UNIQUE_ID, 24,
-                                              nameLength};
-        std::memcpy(definition, &fields, sizeof fields);
+        // Field by field: a structure built on the stack and copied whole is
+        // read back wider than it was written, which stalls every instance.
+        using Definition = PERF_INSTANCE_DEFINITION;
+        StoreField<DWORD>(definition, offsetof(Definition, ByteLength), definitionLength);
+        StoreField<DWORD>(definition, offsetof(Definition, ParentObjectTitleIndex), 0);
+        StoreField<DWORD>(definition, offsetof(Definition, ParentObjectInstance), 0);
+        StoreField<LONG>(definition, offsetof(Definition, UniqueID), PERF_NO_UNIQUE_ID);
+        StoreField<DWORD>(definition, offsetof(Definition, NameOffset), 24);
+        StoreField<DWORD>(definition, offsetof(Definition, NameLength), nameLength);
         std::memcpy(definition + 24, name, nameLength);  // the padding after it is not written
     } else {
         StoreField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances),
