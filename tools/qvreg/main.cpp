@@ -85,9 +85,12 @@ int Seed() {
         std::printf("qvreg: perflib key present (Last Counter %u), not seeded\n", value);
         return 0;
     }
-    const bool ok =
+    const bool counters =
         SetDword(perflib, u"Last Counter", 1846) && SetDword(perflib, u"Last Help", 1847) &&
-        SetDword(perflib, u"Version", 0x20000) &&
+        SetDword(perflib, u"Version", 0x20000);
+    // Wine answers the 009 key itself and refuses writes to it; a language key
+    // that cannot be written is left as the system has it.
+    const bool english = counters &&
         SeedLanguage(perflib, u"009",
                      {{1, "1847"}, {2, "System"}, {4, "Memory"}, {6, "% Processor Time"},
                       {238, "Processor"}, {1846, "Last Counter Placeholder"}},
@@ -99,7 +102,8 @@ int Seed() {
                           "processor spends to execute a non-Idle thread."},
                       {239, "The Processor performance object consists of counters that "
                             "measure aspects of processor activity."},
-                      {1847, "Last help placeholder."}}) &&
+                      {1847, "Last help placeholder."}});
+    const bool italian = counters &&
         SeedLanguage(perflib, u"010",
                      {{1, "1847"}, {2, "Sistema"}, {4, "Memoria"}, {6, "% Tempo processore"},
                       {238, "Processore"}, {1846, "Segnaposto ultimo contatore"}},
@@ -113,11 +117,15 @@ int Seed() {
                             "del processore."},
                       {1847, "Segnaposto ultima guida."}});
     plat::RegCloseKey(perflib);
-    if (!ok) {
+    if (counters && english != italian)
+        std::printf("qvreg: language key %s cannot be written here, left as it is\n",
+                    english ? "010" : "009");
+    if (!english && !italian) {
         std::fprintf(stderr, "qvreg: seeding the perflib key failed\n");
         return 1;
     }
-    std::printf("qvreg: perflib key seeded (Last Counter 1846, Last Help 1847, 009 and 010)\n");
+    std::printf("qvreg: perflib key seeded (Last Counter 1846, Last Help 1847, %s)\n",
+                english && italian ? "009 and 010" : english ? "009" : "010");
     return 0;
 }
 
