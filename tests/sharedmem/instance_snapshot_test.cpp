@@ -101,18 +101,20 @@ TEST(InstanceSnapshot, UsableOnlyForTheCategoryWhileLive) {
     }
 }
 
-TEST(InstanceSnapshot, RecordAboveTheInlineCapacityIsCopiedWhole) {
-    for (DWORD size : {1024u, 1025u, 5000u}) {
+TEST(InstanceSnapshot, RecordsOfEverySizeClassAreCopiedByteForByte) {
+    // Around the two-halves copy (128 to 256 bytes) and the inline capacity.
+    for (DWORD size : {20u, 127u, 128u, 129u, 212u, 255u, 256u, 257u, 1024u, 1025u, 5000u}) {
         SCOPED_TRACE(size);
         std::vector<BYTE> record = Record(size, 20);
-        PutName(&record, 20, 3, true);
+        for (DWORD i = 20; i < size; ++i) record[i] = static_cast<BYTE>(i * 7 % 251 + 1);
+        PutName(&record, 20, 0, true);
         InstanceSnapshot snapshot;
         bool usable = false;
         ASSERT_EQ(snapshot.Take(record.data(), size, kCategory, &usable), S_OK);
         EXPECT_TRUE(usable);
         EXPECT_EQ(snapshot.Size(), size);
         EXPECT_EQ(std::memcmp(snapshot.Data(), record.data(), size), 0);
-        EXPECT_EQ(snapshot.Data() == record.data(), false);
+        EXPECT_NE(snapshot.Data(), record.data());
     }
 }
 
