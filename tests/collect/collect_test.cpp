@@ -393,5 +393,48 @@ TEST_F(CollectTest, SteadyStateSampleAllocatesNothing) {
     EXPECT_EQ(allocation_hooks::Count(), before);
 }
 
+TEST_F(CollectTest, EveryFailingAllocationOfASampleFailsItCleanlyAndTheNextOneRecovers) {
+    // Block 0, an instance of the usual size and one of 2000 bytes, whose
+    // snapshot has to go to the heap.
+    ProviderChain chain(kApplication, map_);
+    chain.CreateBlock(0);
+    chain.AddRecord(0, Instance(1, u"small"));
+    InstanceRecordSpec large = Instance(2, u"large");
+    large.recordSize = 2000;
+    chain.AddRecord(0, large);
+    const Sample good = Collect(u"Global");
+    ASSERT_EQ(good.result, 0u);
+    ASSERT_EQ(InstanceNames(good.bytes), (std::vector<std::u16string>{u"small", u"large"}));
+    ClosePerfMon();
+
+    // The n-th allocation of a sample that rebuilds the map fails, for every n
+    // until a sample makes fewer allocations than n. A failed rebuild is "no
+    // data" (0); the heap snapshot, the sample's last allocation, is
+    // ERROR_MORE_DATA. Neither leaves a partial object.
+    std::vector<DWORD> results;
+    for (std::size_t n = 1; n < 100; ++n) {
+        SCOPED_TRACE(n);
+        const std::size_t before = allocation_hooks::Count();
+        allocation_hooks::FailAfter(n);
+        const Sample s = Collect(u"Global");
+        const std::size_t made = allocation_hooks::Count() - before;
+        allocation_hooks::FailAfter(0);
+        if (made < n) {
+            EXPECT_EQ(s.bytes, good.bytes);
+            break;
+        }
+        results.push_back(s.result);
+        EXPECT_EQ(s.totalBytes, 0u);
+        EXPECT_EQ(s.advanced, 0u);
+        ClosePerfMon();
+        EXPECT_EQ(Collect(u"Global").bytes, good.bytes);
+        ClosePerfMon();
+    }
+    ASSERT_GE(results.size(), 2u);
+    EXPECT_EQ(results.back(), ERROR_MORE_DATA);
+    results.pop_back();
+    EXPECT_EQ(results, std::vector<DWORD>(results.size(), 0u));
+}
+
 }  // namespace
 }  // namespace vz
