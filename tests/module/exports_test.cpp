@@ -1,6 +1,12 @@
 // The module's static records and the four COM-style exports, up to a complete
 // registration and unregistration against a seeded perflib.
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "collect/perf_exports.h"
 #include "common/perflib_seed.h"
+#include "common/serialized_map_builder.h"
 #include "module/dll_exports.h"
 #include "module/module_records.h"
 #include "module/vudozid_module.h"
@@ -221,6 +227,82 @@ TEST_F(ExportsTest, RegisterThenUnregisterLeavesOnlyTheKeysThatStay) {
     ASSERT_EQ(services.RemoveSubkey(u"Quorvane Server ITA"), 0);
     ASSERT_EQ(services.Close(), 0);
     EXPECT_EQ(emu::ExportRegText(kHklmExportPath), hklmBefore);
+}
+
+// The object as a collection describes it with no provider running: from the
+// registered "Map", with the title indices the performance key records.
+bool DescribedFromTheRegisteredMap() {
+    ClosePerfMon();
+    std::vector<BYTE> buffer(4096);
+    void* data = buffer.data();
+    DWORD bytes = static_cast<DWORD>(buffer.size()), objects = 0;
+    const bool described = CollectPerfMon(u"Global", &data, &bytes, &objects) == 0 &&
+                           bytes == 704 && objects == 1 &&
+                           GetWord(buffer.data(), 12) == ReadDword(kPerformancePath, u"First Counter");
+    ClosePerfMon();
+    return described;
+}
+
+// Every registry call of DllRegisterServer, and then of DllUnregisterServer,
+// fails in turn: the export reports the failure or rides over it, and running
+// it again repairs the registration. An unregistration run again leaves exactly
+// the registry of an undisturbed one; a registration run again may have to take
+// new title indices (an interrupted one can leave its range behind), so it is
+// checked for a complete, consistent registration with the same AppID keys.
+TEST_F(ExportsTest, EachFailingRegistryCallOfTheExportsIsRepairedByARun) {
+    emu::SetSystemDefaultLangIDValue(1033);  // texts go to the seeded 009 key
+    auto seed = [] {
+        SeedRegistry("[HKEY_CLASSES_ROOT\\AppID\\{0THER}]\n@=\"Other\"\n\n");
+        SeedPerflib(PerflibSeed{});
+    };
+    const HRESULT injected = HResultFromWin32(ERROR_ACCESS_DENIED);
+    for (const bool registering : {true, false}) {
+        HRESULT (*const run)() = registering ? &DllRegisterServer : &DllUnregisterServer;
+        seed();
+        if (!registering) {
+            ASSERT_EQ(DllRegisterServer(), S_OK);
+        }
+        emu::ResetCallCounts();
+        ASSERT_EQ(run(), S_OK);
+        const std::string classesRoot = Tree("HKEY_CLASSES_ROOT");
+        const std::string machine = emu::ExportRegText(kHklmExportPath);
+        std::vector<std::string> calls;
+        std::istringstream log(emu::RegistryCallLog());
+        for (std::string call; std::getline(log, call);) calls.push_back(call);
+        ASSERT_GT(calls.size(), 10u);
+        for (std::size_t k = 1; k <= calls.size(); ++k) {
+            const std::string& call = calls[k - 1];
+            SCOPED_TRACE(std::string(registering ? "DllRegisterServer" : "DllUnregisterServer") +
+                         ", failing call " + std::to_string(k) + ": " + call);
+            seed();
+            if (!registering) {
+                ASSERT_EQ(DllRegisterServer(), S_OK);
+            }
+            emu::FailCall("*", k, ERROR_ACCESS_DENIED);
+            const HRESULT hr = run();
+            emu::ClearFaults();
+            EXPECT_TRUE(hr == S_OK || hr == injected) << std::hex << hr;
+            EXPECT_EQ(plat::GetThreadLocale(), kCallerLocale);
+            // A key whose closing failed stays open, as it would on Windows.
+            if (call != "RegCloseKey") {
+                EXPECT_EQ(emu::OpenKeyCount(), 0u);
+            }
+
+            ASSERT_EQ(run(), S_OK);
+            EXPECT_EQ(Tree("HKEY_CLASSES_ROOT"), classesRoot);
+            if (registering) {
+                EXPECT_TRUE(DescribedFromTheRegisteredMap());
+                EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"),
+                          ReadDword(kPerformancePath, u"Last Counter"));
+                EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"),
+                          ReadDword(kPerformancePath, u"Last Help"));
+            } else {
+                EXPECT_EQ(emu::ExportRegText(kHklmExportPath), machine);
+            }
+            if (HasFailure()) return;  // one broken step is enough to read
+        }
+    }
+    seed();  // drops the handle a failed RegCloseKey left open
 }
 
 }  // namespace
