@@ -107,7 +107,6 @@ TEST(InstanceSnapshot, RecordsOfEverySizeClassAreCopiedByteForByte) {
         SCOPED_TRACE(size);
         std::vector<BYTE> record = Record(size, 20);
         for (DWORD i = 20; i < size; ++i) record[i] = static_cast<BYTE>(i * 7 % 251 + 1);
-        PutName(&record, 20, 0, true);
         InstanceSnapshot snapshot;
         bool usable = false;
         ASSERT_EQ(snapshot.Take(record.data(), size, kCategory, &usable), S_OK);
