@@ -1,5 +1,5 @@
-// Writing one instance record (already found by the walk, with the size the
-// walk checked against the view) into perflib's buffer.
+// Writing the instance records of a category, as the walk finds them, into
+// perflib's buffer.
 #pragma once
 #include "objectmap/perfmon.h"
 
@@ -21,8 +21,11 @@ struct InstancePlan {
 
 InstancePlan PlanInstances(const CategoryRecord& category);
 
-HRESULT RenderInstanceRecord(CategoryRecord& category, const InstancePlan& plan, BYTE** cursor,
-                             DWORD capacity, DWORD* used, const BYTE* record, DWORD recordSize,
-                             PERF_OBJECT_TYPE* objectHeader);
+// Every record of the category in the monitor's open blocks, in walk order;
+// *found is set when a record of the category was met. The first failure of
+// the walk or of a record is returned.
+HRESULT RenderWalkedInstances(ATL::CPerfMon& monitor, CategoryRecord& category, BYTE** cursor,
+                              DWORD capacity, DWORD* used, PERF_OBJECT_TYPE* objectHeader,
+                              bool* found);
 
 }  // namespace vz

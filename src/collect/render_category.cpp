@@ -5,7 +5,6 @@
 
 #include "collect/instance_renderer.h"
 #include "collect/output_fields.h"
-#include "sharedmem/instance_walk.h"
 
 namespace ATL {
 
@@ -35,17 +34,8 @@ vz::HRESULT CPerfMon::RenderCategory(CategoryRecord* category, vz::BYTE** cursor
     }
 
     bool found = false;
-    const vz::InstancePlan plan = vz::PlanInstances(*category);
-    vz::InstanceWalk walk(*this, category->id);
-    const vz::BYTE* record = nullptr;
-    vz::DWORD recordSize = 0;
-    vz::HRESULT hr;
-    while ((hr = walk.Next(&record, &recordSize)) == vz::S_OK) {
-        found = true;
-        hr = vz::RenderInstanceRecord(*category, plan, cursor, capacity, used, record,
-                                      recordSize, objectHeader);
-        if (vz::Failed(hr)) return hr;
-    }
+    const vz::HRESULT hr =
+        vz::RenderWalkedInstances(*this, *category, cursor, capacity, used, objectHeader, &found);
     if (vz::Failed(hr)) return hr;
 
     if (category->HasInstances() || found) return vz::S_OK;
