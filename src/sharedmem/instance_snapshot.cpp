@@ -5,8 +5,9 @@
 
 namespace vz {
 
-InstanceSnapshot::~InstanceSnapshot() {
-    if (heap_ != nullptr) FreeMemory(heap_);
+void InstanceSnapshot::ReleaseHeap() noexcept {
+    FreeMemory(heap_);
+    heap_ = nullptr;
 }
 
 BYTE* InstanceSnapshot::HeapTarget(DWORD size) {

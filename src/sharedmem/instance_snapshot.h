@@ -21,7 +21,9 @@ public:
     InstanceSnapshot() noexcept = default;
     InstanceSnapshot(const InstanceSnapshot&) = delete;
     InstanceSnapshot& operator=(const InstanceSnapshot&) = delete;
-    ~InstanceSnapshot();
+    ~InstanceSnapshot() {
+        if (heap_ != nullptr) ReleaseHeap();
+    }
 
     // Copies recordSize bytes of `record`. *usable is true when the copy
     // belongs to categoryId, kept its InstanceId across the copy and is not a
@@ -45,6 +47,7 @@ private:
     // previous one released), or null. Raises CAtlException(E_INVALIDARG) for
     // a size above 0xFFFFFFFF - 8.
     BYTE* HeapTarget(DWORD size);
+    void ReleaseHeap() noexcept;
 
     alignas(8) BYTE inline_[kInlineCapacity];
     BYTE* heap_ = nullptr;
