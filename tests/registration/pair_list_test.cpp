@@ -9,7 +9,9 @@
 #include "common/perflib_seed.h"
 #include "objectmap/perfmon.h"
 #include "platform/platform.h"
+#include "platform/emulated/emulated_control.h"
 #include "registration/pair_list.h"
+#include "support/allocation.h"
 
 namespace vz {
 namespace {
@@ -249,6 +251,39 @@ TEST(TitlePairsInRegistry, MissingValueAndEmptyList) {
     plat::RegCloseKey(key);
     EXPECT_EQ(test::ReadChars(kLanguageKey, u"Counter"),
               Raw(u"702\0Cat\0" u"704\0Cnt\0\0"));
+}
+
+// A list of thousands of pairs is read once (its size, then its bytes),
+// written once, and costs one buffer for what was read plus one for the new
+// list, whether texts go in or come out.
+TEST(TitlePairsInRegistry, EachListIsReadAndWrittenOnceWithOneNewBuffer) {
+    test::PerflibSeed seed;
+    seed.lastCounter = 20000;
+    seed.lastHelp = 20001;
+    ListMonitor monitor;
+    GrowableArray<WString> texts;
+    for (int i = 0; i < 17; ++i) texts.Add(WString(u"Tempo di attesa/chiamata"));
+    for (bool merge : {true, false}) {
+        SCOPED_TRACE(merge ? "merge" : "remove");
+        test::SeedPerflib(seed);
+        const std::size_t pairsBefore =
+            test::DecodePairs(test::ReadChars(kLanguageKey, u"Counter")).size();
+        plat::HKEY key = nullptr;
+        ASSERT_EQ(plat::RegOpenKeyExW(plat::HKeyLocalMachine(), kLanguageKey, 0, 0x2001F, &key), 0);
+        emu::ResetCallCounts();
+        const std::size_t before = allocation_hooks::Count();
+        const HRESULT hr = merge ? monitor.MergeTitlePairs(key, u"Counter", texts, 17 * 32, 20002, 20034)
+                                 : monitor.RemoveTitlePairs(key, u"Counter", 2, 400);
+        const std::size_t allocations = allocation_hooks::Count() - before;
+        const std::string calls = emu::RegistryCallLog();
+        plat::RegCloseKey(key);
+        ASSERT_EQ(hr, S_OK);
+        EXPECT_EQ(calls, "RegQueryValueExW\nRegQueryValueExW\nRegSetValueExW\n");
+        // The removal compacts the list where it was read.
+        EXPECT_EQ(allocations, merge ? 2u : 1u);
+        EXPECT_EQ(test::DecodePairs(test::ReadChars(kLanguageKey, u"Counter")).size(),
+                  merge ? pairsBefore + 17 : pairsBefore - 200);
+    }
 }
 
 }  // namespace
