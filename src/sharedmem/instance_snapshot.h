@@ -77,7 +77,7 @@ inline void CopyRecord(BYTE* target, const BYTE* source, std::size_t size) {
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the name scan reads units little-endian");
 
 inline HRESULT InstanceSnapshot::Take(const BYTE* record, DWORD recordSize, DWORD categoryId,
-                               bool* usable) {
+                                      bool* usable) {
     *usable = false;
     const DWORD instanceId = LoadWord(record + kInstanceIdOffset);
     // The copy must not be read ahead of the InstanceId it is checked against.
