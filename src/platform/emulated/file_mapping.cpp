@@ -17,7 +17,6 @@
 #include "platform/emulated/fault_injection.h"
 #include "platform/shared_memory_writer.h"
 #include "support/hresult.h"
-#include "support/wide_string.h"
 
 namespace vz {
 namespace emu {
@@ -112,8 +111,8 @@ std::size_t EncodeUtf8(char32_t cp, unsigned char bytes[4]) {
 
 }  // namespace
 
-// Built in a caller's buffer: a collection that only finds the next block
-// missing must not allocate, here no more than in the library.
+// Built in the caller's buffer: probing for a block that is not there must not
+// allocate, in this layer either.
 bool FormatSharedMemoryObjectName(const char16_t* name, char* out, std::size_t size) {
     const char* space = std::getenv("VUDOZID_SHM_NAMESPACE");
     const int prefix = space != nullptr && *space != '\0'
