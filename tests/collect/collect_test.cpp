@@ -17,7 +17,7 @@ namespace vz {
 namespace {
 
 using test::GetWord;
-using test::InstanceRecordSpec;
+using test::InstanceRecordLayout;
 using test::ProviderChain;
 
 const std::u16string kApplication = u"Quorvane Server ITA";
@@ -55,12 +55,12 @@ Sample Collect(const char16_t* query, DWORD capacity = 1 << 20, DWORD objectsBef
     return s;
 }
 
-InstanceRecordSpec Instance(uint32_t id, std::u16string name, uint32_t firstValue = 1000) {
-    InstanceRecordSpec spec;
-    spec.instanceId = id;
-    spec.name = std::move(name);
-    for (uint32_t i = 0; i < 16; ++i) spec.values.push_back(firstValue + i);
-    return spec;
+InstanceRecordLayout Instance(uint32_t id, std::u16string name, uint32_t firstValue = 1000) {
+    InstanceRecordLayout layout;
+    layout.instanceId = id;
+    layout.name = std::move(name);
+    for (uint32_t i = 0; i < 16; ++i) layout.values.push_back(firstValue + i);
+    return layout;
 }
 
 // Instance names in output order, read back from the object in the buffer.
@@ -233,14 +233,14 @@ TEST_F(CollectTest, RecordsThatAreNotLiveOrNotOursAreStepped) {
     ProviderChain chain(kApplication, map_);
     chain.CreateBlock(0);
     chain.AddRecord(0, Instance(1, u"first"));
-    InstanceRecordSpec free = Instance(2, u"free");
+    InstanceRecordLayout free = Instance(2, u"free");
     free.useCount = 0;
     chain.AddRecord(0, free);
-    InstanceRecordSpec other = Instance(3, u"other");
+    InstanceRecordLayout other = Instance(3, u"other");
     other.categoryId = 9;
     chain.AddRecord(0, other);
     chain.AddRecord(0, Instance(4, u"second"));
-    InstanceRecordSpec stop;  // RecordSize 0 ends all instance data
+    InstanceRecordLayout stop;  // RecordSize 0 ends all instance data
     stop.recordSize = 0;
     chain.AddRecord(0, stop);
     chain.AddRecord(0, Instance(5, u"hidden"));
@@ -280,7 +280,7 @@ TEST_F(CollectTest, HostileRecordsNeverLeaveTheirBounds) {
         ProviderChain chain(kApplication, map_);
         chain.CreateBlock(0);
         chain.AddRecord(0, Instance(1, u"ok"));
-        InstanceRecordSpec bad = Instance(2, u"");
+        InstanceRecordLayout bad = Instance(2, u"");
         bad.recordSize = c.recordSize < 1000 ? c.recordSize : 212;
         bad.nameOffset = c.nameOffset;
         std::size_t at = chain.AddRecord(0, bad);
@@ -357,14 +357,14 @@ TEST_F(CollectTest, CategoryWithoutInstancesPlacesEveryKindOfValue) {
     EXPECT_EQ(GetWord(block, 12), 0xCCCCCCCCu);  // nor is the gap before the LARGE value
     for (std::size_t at : {8, 16, 20, 24, 28, 32, 36, 40}) EXPECT_EQ(GetWord(block, at), 0u) << at;
 
-    InstanceRecordSpec spec;
-    spec.recordSize = 80;
-    spec.categoryId = 6;
-    spec.nameOffset = 76;
-    spec.values = {111, 0x89ABCDEFu, 0x01234567u};
-    for (char16_t c = u'a'; c < u'a' + 20; c += 2) spec.values.push_back(c | (c + 1u) << 16);
-    spec.values.push_back(0x7A797877u);  // "wxyz"
-    chain.AddRecord(0, spec);
+    InstanceRecordLayout layout;
+    layout.recordSize = 80;
+    layout.categoryId = 6;
+    layout.nameOffset = 76;
+    layout.values = {111, 0x89ABCDEFu, 0x01234567u};
+    for (char16_t c = u'a'; c < u'a' + 20; c += 2) layout.values.push_back(c | (c + 1u) << 16);
+    layout.values.push_back(0x7A797877u);  // "wxyz"
+    chain.AddRecord(0, layout);
     s = Collect(u"500");
     ASSERT_EQ(s.totalBytes, 272u);
     block = s.bytes.data() + 224;
@@ -399,7 +399,7 @@ TEST_F(CollectTest, EveryFailingAllocationOfASampleFailsItCleanlyAndTheNextOneRe
     ProviderChain chain(kApplication, map_);
     chain.CreateBlock(0);
     chain.AddRecord(0, Instance(1, u"small"));
-    InstanceRecordSpec large = Instance(2, u"large");
+    InstanceRecordLayout large = Instance(2, u"large");
     large.recordSize = 2000;
     chain.AddRecord(0, large);
     const Sample good = Collect(u"Global");

@@ -67,24 +67,24 @@ void ProviderChain::PutWord(uint32_t number, std::size_t offset, uint32_t value)
 
 // Header, values and name are written only inside the record's own RecordSize
 // (and the block), so that a deliberately short record stays short.
-std::size_t ProviderChain::AddRecord(uint32_t number, const InstanceRecordSpec& spec) {
+std::size_t ProviderChain::AddRecord(uint32_t number, const InstanceRecordLayout& layout) {
     Block& block = *blocks_.at(number);
     const std::size_t at = block.next;
     // At least the RecordSize word itself; a record of size 0 or 0xFFFFFFFF
     // still ends up behind the previous one.
-    const std::size_t extent = std::max<std::size_t>(spec.recordSize, 4);
+    const std::size_t extent = std::max<std::size_t>(layout.recordSize, 4);
     const std::size_t room = std::min<std::size_t>(extent, block.size - at);
     std::vector<uint8_t> record(room, 0);
     auto put = [&](std::size_t offset, const void* data, std::size_t size) {
         if (offset + size <= record.size()) std::memcpy(record.data() + offset, data, size);
     };
-    const uint32_t header[5] = {spec.recordSize, spec.categoryId, spec.instanceId, spec.useCount,
-                                spec.nameOffset};
+    const uint32_t header[5] = {layout.recordSize, layout.categoryId, layout.instanceId, layout.useCount,
+                                layout.nameOffset};
     for (int i = 0; i < 5; ++i) put(4 * i, &header[i], 4);
-    for (std::size_t i = 0; i < spec.values.size(); ++i) put(20 + 4 * i, &spec.values[i], 4);
-    std::u16string name = spec.name;
+    for (std::size_t i = 0; i < layout.values.size(); ++i) put(20 + 4 * i, &layout.values[i], 4);
+    std::u16string name = layout.name;
     name.push_back(u'\0');
-    put(spec.nameOffset, name.data(), 2 * name.size());
+    put(layout.nameOffset, name.data(), 2 * name.size());
     std::memcpy(block.bytes + at, record.data(), record.size());
     block.next = at + std::min<std::size_t>(extent, block.size - at);
     return at;

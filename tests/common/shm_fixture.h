@@ -11,7 +11,7 @@
 namespace vz {
 namespace test {
 
-struct InstanceRecordSpec {
+struct InstanceRecordLayout {
     uint32_t recordSize = 212;
     uint32_t categoryId = 4;
     uint32_t instanceId = 1;
@@ -40,7 +40,7 @@ public:
     uint8_t* Bytes(uint32_t number);
 
     // Writes a record at the block's next free position; returns its offset.
-    std::size_t AddRecord(uint32_t number, const InstanceRecordSpec& spec);
+    std::size_t AddRecord(uint32_t number, const InstanceRecordLayout& layout);
     // Writes the end-of-block mark 0xFFFFFFFF at the next free position.
     void EndBlock(uint32_t number);
     void PutWord(uint32_t number, std::size_t offset, uint32_t value);

@@ -4,7 +4,7 @@
 set -euo pipefail
 dll=$1
 here=$(dirname "$0")
-facts=$(python3 "$here/pe_inspect.py" "$dll")
+facts=$(python3 "$here/pe_reader.py" "$dll")
 fail=0
 expect() {
   if grep -qx -- "$1" <<<"$facts"; then echo "ok: $1"; else echo "missing: $1"; fail=1; fi
