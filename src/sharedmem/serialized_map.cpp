@@ -10,33 +10,33 @@
 namespace ATL {
 namespace {
 
-// Every read is checked against the source length; a map whose entries, names
-// or counter layout do not fit is refused with E_FAIL rather than read in part.
+// Every read goes through a ByteReader over the source: the map size, N and
+// the name lengths are trusted as the layout says, and only what would leave
+// the source (the block's view, or the bytes of the value "Map") is refused,
+// with E_FAIL, rather than read in part. The map size decides only whether
+// there are names; the names are bounded by the source.
 class MapReader {
 public:
     MapReader(CPerfMon& monitor, const vz::BYTE* source, std::size_t length)
-        : monitor_(monitor), source_(source), length_(length) {}
+        : monitor_(monitor), source_(source, length) {}
 
     vz::HRESULT Read() {
-        if (source_ == nullptr || length_ < vz::kMapHeaderSize) return vz::E_FAIL;
-        const vz::DWORD mapSize = vz::LoadWord(source_);
-        const vz::DWORD entryCount = vz::LoadWord(source_ + 4);
-        if (mapSize > length_) return vz::E_FAIL;
-        const vz::ULONGLONG entriesEnd =
-            vz::kMapHeaderSize + vz::kMapEntrySize * static_cast<vz::ULONGLONG>(entryCount);
-        if (entriesEnd > length_) return vz::E_FAIL;
+        vz::DWORD mapSize = 0, entryCount = 0;
+        if (!source_.ReadWord(&mapSize) || !source_.ReadWord(&entryCount)) return vz::E_FAIL;
+        const vz::ULONGLONG entriesEnd = vz::MapEntriesEnd(entryCount);
+        if (!source_.Holds(0, entriesEnd)) return vz::E_FAIL;
         // Names are present only when the map is longer than its entries.
-        hasNames_ = mapSize > entriesEnd;
-        nameCursor_ = entriesEnd;
-        nameLimit_ = mapSize;
+        const bool hasNames = mapSize > entriesEnd;
+        vz::ByteReader names(source_.Data(), source_.Size());
+        names.Seek(entriesEnd);
 
         for (vz::DWORD i = 0; i < entryCount; ++i) {
-            const vz::BYTE* entry =
-                source_ + vz::kMapHeaderSize + vz::kMapEntrySize * static_cast<std::size_t>(i);
+            const vz::BYTE* entry = source_.Data() + vz::MapEntryOffset(i);
             vz::WString name;
-            if (hasNames_ && !NextName(&name)) return vz::E_FAIL;
-            vz::HRESULT hr = vz::LoadWord(entry) != 0 ? AddCategory(entry, name)
-                                                       : AddCounter(entry, name);
+            if (hasNames && !NextName(names, &name)) return vz::E_FAIL;
+            vz::HRESULT hr = Field(entry, vz::map_entry::kKind) != vz::counter_entry::kKindValue
+                                 ? AddCategory(entry, name)
+                                 : AddCounter(entry, name);
             if (vz::Failed(hr)) return hr;
         }
         for (CategoryRecord& category : monitor_.categories) {
@@ -47,52 +47,55 @@ public:
     }
 
 private:
-    static vz::DWORD Word(const vz::BYTE* entry, int index) {
-        return vz::LoadWord(entry + 4 * index);
+    // Entries lie inside the source: Read checked all N of them at once.
+    static vz::DWORD Field(const vz::BYTE* entry, std::size_t offset) {
+        return vz::LoadWord(entry + offset);
     }
 
-    bool NextName(vz::WString* name) {
-        if (nameCursor_ + 4 > nameLimit_) return false;
-        const vz::ULONGLONG units = vz::LoadWord(source_ + nameCursor_);
-        const vz::ULONGLONG textStart = nameCursor_ + 4;
-        if (textStart + 2 * units > nameLimit_) return false;
+    // One whole name record (length, text and padding) must lie in the source.
+    static bool NextName(vz::ByteReader& names, vz::WString* name) {
+        vz::DWORD units = 0;
+        const vz::BYTE* text = nullptr;
+        if (!names.ReadWord(&units) ||
+            !names.ReadSpan(vz::NameRecordSize(units) - vz::kNameLengthSize, &text))
+            return false;
         if (units != 0)
-            *name = vz::WString(reinterpret_cast<const vz::WCHAR*>(source_ + textStart),
-                                static_cast<std::size_t>(units));
-        nameCursor_ = textStart + ((2 * units + 3) & ~static_cast<vz::ULONGLONG>(3));
+            *name = vz::WString(reinterpret_cast<const vz::WCHAR*>(text), units);
         return true;
     }
 
     vz::HRESULT AddCategory(const vz::BYTE* entry, const vz::WString& name) {
+        namespace field = vz::category_entry;
         vz::HRESULT hr = monitor_.AddCategoryRecord(
-            Word(entry, 1), name.c_str(), nullptr, Word(entry, 2), Word(entry, 3),
-            Word(entry, 4) != 0, Word(entry, 5), Word(entry, 6));
+            Field(entry, vz::map_entry::kId), name.c_str(), nullptr,
+            Field(entry, vz::map_entry::kDetailLevel), Field(entry, field::kDefaultCounter),
+            Field(entry, field::kNoInstances) != 0, Field(entry, field::kInstanceDataSize),
+            Field(entry, field::kMaxInstanceNameLength));
         if (vz::Failed(hr)) return hr;
         CategoryRecord& category = monitor_.categories[monitor_.categories.GetCount() - 1];
-        category.nameTitleIndex = Word(entry, 7);
-        category.helpTitleIndex = Word(entry, 8);
+        category.nameTitleIndex = Field(entry, vz::map_entry::kNameTitleIndex);
+        category.helpTitleIndex = Field(entry, vz::map_entry::kHelpTitleIndex);
         return vz::S_OK;
     }
 
     // A counter entry before any category raises CAtlException from AddCounterRecord.
     vz::HRESULT AddCounter(const vz::BYTE* entry, const vz::WString& name) {
+        namespace field = vz::counter_entry;
         vz::HRESULT hr = monitor_.AddCounterRecord(
-            Word(entry, 1), name.c_str(), nullptr, Word(entry, 2), Word(entry, 3),
-            Word(entry, 4), Word(entry, 5), static_cast<vz::LONG>(Word(entry, 6)));
+            Field(entry, vz::map_entry::kId), name.c_str(), nullptr,
+            Field(entry, vz::map_entry::kDetailLevel), Field(entry, field::kCounterType),
+            Field(entry, field::kMaxCharacters), Field(entry, field::kDataOffset),
+            static_cast<vz::LONG>(Field(entry, field::kDefaultScale)));
         if (vz::Failed(hr)) return hr;
         CategoryRecord& category = monitor_.categories[monitor_.categories.GetCount() - 1];
         CounterRecord& counter = category.counters[category.counters.GetCount() - 1];
-        counter.nameTitleIndex = Word(entry, 7);
-        counter.helpTitleIndex = Word(entry, 8);
+        counter.nameTitleIndex = Field(entry, vz::map_entry::kNameTitleIndex);
+        counter.helpTitleIndex = Field(entry, vz::map_entry::kHelpTitleIndex);
         return vz::S_OK;
     }
 
     CPerfMon& monitor_;
-    const vz::BYTE* source_;
-    vz::ULONGLONG length_;
-    bool hasNames_ = false;
-    vz::ULONGLONG nameCursor_ = 0;
-    vz::ULONGLONG nameLimit_ = 0;
+    vz::ByteReader source_;
 };
 
 }  // namespace

@@ -96,6 +96,32 @@ TEST_F(RegisteredMapTest, WrittenValueRoundTripsThroughCollection) {
     EXPECT_EQ(test::GetWord(buffer.data(), 64 + 15 * 40 + 4), 270u);
 }
 
+void StoreMapValue(const std::vector<uint8_t>& bytes) {
+    plat::HKEY key = nullptr;
+    ASSERT_EQ(plat::RegOpenKeyExW(plat::HKeyLocalMachine(), kPerformanceKey, 0,
+                                  plat::KEY_READ | plat::KEY_WRITE, &key),
+              0);
+    ASSERT_EQ(plat::RegSetValueExW(key, u"Map", 0, plat::REG_BINARY, bytes.data(),
+                                   static_cast<DWORD>(bytes.size())),
+              0);
+    plat::RegCloseKey(key);
+}
+
+// The value's bytes bound the names, not its first word: a map size that
+// understates the name area still describes the object.
+TEST_F(RegisteredMapTest, MapSizeBelowTheNameAreaIsReadUpToTheValuesEnd) {
+    CreatePerformanceKey();
+    std::vector<uint8_t> value = test::ServerStatisticsMap(238, true).Build(true);
+    test::PutWord(value, 0, 620 + 1);
+    StoreMapValue(value);
+    std::vector<uint8_t> buffer(4096);
+    void* data = buffer.data();
+    DWORD total = 4096, objects = 0;
+    ASSERT_EQ(CollectPerfMon(u"238", &data, &total, &objects), 0u);
+    EXPECT_EQ(total, 704u);
+    EXPECT_EQ(objects, 1u);
+}
+
 TEST_F(RegisteredMapTest, FailuresStoreNoValue) {
     WriterMonitor monitor;
     FillMap(monitor, u"Twelve chars");

@@ -135,8 +135,6 @@ TEST(SerializedMap, HostileSizesAreRefused) {
         SerializedMapBuilder().Category(1, 0, 24, 4, 0, 0, u"cat").Counter(0, 20).Build(true);
     const std::size_t names = 8 + 2 * 36;
     const HostileCase cases[] = {
-        {"map size beyond the buffer", 0, static_cast<uint32_t>(valid.size() + 1)},
-        {"map size wraps", 0, 0xFFFFFFFFu},
         {"entry count beyond the buffer", 4, 3},
         {"entry count overflows 36 x N", 4, 0x71C71C72u},
         {"name length beyond the map", names, 0x7FFFFFFFu},
@@ -149,6 +147,25 @@ TEST(SerializedMap, HostileSizesAreRefused) {
         ReaderMonitor monitor;
         EXPECT_EQ(ReadExact(monitor, bytes, bytes.size()), E_FAIL) << c.what;
         EXPECT_EQ(monitor.categories.GetCount(), 0u) << c.what;
+    }
+}
+
+// The map size says only whether names follow the entries; the names are
+// bounded by the source, whatever the map size claims beyond that.
+TEST(SerializedMap, NamesAreBoundedByTheSourceNotByTheMapSize) {
+    const std::vector<uint8_t> valid = SerializedMapBuilder()
+                                           .Category(1, 0, 24, 4, 0, 0, u"cat")
+                                           .Counter(0, 20, 0, 0, u"counter")
+                                           .Build(true);
+    const uint32_t entriesEnd = 8 + 2 * 36;
+    for (uint32_t mapSize : {entriesEnd + 1, entriesEnd + 8, static_cast<uint32_t>(valid.size() + 1),
+                             0xFFFFFFFFu}) {
+        std::vector<uint8_t> bytes = valid;
+        test::PutWord(bytes, 0, mapSize);
+        ReaderMonitor monitor;
+        ASSERT_EQ(ReadExact(monitor, bytes, bytes.size()), S_OK) << mapSize;
+        EXPECT_EQ(monitor.categories[0].name.ToU16(), u"cat") << mapSize;
+        EXPECT_EQ(monitor.categories[0].counters[0].name.ToU16(), u"counter") << mapSize;
     }
 }
 
