@@ -21,11 +21,13 @@ struct InstancePlan {
 
 InstancePlan PlanInstances(const CategoryRecord& category);
 
-// Every record of the category in the monitor's open blocks, in walk order;
-// *found is set when a record of the category was met. The first failure of
-// the walk or of a record is returned.
+// Every record of the category in the monitor's open blocks, in walk order,
+// that passes the snapshot check. A category without instances has exactly one
+// counter block: the walk stops at the first record written, and *written
+// tells the caller whether it still has to write the zero-filled block. The
+// first failure of the walk or of a record is returned.
 HRESULT RenderWalkedInstances(ATL::CPerfMon& monitor, CategoryRecord& category, BYTE** cursor,
                               DWORD capacity, DWORD* used, PERF_OBJECT_TYPE* objectHeader,
-                              bool* found);
+                              bool* written);
 
 }  // namespace vz

@@ -33,12 +33,12 @@ vz::HRESULT CPerfMon::RenderCategory(CategoryRecord* category, vz::BYTE** cursor
         }
     }
 
-    bool found = false;
+    bool written = false;
     const vz::HRESULT hr =
-        vz::RenderWalkedInstances(*this, *category, cursor, capacity, used, objectHeader, &found);
+        vz::RenderWalkedInstances(*this, *category, cursor, capacity, used, objectHeader, &written);
     if (vz::Failed(hr)) return hr;
 
-    if (category->HasInstances() || found) return vz::S_OK;
+    if (category->HasInstances() || written) return vz::S_OK;
     return RenderEmptyCounterBlock(category, cursor, capacity, used, objectHeader,
                                    firstDefinition);
 }

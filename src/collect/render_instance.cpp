@@ -108,7 +108,7 @@ InstancePlan PlanInstances(const CategoryRecord& category) {
 namespace {
 
 // One record found by the walk, with the size the walk checked against the
-// view. Always inlined into the walk's loop: a call per record is a
+// view. S_OK when it was written, S_FALSE when the snapshot check skipped it. Always inlined into the walk's loop: a call per record is a
 // measurable share of a sample.
 __attribute__((always_inline)) inline HRESULT RenderInstanceRecord(
     CategoryRecord& category, const InstancePlan& plan, BYTE** cursor, DWORD capacity,
@@ -120,12 +120,13 @@ __attribute__((always_inline)) inline HRESULT RenderInstanceRecord(
     InstanceSnapshot snapshot;
     bool usable = false;
     HRESULT hr = snapshot.Take(record, recordSize, category.id, &usable);
-    if (Failed(hr) || !usable) return hr;
+    if (Failed(hr)) return hr;
+    if (!usable) return S_FALSE;
 
     const BYTE* name = nullptr;
     std::size_t nameUnits = 0;
-    if (category.HasInstances() && !snapshot.FindName(&name, &nameUnits)) return S_OK;
-    if (snapshot.Size() < plan.requiredBytes) return S_OK;
+    if (category.HasInstances() && !snapshot.FindName(&name, &nameUnits)) return S_FALSE;
+    if (snapshot.Size() < plan.requiredBytes) return S_FALSE;
 
     // The instance definition, the name area and the counter block are
     // reserved together: the buffer either holds the whole instance or the
@@ -175,37 +176,22 @@ __attribute__((always_inline)) inline HRESULT RenderInstanceRecord(
 // The walk, the snapshot and the writing of each record compile into one loop.
 HRESULT RenderWalkedInstances(ATL::CPerfMon& monitor, CategoryRecord& category, BYTE** cursor,
                               DWORD capacity, DWORD* used, PERF_OBJECT_TYPE* objectHeader,
-                              bool* found) {
+                              bool* written) {
     const InstancePlan plan = PlanInstances(category);
     InstanceWalk walk(monitor, category.id);
     const BYTE* record = nullptr;
     DWORD recordSize = 0;
     HRESULT hr;
     while ((hr = walk.Next(&record, &recordSize)) == S_OK) {
-        *found = true;
         hr = RenderInstanceRecord(category, plan, cursor, capacity, used, record, recordSize,
                                   objectHeader);
         if (Failed(hr)) return hr;
+        if (hr == S_OK) {
+            *written = true;
+            if (!category.HasInstances()) return S_OK;
+        }
     }
     return Failed(hr) ? hr : S_OK;
 }
 
 }  // namespace vz
-
-namespace ATL {
-
-vz::HRESULT CPerfMon::RenderInstance(CategoryRecord* category, vz::BYTE** cursor,
-                                     vz::DWORD capacity, vz::DWORD* used,
-                                     const vz::BYTE* record, vz::PERF_OBJECT_TYPE* objectHeader,
-                                     vz::PERF_COUNTER_DEFINITION* firstDefinition) {
-    if (category == nullptr || record == nullptr) return vz::E_FAIL;
-    // Callers outside the walk vouch for the record's RecordSize themselves.
-    // The definitions at firstDefinition are copies of the counters' templates,
-    // which the values are placed by.
-    (void)firstDefinition;
-    return vz::RenderInstanceRecord(*category, vz::PlanInstances(*category), cursor, capacity,
-                                    used, record, vz::LoadWord(record + vz::kRecordSizeOffset),
-                                    objectHeader);
-}
-
-}  // namespace ATL

@@ -121,10 +121,6 @@ public:
     void CloseObject() noexcept;
     vz::HRESULT RenderCategory(CategoryRecord* category, vz::BYTE** cursor, vz::DWORD capacity,
                                vz::DWORD* used);
-    vz::HRESULT RenderInstance(CategoryRecord* category, vz::BYTE** cursor, vz::DWORD capacity,
-                               vz::DWORD* used, const vz::BYTE* record,
-                               vz::PERF_OBJECT_TYPE* objectHeader,
-                               vz::PERF_COUNTER_DEFINITION* firstDefinition);
     vz::HRESULT RenderEmptyCounterBlock(CategoryRecord* category, vz::BYTE** cursor,
                                         vz::DWORD capacity, vz::DWORD* used,
                                         vz::PERF_OBJECT_TYPE* objectHeader,

@@ -376,6 +376,47 @@ TEST_F(CollectTest, CategoryWithoutInstancesPlacesEveryKindOfValue) {
     EXPECT_EQ(std::memcmp(block + 40, "wxy", 4), 0);
 }
 
+// A category without instances has exactly one counter block: that of the
+// first record that passes the snapshot check, else the zero-filled one.
+TEST_F(CollectTest, CategoryWithoutInstancesHasExactlyOneCounterBlock) {
+    const std::vector<uint8_t> map =
+        test::SerializedMapBuilder().Category(6, 1, 28, 0, 500, 501).Counter(0x000, 20).Counter(0x000, 24).Build(false);
+    auto record = [](uint32_t instanceId, uint32_t useCount, uint32_t first) {
+        InstanceRecordLayout layout;
+        layout.recordSize = 32;
+        layout.categoryId = 6;
+        layout.instanceId = instanceId;
+        layout.useCount = useCount;
+        layout.nameOffset = 28;
+        layout.values = {first, first + 1};
+        return layout;
+    };
+    struct Case {
+        const char* what;
+        std::vector<InstanceRecordLayout> records;
+        uint32_t firstValue;  // in the one counter block
+    };
+    const Case cases[] = {
+        {"two live records", {record(1, 1, 10), record(2, 1, 20)}, 10},
+        {"a freed record, then a live one", {record(1, 0, 10), record(2, 1, 20)}, 20},
+        {"only freed records", {record(1, 0, 10), record(2, 0, 20)}, 0},
+    };
+    for (const Case& c : cases) {
+        ProviderChain chain(kApplication, map);
+        chain.CreateBlock(0);
+        for (const InstanceRecordLayout& layout : c.records) chain.AddRecord(0, layout);
+        Sample s = Collect(u"500");
+        ASSERT_EQ(s.totalBytes, 64u + 2 * 40 + 16) << c.what;
+        EXPECT_EQ(GetWord(s.bytes.data(), 0), 64u + 2 * 40 + 16) << c.what;
+        EXPECT_EQ(static_cast<int32_t>(GetWord(s.bytes.data(), 40)), -1) << c.what;
+        const uint8_t* block = s.bytes.data() + 144;
+        EXPECT_EQ(GetWord(block, 0), 16u) << c.what;
+        EXPECT_EQ(GetWord(block, 8), c.firstValue) << c.what;
+        EXPECT_EQ(GetWord(block, 12), c.firstValue == 0 ? 0 : c.firstValue + 1) << c.what;
+        ClosePerfMon();
+    }
+}
+
 TEST_F(CollectTest, SteadyStateSampleAllocatesNothing) {
     ProviderChain chain(kApplication, map_);
     chain.CreateBlock(0);
