@@ -70,6 +70,10 @@ LONG ReadDwordValue(plat::HKEY key, const WCHAR* name, DWORD* value) {
     DWORD size = sizeof(data);
     LONG error = plat::RegQueryValueExW(key, name, nullptr, &type,
                                         reinterpret_cast<BYTE*>(&data), &size);
+    // A value too long for a DWORD (a REG_SZ "700", a REG_QWORD) is the wrong
+    // kind of value, not a buffer to grow: the short read's ERROR_MORE_DATA
+    // does not hide the type check.
+    if (error == ERROR_MORE_DATA) return kErrorInvalidData;
     if (error != ERROR_SUCCESS) return error;
     if (type != plat::REG_DWORD || size != sizeof(data)) return kErrorInvalidData;
     *value = data;

@@ -2,6 +2,9 @@
 // seeded perflib: ranges, values, texts, repeatability and removal.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "registration_fixture.h"
 
 namespace vz {
@@ -38,6 +41,45 @@ TEST_F(RegistrationTest, FirstRegistrationReservesAboveTheLastIndices) {
         EXPECT_EQ(ReadChars(kLanguage010, u"Help"), seededHelp010);
         EXPECT_EQ(Untouched(), seededUntouched);
         EXPECT_EQ(emu::OpenKeyCount(), 0u);
+    }
+}
+
+// A number stored as another type is invalid data whatever its length; a value
+// longer than a DWORD must not come back as ERROR_MORE_DATA.
+TEST_F(RegistrationTest, NumbersOfTheWrongTypeAreInvalidData) {
+    const HRESULT kInvalidData = static_cast<HRESULT>(0x8007000Du);
+    const uint64_t wide = 700;
+    struct Case {
+        const char* what;
+        bool registerFirst;  // then the value is spoiled and unregistration runs
+        const char16_t* key;
+        const char16_t* name;
+        DWORD type;
+        std::vector<uint8_t> bytes;
+    };
+    auto bytesOf = [](const void* data, std::size_t size) {
+        const auto* p = static_cast<const uint8_t*>(data);
+        return std::vector<uint8_t>(p, p + size);
+    };
+    const Case cases[] = {
+        {"perflib Last Counter as REG_SZ \"700\"", false, kPerflibPath, u"Last Counter",
+         plat::REG_SZ, bytesOf(u"700", 8)},
+        {"perflib Last Help as REG_QWORD", false, kPerflibPath, u"Last Help", plat::REG_QWORD,
+         bytesOf(&wide, 8)},
+        {"perflib Last Counter as 2-byte REG_BINARY", false, kPerflibPath, u"Last Counter",
+         plat::REG_BINARY, bytesOf(&wide, 2)},
+        {"key First Counter as REG_QWORD", true, kPerformancePath, u"First Counter",
+         plat::REG_QWORD, bytesOf(&wide, 8)},
+        {"key Last Help as REG_SZ \"700\"", true, kPerformancePath, u"Last Help", plat::REG_SZ,
+         bytesOf(u"700", 8)},
+    };
+    for (const Case& c : cases) {
+        Seed(PerflibSeed{});
+        if (c.registerFirst) {
+            ASSERT_EQ(Register(), S_OK) << c.what;
+        }
+        WriteValue(c.key, c.name, c.type, c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(c.registerFirst ? Unregister() : Register(), kInvalidData) << c.what;
     }
 }
 
