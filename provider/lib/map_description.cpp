@@ -1,9 +1,9 @@
 // The object description the server publishes, its serialized form and the
 // title indices that registration handed out for it.
-#include <cstring>
-
 #include "platform/platform.h"
 #include "provider.h"
+#include "sharedmem/byte_layout.h"
+#include "support/registry_paths.h"
 
 namespace vz {
 namespace provider {
@@ -28,7 +28,7 @@ MapDescription ServerStatisticsDescription() {
     category.name = u"Quorvane Server 11";
     for (DWORD i = 0; i < 16; ++i) {
         CounterDescription counter;
-        counter.dataOffset = 20 + 4 * i;
+        counter.dataOffset = kRecordHeaderSize + 4 * i;
         counter.name = kNames[i];
         category.counters.push_back(counter);
     }
@@ -45,27 +45,10 @@ bool ReadDword(plat::HKEY key, const char16_t* name, DWORD* value) {
            type == plat::REG_DWORD && size == sizeof(*value);
 }
 
-void PutWord(std::vector<BYTE>& bytes, DWORD value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<BYTE>(value >> (8 * i)));
-}
-
-void PutEntry(std::vector<BYTE>& bytes, const DWORD (&words)[9]) {
-    for (DWORD w : words) PutWord(bytes, w);
-}
-
-void PutName(std::vector<BYTE>& bytes, const std::u16string& name) {
-    PutWord(bytes, static_cast<DWORD>(name.size()));
-    for (char16_t ch : name) {
-        bytes.push_back(static_cast<BYTE>(ch & 0xFF));
-        bytes.push_back(static_cast<BYTE>(ch >> 8));
-    }
-    while (bytes.size() % 4 != 0) bytes.push_back(0);
-}
-
 }  // namespace
 
 bool ApplyRegisteredTitleIndices(const std::u16string& application, MapDescription& map) {
-    std::u16string path = u"SYSTEM\\CurrentControlSet\\Services\\" + application + u"\\Performance";
+    const std::u16string path = PerformanceKeyPath(application.c_str()).ToU16();
     plat::HKEY key = nullptr;
     if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), path.c_str(), 0, plat::KEY_READ, &key) != 0)
         return false;
@@ -92,48 +75,54 @@ bool ApplyRegisteredTitleIndices(const std::u16string& application, MapDescripti
 
 std::vector<BYTE> SerializeMap(const MapDescription& map) {
     DWORD entries = 0;
-    for (const CategoryDescription& category : map)
-        entries += 1 + static_cast<DWORD>(category.counters.size());
-    std::vector<BYTE> bytes;
-    PutWord(bytes, 0);  // map size, filled in below
-    PutWord(bytes, entries);
+    ULONGLONG size = kMapHeaderSize;
     for (const CategoryDescription& category : map) {
-        const DWORD words[9] = {1,
-                                category.id,
-                                category.detailLevel,
-                                category.defaultCounter,
-                                category.noInstances ? 0xFFFFFFFFu : 0u,
-                                category.instanceDataSize,
-                                category.maxInstanceNameLength,
-                                category.nameTitleIndex,
-                                category.helpTitleIndex};
-        PutEntry(bytes, words);
+        entries += 1 + static_cast<DWORD>(category.counters.size());
+        size += NameRecordSize(category.name.size());
+        for (const CounterDescription& counter : category.counters)
+            size += NameRecordSize(counter.name.size());
+    }
+    size += kMapEntrySize * entries;
+    std::vector<BYTE> bytes(static_cast<std::size_t>(size));
+    ByteWriter out(bytes.data(), bytes.size());
+    out.WriteWord(static_cast<DWORD>(size));
+    out.WriteWord(entries);
+    for (const CategoryDescription& category : map) {
+        CategoryEntry entry;
+        entry.id = category.id;
+        entry.detailLevel = category.detailLevel;
+        entry.defaultCounter = category.defaultCounter;
+        entry.noInstances = category.noInstances ? 0xFFFFFFFFu : 0u;
+        entry.instanceDataSize = category.instanceDataSize;
+        entry.maxInstanceNameLength = category.maxInstanceNameLength;
+        entry.nameTitleIndex = category.nameTitleIndex;
+        entry.helpTitleIndex = category.helpTitleIndex;
+        WriteMapEntry(out, entry);
         for (const CounterDescription& counter : category.counters) {
-            const DWORD counterWords[9] = {0,
-                                           counter.id,
-                                           counter.detailLevel,
-                                           counter.counterType,
-                                           counter.maxCharacters,
-                                           counter.dataOffset,
-                                           static_cast<DWORD>(counter.defaultScale),
-                                           counter.nameTitleIndex,
-                                           counter.helpTitleIndex};
-            PutEntry(bytes, counterWords);
+            CounterEntry counterEntry;
+            counterEntry.id = counter.id;
+            counterEntry.detailLevel = counter.detailLevel;
+            counterEntry.counterType = counter.counterType;
+            counterEntry.maxCharacters = counter.maxCharacters;
+            counterEntry.dataOffset = counter.dataOffset;
+            counterEntry.defaultScale = counter.defaultScale;
+            counterEntry.nameTitleIndex = counter.nameTitleIndex;
+            counterEntry.helpTitleIndex = counter.helpTitleIndex;
+            WriteMapEntry(out, counterEntry);
         }
     }
     for (const CategoryDescription& category : map) {
-        PutName(bytes, category.name);
-        for (const CounterDescription& counter : category.counters) PutName(bytes, counter.name);
+        WriteNameRecord(out, category.name.data(), category.name.size());
+        for (const CounterDescription& counter : category.counters)
+            WriteNameRecord(out, counter.name.data(), counter.name.size());
     }
-    const DWORD size = static_cast<DWORD>(bytes.size());
-    std::memcpy(bytes.data(), &size, 4);  // little-endian targets only
     return bytes;
 }
 
 std::u16string BlockName(const std::u16string& application, DWORD number) {
-    std::string digits = std::to_string(number);
-    while (digits.size() < 3) digits.insert(digits.begin(), '0');
-    return u"Global\\ATLPERF_" + application + u"_" + std::u16string(digits.begin(), digits.end());
+    std::u16string name(application.size() + 32, u'\0');
+    name.resize(FormatBlockName(application.c_str(), number, &name[0], name.size()));
+    return name;
 }
 
 }  // namespace provider

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "sharedmem/byte_layout.h"
 #include "support/types.h"
 
 namespace vz {
@@ -101,7 +102,7 @@ public:
     // Layout, for tools and tests.
     DWORD BlockSize() const { return blockSize_; }
     DWORD MapSize() const { return static_cast<DWORD>(mapBytes_.size()); }
-    DWORD InstanceAreaOffset() const { return (MapSize() + 4 + 15) & ~15u; }
+    DWORD InstanceAreaOffset() const { return static_cast<DWORD>(InstanceAreaOffsetFor(MapSize())); }
     std::size_t BlockCount() const { return blocks_.size(); }
     std::u16string BlockNameOf(DWORD number) const { return BlockName(application_, number); }
     // Byte offset of the handle's record in its block, and the block's number.

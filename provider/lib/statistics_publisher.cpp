@@ -7,15 +7,14 @@
 
 #include "platform/platform.h"
 #include "platform/shared_memory_writer.h"
+#include "objectmap/perf_structures.h"
 #include "provider.h"
+#include "sharedmem/byte_layout.h"
 
 namespace vz {
 namespace provider {
 
 namespace {
-
-constexpr DWORD kHeaderSize = 20;
-constexpr DWORD kEndOfBlock = 0xFFFFFFFFu;
 
 void StoreWord(BYTE* at, DWORD value) {
     __atomic_store_n(reinterpret_cast<DWORD*>(at), value, __ATOMIC_RELAXED);
@@ -43,7 +42,7 @@ bool StatisticsPublisher::Start() {
     if (Started()) return true;
     mapBytes_ = SerializeMap(map_);
     blockSize_ = plat::GetAllocationGranularity();
-    if (blockSize_ < kHeaderSize || InstanceAreaOffset() + 4 > blockSize_) return false;
+    if (blockSize_ < kRecordHeaderSize || InstanceAreaOffset() + kEndMarkSize > blockSize_) return false;
     return AppendBlock();
 }
 
@@ -67,9 +66,9 @@ bool StatisticsPublisher::AppendBlock() {
     // An object left behind by an earlier run keeps its old bytes: start clean.
     std::memset(block.view, 0, blockSize_);
     if (number == 0) std::memcpy(block.view, mapBytes_.data(), mapBytes_.size());
-    StoreWord(block.view + MapSize(), number);
+    StoreWord(block.view + BlockNumberOffset(MapSize()), number);
     block.end = InstanceAreaOffset();
-    PublishWord(block.view + block.end, 0);
+    PublishWord(block.view + block.end, kEndOfInstances);
     blocks_.push_back(block);
     return true;
 }
@@ -86,20 +85,20 @@ const CategoryDescription* StatisticsPublisher::FindCategory(DWORD categoryId) c
 void StatisticsPublisher::FillRecord(const Slot& slot, const CategoryDescription& category,
                                      const std::u16string& name, DWORD instanceId) {
     BYTE* record = RecordBytes(slot);
-    PublishWord(record + 12, 0);
-    StoreWord(record + 4, category.id);
-    StoreWord(record + 16, category.instanceDataSize);
-    std::memset(record + kHeaderSize, 0, slot.size - kHeaderSize);
+    PublishWord(record + kUseCountOffset, kFreeUseCount);
+    StoreWord(record + kCategoryIdOffset, category.id);
+    StoreWord(record + kNameOffsetOffset, category.instanceDataSize);
+    std::memset(record + kRecordHeaderSize, 0, slot.size - kRecordHeaderSize);
     // The name with its terminator must stay inside the record.
     const std::size_t room = (slot.size - category.instanceDataSize) / 2;
     const std::size_t length = std::min(name.size(), room - 1);
     std::memcpy(record + category.instanceDataSize, name.data(), 2 * length);
-    PublishWord(record + 8, instanceId);
+    PublishWord(record + kInstanceIdOffset, instanceId);
 }
 
 bool StatisticsPublisher::PlaceRecord(DWORD size, DWORD* block, DWORD* offset) {
-    if (blocks_.back().end + size + 4 > blockSize_) {
-        if (InstanceAreaOffset() + size + 4 > blockSize_ || !AppendBlock()) return false;
+    if (blocks_.back().end + size + kEndMarkSize > blockSize_) {
+        if (InstanceAreaOffset() + size + kEndMarkSize > blockSize_ || !AppendBlock()) return false;
     }
     *block = static_cast<DWORD>(blocks_.size() - 1);
     *offset = blocks_.back().end;
@@ -108,7 +107,7 @@ bool StatisticsPublisher::PlaceRecord(DWORD size, DWORD* block, DWORD* offset) {
 
 InstanceHandle StatisticsPublisher::AddInstance(DWORD categoryId, const std::u16string& name) {
     const CategoryDescription* category = FindCategory(categoryId);
-    if (!Started() || category == nullptr || category->instanceDataSize < kHeaderSize)
+    if (!Started() || category == nullptr || category->instanceDataSize < kRecordHeaderSize)
         return 0;
     const DWORD size = category->RecordSize();
     const DWORD instanceId = NextInstanceId();
@@ -123,7 +122,7 @@ InstanceHandle StatisticsPublisher::AddInstance(DWORD categoryId, const std::u16
         Slot& slot = slots_[i];
         slot.categoryId = categoryId;
         FillRecord(slot, *category, name, instanceId);
-        PublishWord(RecordBytes(slot) + 12, 1);
+        PublishWord(RecordBytes(slot) + kUseCountOffset, kLiveUseCount);
         slot.live = true;
         return static_cast<InstanceHandle>(i + 1);
     }
@@ -135,10 +134,10 @@ InstanceHandle StatisticsPublisher::AddInstance(DWORD categoryId, const std::u16
     slot.categoryId = categoryId;
     Block& block = blocks_[slot.block];
     BYTE* record = RecordBytes(slot);
-    StoreWord(record + size, 0);  // the new end of all data
+    StoreWord(record + size, kEndOfInstances);  // the new end of all data
     FillRecord(slot, *category, name, instanceId);
-    PublishWord(record, size);  // reachable from here on, still free
-    PublishWord(record + 12, 1);
+    PublishWord(record + kRecordSizeOffset, size);  // reachable from here on, still free
+    PublishWord(record + kUseCountOffset, kLiveUseCount);
     block.end = slot.offset + size;
     if (blocks_.size() != blocksBefore) {
         // The previous block's records now continue in the new block.
@@ -159,9 +158,9 @@ bool StatisticsPublisher::RemoveInstance(InstanceHandle handle) {
     Slot* slot = LiveSlot(handle);
     if (slot == nullptr) return false;
     BYTE* record = RecordBytes(*slot);
-    PublishWord(record + 12, 0);
+    PublishWord(record + kUseCountOffset, kFreeUseCount);
     // A reader that copied the record while it was live must see it change.
-    PublishWord(record + 8, NextInstanceId());
+    PublishWord(record + kInstanceIdOffset, NextInstanceId());
     slot->live = false;
     freeSlots_[slot->size].push_back(handle - 1);
     return true;
@@ -171,8 +170,8 @@ bool StatisticsPublisher::SetCounter(InstanceHandle handle, DWORD dataOffset, DW
     Slot* slot = LiveSlot(handle);
     if (slot == nullptr) return false;
     const CategoryDescription* category = FindCategory(slot->categoryId);
-    if (dataOffset < kHeaderSize || dataOffset % 4 != 0 ||
-        dataOffset + 4 > category->instanceDataSize)
+    if (dataOffset < kRecordHeaderSize || dataOffset % 4 != 0 ||
+        dataOffset + sizeof value > category->instanceDataSize)
         return false;
     StoreWord(RecordBytes(*slot) + dataOffset, value);
     return true;
@@ -183,8 +182,8 @@ bool StatisticsPublisher::SetCounter64(InstanceHandle handle, DWORD dataOffset,
     Slot* slot = LiveSlot(handle);
     if (slot == nullptr) return false;
     const CategoryDescription* category = FindCategory(slot->categoryId);
-    if (dataOffset < kHeaderSize || dataOffset % 4 != 0 ||
-        dataOffset + 8 > category->instanceDataSize)
+    if (dataOffset < kRecordHeaderSize || dataOffset % 4 != 0 ||
+        dataOffset + sizeof value > category->instanceDataSize)
         return false;
     BYTE* at = RecordBytes(*slot) + dataOffset;
     StoreWord(at, static_cast<DWORD>(value));
@@ -201,11 +200,11 @@ bool StatisticsPublisher::SetCounters(InstanceHandle handle,
     const std::size_t n = std::min(values.size(), category->counters.size());
     for (std::size_t i = 0; i < n; ++i) {
         const CounterDescription& counter = category->counters[i];
-        switch (counter.counterType & 0x300) {
-            case 0x000:
+        switch (counter.counterType & PERF_SIZE_MASK) {
+            case PERF_SIZE_DWORD:
                 ok = SetCounter(handle, counter.dataOffset, static_cast<DWORD>(values[i])) && ok;
                 break;
-            case 0x100:
+            case PERF_SIZE_LARGE:
                 ok = SetCounter64(handle, counter.dataOffset, values[i]) && ok;
                 break;
             default:
@@ -225,7 +224,7 @@ bool StatisticsPublisher::Locate(InstanceHandle handle, DWORD* block, DWORD* off
 DWORD StatisticsPublisher::InstanceIdOf(InstanceHandle handle) const {
     if (handle == 0 || handle > slots_.size()) return 0;
     const Slot& slot = slots_[handle - 1];
-    return *reinterpret_cast<const DWORD*>(RecordBytes(slot) + 8);
+    return LoadWord(RecordBytes(slot) + kInstanceIdOffset);
 }
 
 }  // namespace provider

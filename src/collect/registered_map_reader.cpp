@@ -2,32 +2,24 @@
 // is running.
 #include "objectmap/perfmon.h"
 #include "support/allocation.h"
+#include "support/registry_paths.h"
 
 namespace ATL {
 namespace {
-
-constexpr vz::LONG kErrorInvalidData = 13;  // ERROR_INVALID_DATA
-
-vz::WString PerformanceKeyPath(const vz::WCHAR* application) {
-    vz::WString path(u"SYSTEM\\CurrentControlSet\\Services\\");
-    path.Append(application);
-    path.Append(u"\\Performance");
-    return path;
-}
 
 // The value's type and size, then its bytes, each query checked for REG_BINARY.
 vz::HRESULT QueryMap(vz::plat::HKEY key, vz::BYTE* buffer, vz::DWORD* size) {
     vz::DWORD type = 0;
     vz::LONG rc = vz::plat::RegQueryValueExW(key, u"Map", nullptr, &type, buffer, size);
     if (rc != vz::ERROR_SUCCESS) return vz::HResultFromWin32(rc);
-    if (type != vz::plat::REG_BINARY) return vz::HResultFromWin32(kErrorInvalidData);
+    if (type != vz::plat::REG_BINARY) return vz::HResultFromWin32(vz::ERROR_INVALID_DATA);
     return vz::S_OK;
 }
 
 }  // namespace
 
 vz::HRESULT CPerfMon::LoadRegisteredMap() {
-    vz::WString path = PerformanceKeyPath(ApplicationName());
+    vz::WString path = vz::PerformanceKeyPath(ApplicationName());
     vz::plat::HKEY key = nullptr;
     vz::LONG rc = vz::plat::RegOpenKeyExW(vz::plat::HKeyLocalMachine(), path.c_str(), 0,
                                           vz::plat::KEY_READ, &key);

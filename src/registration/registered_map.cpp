@@ -7,6 +7,7 @@
 #include "objectmap/perfmon.h"
 #include "support/allocation.h"
 #include "support/atl_exception.h"
+#include "support/registry_paths.h"
 
 namespace ATL {
 namespace {
@@ -95,13 +96,6 @@ std::size_t MapSize(const CPerfMon& monitor) {
     return size;
 }
 
-vz::WString PerformanceKeyPath(const vz::WCHAR* application) {
-    vz::WString path(u"SYSTEM\\CurrentControlSet\\Services\\");
-    path.Append(application);
-    path.Append(u"\\Performance");
-    return path;
-}
-
 }  // namespace
 
 vz::DWORD CPerfMon::CountMapEntries() const {
@@ -123,7 +117,7 @@ vz::HRESULT CPerfMon::WriteRegisteredMap() {
             return vz::E_FAIL;
         }
 
-        vz::WString path = PerformanceKeyPath(ApplicationName());
+        vz::WString path = vz::PerformanceKeyPath(ApplicationName());
         vz::plat::HKEY key = nullptr;
         vz::LONG rc = vz::plat::RegOpenKeyExW(vz::plat::HKeyLocalMachine(), path.c_str(), 0,
                                               vz::plat::KEY_READ | vz::plat::KEY_WRITE, &key);

@@ -4,31 +4,6 @@
 
 namespace vz {
 
-const WCHAR kPerflibKeyPath[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib";
-
-namespace {
-const WCHAR kServicesPath[] = u"SYSTEM\\CurrentControlSet\\Services\\";
-}  // namespace
-
-WString ServiceKeyPath(const WCHAR* applicationName) {
-    WString path(kServicesPath);
-    path.Append(applicationName != nullptr ? applicationName : u"");
-    return path;
-}
-
-WString PerformanceKeyPath(const WCHAR* applicationName) {
-    WString path = ServiceKeyPath(applicationName);
-    path.Append(u"\\Performance");
-    return path;
-}
-
-WString PerflibLanguageKeyPath(const WCHAR* code, std::size_t codeLength) {
-    WString path(kPerflibKeyPath);
-    path.AppendChar(u'\\');
-    path.Append(code, codeLength);
-    return path;
-}
-
 void FormatLanguageCode(LANGID language, WCHAR code[4]) {
     static const char digits[] = "0123456789abcdef";
     unsigned primary = language & 0x3FFu;
@@ -73,9 +48,9 @@ LONG ReadDwordValue(plat::HKEY key, const WCHAR* name, DWORD* value) {
     // A value too long for a DWORD (a REG_SZ "700", a REG_QWORD) is the wrong
     // kind of value, not a buffer to grow: the short read's ERROR_MORE_DATA
     // does not hide the type check.
-    if (error == ERROR_MORE_DATA) return kErrorInvalidData;
+    if (error == ERROR_MORE_DATA) return ERROR_INVALID_DATA;
     if (error != ERROR_SUCCESS) return error;
-    if (type != plat::REG_DWORD || size != sizeof(data)) return kErrorInvalidData;
+    if (type != plat::REG_DWORD || size != sizeof(data)) return ERROR_INVALID_DATA;
     *value = data;
     return ERROR_SUCCESS;
 }
@@ -86,9 +61,9 @@ LONG WriteDwordValue(plat::HKEY key, const WCHAR* name, DWORD value) {
 }
 
 LONG WriteStringValue(plat::HKEY key, const WCHAR* name, const WCHAR* text) {
-    if (text == nullptr) return kErrorInvalidData;
+    if (text == nullptr) return ERROR_INVALID_DATA;
     std::size_t bytes = (WideLength(text) + 1) * sizeof(WCHAR);
-    if (bytes > 0xFFFFFFFFu) return kErrorInvalidData;
+    if (bytes > 0xFFFFFFFFu) return ERROR_INVALID_DATA;
     return plat::RegSetValueExW(key, name, 0, plat::REG_SZ, reinterpret_cast<const BYTE*>(text),
                                 static_cast<DWORD>(bytes));
 }

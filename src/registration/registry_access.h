@@ -5,20 +5,13 @@
 #include "platform/platform.h"
 #include "support/allocation.h"
 #include "support/hresult.h"
+#include "support/registry_paths.h"
 #include "support/wide_string.h"
 
 namespace vz {
 
-constexpr LONG kErrorInvalidData = 13;  // ERROR_INVALID_DATA
 constexpr plat::REGSAM kReadWriteAccess = plat::KEY_READ | plat::KEY_WRITE;
 
-extern const WCHAR kPerflibKeyPath[];  // "SOFTWARE\Microsoft\Windows NT\CurrentVersion\Perflib"
-
-// "SYSTEM\CurrentControlSet\Services\<name>" and its "Performance" subkey.
-WString ServiceKeyPath(const WCHAR* applicationName);
-WString PerformanceKeyPath(const WCHAR* applicationName);
-// The perflib key's path, a backslash and the code as given.
-WString PerflibLanguageKeyPath(const WCHAR* code, std::size_t codeLength);
 // The code of a language id: its primary language in three lower-case hex digits.
 void FormatLanguageCode(LANGID language, WCHAR code[4]);
 

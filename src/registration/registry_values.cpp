@@ -22,14 +22,14 @@ LONG CPerfMon::ReadStringValue(plat::HKEY key, const WCHAR* name, WCHAR* buffer,
     LONG error = plat::RegQueryValueExW(key, name, nullptr, &type,
                                         reinterpret_cast<BYTE*>(buffer), &bytes);
     if (error != ERROR_SUCCESS) return error;
-    if (type != plat::REG_SZ && type != plat::REG_EXPAND_SZ) return kErrorInvalidData;
+    if (type != plat::REG_SZ && type != plat::REG_EXPAND_SZ) return ERROR_INVALID_DATA;
     if (buffer != nullptr) {
-        if (bytes % 2 != 0) return kErrorInvalidData;
+        if (bytes % 2 != 0) return ERROR_INVALID_DATA;
         if (bytes == 0) {
             if (*size == 0) return ERROR_INSUFFICIENT_BUFFER;  // no room for the empty string
             buffer[0] = 0;
         } else if (buffer[bytes / 2 - 1] != 0) {
-            return kErrorInvalidData;
+            return ERROR_INVALID_DATA;
         }
     }
     *size = bytes / 2;
@@ -44,12 +44,12 @@ LONG CPerfMon::ReadMultiStringValue(plat::HKEY key, const WCHAR* name, WCHAR* bu
     LONG error = plat::RegQueryValueExW(key, name, nullptr, &type,
                                         reinterpret_cast<BYTE*>(buffer), &bytes);
     if (error != ERROR_SUCCESS) return error;
-    if (type != plat::REG_MULTI_SZ) return kErrorInvalidData;
+    if (type != plat::REG_MULTI_SZ) return ERROR_INVALID_DATA;
     if (buffer != nullptr) {
         DWORD characters = bytes / 2;
         if (bytes % 2 != 0 || characters < 1 || buffer[characters - 1] != 0 ||
             (characters > 1 && buffer[characters - 2] != 0)) {
-            return kErrorInvalidData;
+            return ERROR_INVALID_DATA;
         }
     }
     *size = bytes / 2;
@@ -57,14 +57,14 @@ LONG CPerfMon::ReadMultiStringValue(plat::HKEY key, const WCHAR* name, WCHAR* bu
 }
 
 LONG CPerfMon::WriteMultiStringValue(plat::HKEY key, const WCHAR* name, const WCHAR* buffer) {
-    if (buffer == nullptr) return kErrorInvalidData;
+    if (buffer == nullptr) return ERROR_INVALID_DATA;
     const WCHAR* end = buffer;
     while (*end != 0) {
         while (*end != 0) ++end;
         ++end;
     }
     std::size_t bytes = static_cast<std::size_t>(end - buffer + 1) * sizeof(WCHAR);
-    if (bytes > 0xFFFFFFFFu) return kErrorInvalidData;
+    if (bytes > 0xFFFFFFFFu) return ERROR_INVALID_DATA;
     return plat::RegSetValueExW(key, name, 0, plat::REG_MULTI_SZ,
                                 reinterpret_cast<const BYTE*>(buffer), static_cast<DWORD>(bytes));
 }

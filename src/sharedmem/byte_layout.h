@@ -169,6 +169,8 @@ constexpr std::size_t kNameOffsetOffset = 16;
 constexpr DWORD kRecordHeaderSize = 20;
 static_assert(kNameOffsetOffset + 4 == kRecordHeaderSize, "NameOffset ends the header");
 
+// The records of a block are followed by one RecordSize word holding an end mark.
+constexpr DWORD kEndMarkSize = 4;
 // RecordSize values with a meaning of their own.
 constexpr DWORD kEndOfInstances = 0;          // no record follows anywhere
 constexpr DWORD kEndOfBlock = 0xFFFFFFFFu;    // continue at the next block's instance area

@@ -1,5 +1,6 @@
 #include "perf_library.h"
 
+#include "support/registry_paths.h"
 #include "support/wide_string.h"
 
 namespace qvperf {
@@ -42,7 +43,7 @@ PerfLibrary::~PerfLibrary() { Close(); }
 
 bool PerfLibrary::Open(const std::string& service, std::string* error) {
     const std::u16string path =
-        u"SYSTEM\\CurrentControlSet\\Services\\" + vz::Utf8ToUtf16(service) + u"\\Performance";
+        vz::PerformanceKeyPath(vz::Utf8ToUtf16(service).c_str()).ToU16();
     plat::HKEY key = nullptr;
     if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), path.c_str(), 0, plat::KEY_READ, &key) != 0) {
         *error = "service \"" + service + "\" is not registered (no key HKLM\\" +

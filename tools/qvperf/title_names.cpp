@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/registry_paths.h"
 #include "support/wide_string.h"
 
 namespace qvperf {
@@ -56,8 +57,8 @@ std::map<std::uint32_t, std::string> TitleNames::ParsePairs(const std::u16string
 }
 
 bool TitleNames::Load(const std::string& language) {
-    const std::u16string path =
-        u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\" + vz::Utf8ToUtf16(language);
+    const std::u16string code = vz::Utf8ToUtf16(language);
+    const std::u16string path = vz::PerflibLanguageKeyPath(code.data(), code.size()).ToU16();
     plat::HKEY key = nullptr;
     if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), path.c_str(), 0, plat::KEY_READ, &key) != 0)
         return false;

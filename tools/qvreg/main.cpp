@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "support/hresult.h"
+#include "support/registry_paths.h"
 #include "support/wide_string.h"
 
 namespace {
@@ -25,7 +26,6 @@ using vz::DWORD;
 #endif
 using RegistrationFn = vz::HRESULT(QVREG_CALL*)();
 
-const char16_t kPerflibPath[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib";
 
 // Raw REG_MULTI_SZ bytes of a pair list.
 std::vector<vz::BYTE> PairBytes(const std::vector<std::pair<int, const char*>>& pairs) {
@@ -72,7 +72,7 @@ bool SeedLanguage(plat::HKEY perflib, const char16_t* code,
 // A perflib key as a freshly installed machine has it, when there is none yet.
 int Seed() {
     plat::HKEY perflib = nullptr;
-    if (plat::RegCreateKeyExW(plat::HKeyLocalMachine(), kPerflibPath, 0, nullptr,
+    if (plat::RegCreateKeyExW(plat::HKeyLocalMachine(), vz::kPerflibKeyPath, 0, nullptr,
                               plat::REG_OPTION_NON_VOLATILE, plat::KEY_READ | plat::KEY_WRITE,
                               nullptr, &perflib, nullptr) != 0) {
         std::fprintf(stderr, "qvreg: cannot create the perflib key\n");
