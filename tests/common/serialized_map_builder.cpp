@@ -1,6 +1,8 @@
 #include "common/serialized_map_builder.h"
 
-#include <cstring>
+#include <variant>
+
+#include "objectmap/perf_structures.h"
 
 namespace vz {
 namespace test {
@@ -11,9 +13,16 @@ SerializedMapBuilder& SerializedMapBuilder::Category(uint32_t id, uint32_t noIns
                                                      uint32_t helpIndex, std::u16string name,
                                                      uint32_t detailLevel,
                                                      uint32_t defaultCounter) {
-    entries.push_back({{1, id, detailLevel, defaultCounter, noInstances, instanceDataSize,
-                        maxNameLength, nameIndex, helpIndex},
-                       std::move(name)});
+    CategoryEntry entry;
+    entry.id = id;
+    entry.detailLevel = detailLevel;
+    entry.defaultCounter = defaultCounter;
+    entry.noInstances = noInstances;
+    entry.instanceDataSize = instanceDataSize;
+    entry.maxInstanceNameLength = maxNameLength;
+    entry.nameTitleIndex = nameIndex;
+    entry.helpTitleIndex = helpIndex;
+    entries.push_back({entry, std::move(name)});
     return *this;
 }
 
@@ -22,26 +31,31 @@ SerializedMapBuilder& SerializedMapBuilder::Counter(uint32_t type, uint32_t data
                                                     std::u16string name, uint32_t maxCharacters,
                                                     int32_t defaultScale, uint32_t id,
                                                     uint32_t detailLevel) {
-    entries.push_back({{0, id, detailLevel, type, maxCharacters, dataOffset,
-                        static_cast<uint32_t>(defaultScale), nameIndex, helpIndex},
-                       std::move(name)});
+    CounterEntry entry;
+    entry.id = id;
+    entry.detailLevel = detailLevel;
+    entry.counterType = type;
+    entry.maxCharacters = maxCharacters;
+    entry.dataOffset = dataOffset;
+    entry.defaultScale = defaultScale;
+    entry.nameTitleIndex = nameIndex;
+    entry.helpTitleIndex = helpIndex;
+    entries.push_back({entry, std::move(name)});
     return *this;
 }
 
 std::vector<uint8_t> SerializedMapBuilder::Build(bool withNames) const {
-    std::vector<uint8_t> bytes(8 + 36 * entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        for (int w = 0; w < 9; ++w) PutWord(bytes, 8 + 36 * i + 4 * w, entries[i].words[w]);
-    if (withNames) {
-        for (const MapEntry& entry : entries) {
-            std::size_t at = bytes.size();
-            bytes.resize(at + 4 + ((2 * entry.name.size() + 3) & ~std::size_t{3}), 0);
-            PutWord(bytes, at, static_cast<uint32_t>(entry.name.size()));
-            std::memcpy(bytes.data() + at + 4, entry.name.data(), 2 * entry.name.size());
-        }
-    }
-    PutWord(bytes, 0, static_cast<uint32_t>(bytes.size()));
-    PutWord(bytes, 4, static_cast<uint32_t>(entries.size()));
+    uint64_t size = MapEntriesEnd(entries.size());
+    if (withNames)
+        for (const MapEntry& entry : entries) size += NameRecordSize(entry.name.size());
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
+    ByteWriter out(bytes.data(), bytes.size());
+    out.WriteWord(static_cast<uint32_t>(size));
+    out.WriteWord(static_cast<uint32_t>(entries.size()));
+    for (const MapEntry& entry : entries)
+        std::visit([&](const auto& fields) { WriteMapEntry(out, fields); }, entry.fields);
+    if (withNames)
+        for (const MapEntry& entry : entries) WriteNameRecord(out, entry.name.data(), entry.name.size());
     return bytes;
 }
 
@@ -51,19 +65,17 @@ SerializedMapBuilder ServerStatisticsMap(uint32_t firstIndex, bool withNames) {
                  withNames ? u"Quorvane Server 11" : u"");
     for (uint32_t i = 0; i < 16; ++i) {
         std::u16string name = withNames ? u"Counter " + std::u16string(1, u'A' + i) : u"";
-        map.Counter(0x00010000, 20 + 4 * i, firstIndex + 2 + 2 * i, firstIndex + 3 + 2 * i, name);
+        map.Counter(PERF_COUNTER_RAWCOUNT, kRecordHeaderSize + 4 * i, firstIndex + 2 + 2 * i, firstIndex + 3 + 2 * i, name);
     }
     return map;
 }
 
 void PutWord(std::vector<uint8_t>& bytes, std::size_t offset, uint32_t value) {
-    std::memcpy(bytes.data() + offset, &value, 4);
+    StoreWord(&bytes.at(offset + 3) - 3, value);
 }
 
 uint32_t GetWord(const void* bytes, std::size_t offset) {
-    uint32_t value;
-    std::memcpy(&value, static_cast<const uint8_t*>(bytes) + offset, 4);
-    return value;
+    return LoadWord(static_cast<const uint8_t*>(bytes) + offset);
 }
 
 }  // namespace test

@@ -3,13 +3,16 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <variant>
 #include <vector>
+
+#include "sharedmem/byte_layout.h"
 
 namespace vz {
 namespace test {
 
 struct MapEntry {
-    uint32_t words[9];
+    std::variant<CategoryEntry, CounterEntry> fields;
     std::u16string name;
 };
 

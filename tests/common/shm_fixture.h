@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "sharedmem/byte_layout.h"
+
 namespace vz {
 namespace test {
 
@@ -46,7 +48,9 @@ public:
     void PutWord(uint32_t number, std::size_t offset, uint32_t value);
 
     uint32_t MapSize() const { return mapSize_; }
-    uint32_t InstanceAreaOffset() const { return (mapSize_ + 4 + 15) & ~15u; }
+    uint32_t InstanceAreaOffset() const {
+        return static_cast<uint32_t>(InstanceAreaOffsetFor(mapSize_));
+    }
 
 private:
     struct Block;
