@@ -61,18 +61,10 @@ vz::HRESULT CPerfMon::RenderEmptyCounterBlock(CategoryRecord* category, vz::BYTE
     for (vz::DWORD i = 0; i < counterCount; ++i) {
         const CounterRecord& counter = category->counters[i];
         const vz::DWORD offset = vz::LoadField<vz::DWORD>(
-            definitions + 40 * static_cast<std::size_t>(i),
+            definitions + sizeof(vz::PERF_COUNTER_DEFINITION) * static_cast<std::size_t>(i),
             offsetof(vz::PERF_COUNTER_DEFINITION, CounterOffset));
-        vz::ULONGLONG bytes = 0;
-        switch (counter.counterType & vz::PERF_SIZE_MASK) {
-            case vz::PERF_SIZE_DWORD: bytes = 4; break;
-            case vz::PERF_SIZE_LARGE: bytes = 8; break;
-            case vz::PERF_SIZE_VARIABLE_LEN:
-                bytes = static_cast<vz::ULONGLONG>(counter.maxCharacters) *
-                        ((counter.counterType & vz::PERF_TEXT_ASCII) ? 1 : 2);
-                break;
-            default: break;
-        }
+        const vz::ULONGLONG bytes =
+            vz::CounterValueBytes(counter.counterType, counter.maxCharacters);
         if (offset <= blockSize && bytes <= blockSize - offset)
             std::memset(block + offset, 0, static_cast<std::size_t>(bytes));
     }

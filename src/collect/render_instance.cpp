@@ -48,22 +48,13 @@ void WriteValues(const CategoryRecord& category, const InstanceSnapshot& snapsho
         const DWORD size = counter.definitionTemplate.CounterSize;
         if (offset > blockSize || size > blockSize - offset) continue;
         const BYTE* source = snapshot.Data() + counter.dataOffset;
-        switch (counter.counterType & PERF_SIZE_MASK) {
-            case PERF_SIZE_DWORD:
-                std::memcpy(block + offset, source, 4);
-                break;
-            case PERF_SIZE_LARGE:
-                std::memcpy(block + offset, source, 8);
-                break;
-            case PERF_SIZE_VARIABLE_LEN: {
-                const std::size_t unit = (counter.counterType & PERF_TEXT_ASCII) ? 1 : 2;
-                if (static_cast<ULONGLONG>(counter.maxCharacters) * unit > size) break;
-                CopyText(block + offset, source, snapshot.Size() - counter.dataOffset,
-                         counter.maxCharacters, unit);
-                break;
-            }
-            default:
-                break;
+        const ULONGLONG bytes = CounterValueBytes(counter.counterType, counter.maxCharacters);
+        if ((counter.counterType & PERF_SIZE_MASK) != PERF_SIZE_VARIABLE_LEN) {
+            std::memcpy(block + offset, source, static_cast<std::size_t>(bytes));
+        } else if (bytes <= size) {
+            const std::size_t unit = (counter.counterType & PERF_TEXT_ASCII) ? 1 : 2;
+            CopyText(block + offset, source, snapshot.Size() - counter.dataOffset,
+                     counter.maxCharacters, unit);
         }
     }
 }
@@ -76,13 +67,13 @@ InstancePlan PlanInstances(const CategoryRecord& category) {
     bool first = true;
     ULONGLONG nextSource = 0, nextTarget = 0;
     for (const CounterRecord& counter : category.counters) {
-        ULONGLONG bytes = 0;
-        switch (counter.counterType & PERF_SIZE_MASK) {
-            case PERF_SIZE_DWORD: bytes = 4; break;
-            case PERF_SIZE_LARGE: bytes = 8; break;
-            case PERF_SIZE_ZERO: continue;
-            default: contiguous = false; break;  // text is read only as far as the copy goes
-        }
+        const DWORD sizeBits = counter.counterType & PERF_SIZE_MASK;
+        if (sizeBits == PERF_SIZE_ZERO) continue;
+        // Text is read only as far as the copy goes: it needs nothing of the record.
+        const ULONGLONG bytes = sizeBits == PERF_SIZE_VARIABLE_LEN
+                                    ? 0
+                                    : CounterValueBytes(counter.counterType, counter.maxCharacters);
+        if (sizeBits == PERF_SIZE_VARIABLE_LEN) contiguous = false;
         const ULONGLONG end = static_cast<ULONGLONG>(counter.dataOffset) + bytes;
         if (end > plan.requiredBytes) plan.requiredBytes = end;
         if (!contiguous) continue;
@@ -133,7 +124,8 @@ __attribute__((always_inline)) inline HRESULT RenderInstanceRecord(
     // sample fails.
     const bool named = category.HasInstances();
     const DWORD nameLength = named ? static_cast<DWORD>(2 * nameUnits + 2) : 0;
-    const DWORD definitionLength = named ? 24 + ((nameLength + 7) & ~7u) : 0;
+    const DWORD definitionLength =
+        named ? static_cast<DWORD>(InstanceDefinitionLength(nameLength)) : 0;
     const DWORD blockSize = category.counterBlockSize;
     if (blockSize > 0xFFFFFFFFu - definitionLength) return E_OUTOFMEMORY;
     BYTE* definition =
@@ -150,9 +142,10 @@ __attribute__((always_inline)) inline HRESULT RenderInstanceRecord(
         StoreField<DWORD>(definition, offsetof(Definition, ParentObjectTitleIndex), 0);
         StoreField<DWORD>(definition, offsetof(Definition, ParentObjectInstance), 0);
         StoreField<LONG>(definition, offsetof(Definition, UniqueID), PERF_NO_UNIQUE_ID);
-        StoreField<DWORD>(definition, offsetof(Definition, NameOffset), 24);
+        StoreField<DWORD>(definition, offsetof(Definition, NameOffset), kInstanceNameOffset);
         StoreField<DWORD>(definition, offsetof(Definition, NameLength), nameLength);
-        std::memcpy(definition + 24, name, nameLength);  // the padding after it is not written
+        // The padding after the name is not written.
+        std::memcpy(definition + kInstanceNameOffset, name, nameLength);
     } else {
         StoreField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances),
                          PERF_NO_INSTANCES);

@@ -25,9 +25,11 @@ vz::HRESULT CPerfMon::OpenBlocks() {
     if (blocks.IsEmpty()) {
         CSharedBlock* first = OpenNextBlock(nullptr);
         if (first == nullptr) return vz::S_OK;
-        const vz::DWORD firstWord = first->ViewSize >= 4 ? vz::LoadWord(first->Bytes()) : 0;
+        vz::ByteReader view(first->Bytes(), first->ViewSize);
+        vz::DWORD firstWord = 0;
         // A block 0 whose block number lies outside its view is treated as missing.
-        if (first->ViewSize < 4 || static_cast<vz::ULONGLONG>(firstWord) + 4 > first->ViewSize) {
+        if (!view.WordAt(vz::kMapSizeOffset, &firstWord) ||
+            !view.Holds(vz::BlockNumberOffset(firstWord), vz::kBlockNumberSize)) {
             ReleaseBlocks();
             return vz::S_OK;
         }

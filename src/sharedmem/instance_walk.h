@@ -29,6 +29,9 @@ public:
 private:
     bool EnterBlock(CSharedBlock* block) noexcept;
     bool StepOver(DWORD recordSize);
+    bool RoomForRecordSize() const noexcept {
+        return viewEnd_ - cursor_ >= static_cast<std::ptrdiff_t>(kEndMarkSize);
+    }
 
     ATL::CPerfMon& monitor_;
     DWORD categoryId_;
@@ -43,7 +46,7 @@ private:
 inline bool InstanceWalk::EnterBlock(CSharedBlock* block) noexcept {
     block_ = block;
     if (block == nullptr || block->View == nullptr ||
-        static_cast<ULONGLONG>(monitor_.instanceAreaOffset) + 4 > block->ViewSize)
+        static_cast<ULONGLONG>(monitor_.instanceAreaOffset) + kEndMarkSize > block->ViewSize)
         return false;
     cursor_ = block->Bytes() + monitor_.instanceAreaOffset;
     viewEnd_ = block->Bytes() + block->ViewSize;
@@ -54,7 +57,7 @@ inline bool InstanceWalk::EnterBlock(CSharedBlock* block) noexcept {
 // walk goes on at the next open block. False when the walk ends.
 inline bool InstanceWalk::StepOver(DWORD recordSize) {
     cursor_ += recordSize;
-    if (viewEnd_ - cursor_ < 4) return false;
+    if (!RoomForRecordSize()) return false;
     if (LoadWord(cursor_ + kRecordSizeOffset) == kEndOfBlock)
         return EnterBlock(monitor_.NextBlock(block_));
     return true;
@@ -70,7 +73,7 @@ inline HRESULT InstanceWalk::Next(const BYTE** record, DWORD* recordSize) {
         live = StepOver(pendingStep_);
     }
     while (live) {
-        if (viewEnd_ - cursor_ < 4) break;
+        if (!RoomForRecordSize()) break;
         const DWORD size = LoadWord(cursor_ + kRecordSizeOffset);
         if (size == kEndOfInstances) break;
         if (size == kEndOfBlock) {
