@@ -6,9 +6,9 @@
 
 using vz::DWORD;
 
-extern "C" DWORD VZ_PERFLIB_CALL OpenPerfMon(const vz::WCHAR*) { return 0; }
+extern "C" DWORD VZ_STDCALL OpenPerfMon(const vz::WCHAR*) { return 0; }
 
-extern "C" DWORD VZ_PERFLIB_CALL CollectPerfMon(const vz::WCHAR* valueName, void** data,
+extern "C" DWORD VZ_STDCALL CollectPerfMon(const vz::WCHAR* valueName, void** data,
                                                 DWORD* totalBytes, DWORD* numObjectTypes) {
     if (data == nullptr || totalBytes == nullptr || numObjectTypes == nullptr) return 0;
     const DWORD capacity = *totalBytes;
@@ -24,7 +24,7 @@ extern "C" DWORD VZ_PERFLIB_CALL CollectPerfMon(const vz::WCHAR* valueName, void
     return 0;
 }
 
-extern "C" DWORD VZ_PERFLIB_CALL ClosePerfMon() {
+extern "C" DWORD VZ_STDCALL ClosePerfMon() {
     for (ATL::CPerfMon* monitor : vz::PerfMonitorList)
         if (monitor != nullptr) monitor->CloseObject();
     return 0;

@@ -13,6 +13,7 @@
 #include "sharedmem/byte_layout.h"
 #include "sharedmem/instance_snapshot.h"
 #include "sharedmem/instance_walk.h"
+#include "support/compiler.h"
 
 namespace vz {
 namespace {
@@ -101,7 +102,7 @@ namespace {
 // One record found by the walk, with the size the walk checked against the
 // view. S_OK when it was written, S_FALSE when the snapshot check skipped it. Always inlined into the walk's loop: a call per record is a
 // measurable share of a sample.
-__attribute__((always_inline)) inline HRESULT RenderInstanceRecord(
+VZ_ALWAYS_INLINE HRESULT RenderInstanceRecord(
     CategoryRecord& category, const InstancePlan& plan, BYTE** cursor, DWORD capacity,
     DWORD* used, const BYTE* record, DWORD recordSize, PERF_OBJECT_TYPE* objectHeader) {
     const DWORD counterCount =

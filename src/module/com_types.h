@@ -1,13 +1,8 @@
 // The few COM shapes the module needs: GUIDs, the IUnknown slot layout and the
 // calling convention of COM methods and of the DLL exports.
 #pragma once
+#include "support/compiler.h"
 #include "support/hresult.h"
-
-#ifdef _WIN32
-#define VZ_STDCALL __attribute__((stdcall))
-#else
-#define VZ_STDCALL
-#endif
 
 namespace vz {
 

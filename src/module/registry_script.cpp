@@ -4,12 +4,7 @@
 #include "module/registry_script.h"
 
 #include "module/script_tables.h"
-
-#if defined(__GNUC__) || defined(__clang__)
-#define VZ_NOINLINE __attribute__((noinline))
-#else
-#define VZ_NOINLINE
-#endif
+#include "support/compiler.h"
 
 namespace vz {
 

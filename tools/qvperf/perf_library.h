@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/compiler.h"
 
 namespace qvperf {
 
@@ -29,15 +30,10 @@ public:
     const std::string& LibraryPath() const { return libraryPath_; }
 
 private:
-#if defined(_WIN32) && !defined(_WIN64)
-#define QVPERF_PERFLIB_CALL __attribute__((stdcall))
-#else
-#define QVPERF_PERFLIB_CALL
-#endif
-    using OpenFn = vz::DWORD(QVPERF_PERFLIB_CALL*)(const vz::WCHAR*);
-    using CollectFn = vz::DWORD(QVPERF_PERFLIB_CALL*)(const vz::WCHAR*, void**, vz::DWORD*,
+    using OpenFn = vz::DWORD(VZ_STDCALL*)(const vz::WCHAR*);
+    using CollectFn = vz::DWORD(VZ_STDCALL*)(const vz::WCHAR*, void**, vz::DWORD*,
                                                       vz::DWORD*);
-    using CloseFn = vz::DWORD(QVPERF_PERFLIB_CALL*)();
+    using CloseFn = vz::DWORD(VZ_STDCALL*)();
 
     vz::plat::HMODULE module_ = nullptr;
     OpenFn open_ = nullptr;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/compiler.h"
 #include "support/hresult.h"
 #include "support/registry_paths.h"
 #include "support/wide_string.h"
@@ -19,12 +20,7 @@ namespace {
 namespace plat = vz::plat;
 using vz::DWORD;
 
-#if defined(_WIN32) && !defined(_WIN64)
-#define QVREG_CALL __attribute__((stdcall))
-#else
-#define QVREG_CALL
-#endif
-using RegistrationFn = vz::HRESULT(QVREG_CALL*)();
+using RegistrationFn = vz::HRESULT(VZ_STDCALL*)();
 
 
 // Raw REG_MULTI_SZ bytes of a pair list.
