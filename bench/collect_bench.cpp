@@ -134,8 +134,9 @@ void BM_CollectFromRegisteredMap(benchmark::State& state) {
                     nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
     RegCloseKey(key);
     ATL::CPerfMon& monitor = *vz::PerfMonitorList[0];
-    monitor.BuildObjectMap(0, ThisModule(), nullptr);
-    monitor.WriteRegisteredMap();
+    if (vz::Failed(monitor.BuildObjectMap(0, ThisModule(), nullptr)) ||
+        vz::Failed(monitor.WriteRegisteredMap()))
+        std::abort();
     monitor.ClearObjectMap();
     std::vector<BYTE> buffer(65536);
     const bool reload = state.range(0) != 0;

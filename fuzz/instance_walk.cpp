@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "sharedmem/byte_layout.h"
 #include "sharedmem/shared_block.h"
 
 namespace {
@@ -34,15 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (views.empty()) return 0;
     monitor.mapSize = vz::fuzz::Word(views[0].data());
-    monitor.instanceAreaOffset = (monitor.mapSize + 4 + 15) & ~15u;
+    monitor.instanceAreaOffset = static_cast<vz::DWORD>(vz::InstanceAreaOffsetFor(monitor.mapSize));
     monitor.allocationGranularity = kBlockSize;
     for (auto& view : views) {
         auto* block = vz::CSharedBlock::Create();
         if (block == nullptr) break;
-        block->View = view.data();
-        block->ViewSize = kBlockSize;
+        block->view = view.data();
+        block->viewSize = kBlockSize;
         if (!monitor.blocks.Add(block)) {
-            block->View = nullptr;
+            block->view = nullptr;
             vz::CSharedBlock::Destroy(block);
             break;
         }
@@ -53,13 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         vz::BYTE* cursor = output.data();
         vz::DWORD used = 0;
         try {
-            monitor.RenderCategory(&category, &cursor, static_cast<vz::DWORD>(output.size()), &used);
+            static_cast<void>(monitor.RenderCategory(&category, &cursor,
+                                                     static_cast<vz::DWORD>(output.size()), &used));
         } catch (const ATL::CAtlException&) {
         }
         if (used > output.size()) __builtin_trap();
     }
     // The views belong to this function, not to the blocks.
-    for (auto* block : monitor.blocks) block->View = nullptr;
+    for (auto* block : monitor.blocks) block->view = nullptr;
     monitor.ReleaseBlocks();
     return 0;
 }

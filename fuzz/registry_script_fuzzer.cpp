@@ -38,11 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     variables.Add(u"Module_Raw", u"/opt/it''s/VudoZid.so");
 
     vz::CRegistryScript registerRun(variables);
-    registerRun.Run(text.c_str(), true);
+    static_cast<void>(registerRun.Run(text.c_str(), true));  // any result; no key may stay open
     if (vz::emu::OpenKeyCount() != 0) __builtin_trap();
     if (mode & 2) {
         vz::CRegistryScript unregisterRun(variables);
-        unregisterRun.Run(text.c_str(), false);
+        static_cast<void>(unregisterRun.Run(text.c_str(), false));
         if (vz::emu::OpenKeyCount() != 0) __builtin_trap();
     }
     return 0;

@@ -88,26 +88,18 @@ std::vector<BYTE> SerializeMap(const MapDescription& map) {
     out.WriteWord(static_cast<DWORD>(size));
     out.WriteWord(entries);
     for (const CategoryDescription& category : map) {
-        CategoryEntry entry;
-        entry.id = category.id;
-        entry.detailLevel = category.detailLevel;
-        entry.defaultCounter = category.defaultCounter;
-        entry.noInstances = category.noInstances ? 0xFFFFFFFFu : 0u;
-        entry.instanceDataSize = category.instanceDataSize;
-        entry.maxInstanceNameLength = category.maxInstanceNameLength;
-        entry.nameTitleIndex = category.nameTitleIndex;
-        entry.helpTitleIndex = category.helpTitleIndex;
+        const MapEntryWords entry = {category_entry::kKindValue, category.id,
+                                     category.detailLevel, category.defaultCounter,
+                                     category.noInstances ? 0xFFFFFFFFu : 0u,
+                                     category.instanceDataSize, category.maxInstanceNameLength,
+                                     category.nameTitleIndex, category.helpTitleIndex};
         WriteMapEntry(out, entry);
         for (const CounterDescription& counter : category.counters) {
-            CounterEntry counterEntry;
-            counterEntry.id = counter.id;
-            counterEntry.detailLevel = counter.detailLevel;
-            counterEntry.counterType = counter.counterType;
-            counterEntry.maxCharacters = counter.maxCharacters;
-            counterEntry.dataOffset = counter.dataOffset;
-            counterEntry.defaultScale = counter.defaultScale;
-            counterEntry.nameTitleIndex = counter.nameTitleIndex;
-            counterEntry.helpTitleIndex = counter.helpTitleIndex;
+            const MapEntryWords counterEntry = {counter_entry::kKindValue, counter.id,
+                                                counter.detailLevel, counter.counterType,
+                                                counter.maxCharacters, counter.dataOffset,
+                                                static_cast<DWORD>(counter.defaultScale),
+                                                counter.nameTitleIndex, counter.helpTitleIndex};
             WriteMapEntry(out, counterEntry);
         }
     }

@@ -26,7 +26,7 @@ InstancePlan PlanInstances(const CategoryRecord& category);
 // counter block: the walk stops at the first record written, and *written
 // tells the caller whether it still has to write the zero-filled block. The
 // first failure of the walk or of a record is returned.
-HRESULT RenderWalkedInstances(ATL::CPerfMon& monitor, CategoryRecord& category, BYTE** cursor,
+[[nodiscard]] HRESULT RenderWalkedInstances(ATL::CPerfMon& monitor, CategoryRecord& category, BYTE** cursor,
                               DWORD capacity, DWORD* used, PERF_OBJECT_TYPE* objectHeader,
                               bool* written);
 

@@ -32,12 +32,12 @@ public:
     virtual vz::LONG IncrementLock();
     virtual vz::LONG DecrementLock();
     virtual vz::LONG LockCount();
-    virtual vz::HRESULT GetInterfaceTable(void** table);
-    virtual vz::HRESULT AddCommonVariables(IRegistrarBase* registrar);
+    [[nodiscard]] virtual vz::HRESULT GetInterfaceTable(void** table);
+    [[nodiscard]] virtual vz::HRESULT AddCommonVariables(IRegistrarBase* registrar);
 
     // Runs the "REGISTRY" resource `resourceId` of this library with the
     // caller's variables, "Module" and "Module_Raw".
-    vz::HRESULT RunRegistryResource(unsigned resourceId, bool registerMode,
+    [[nodiscard]] vz::HRESULT RunRegistryResource(unsigned resourceId, bool registerMode,
                                     const ScriptVariable* variables);
 
 private:
@@ -51,14 +51,14 @@ class CRegObject;
 constexpr vz::DWORD kModulePathUnits = 260;
 // Adds "Module" and "Module_Raw" for the file of `module` to the registrar,
 // with single quotes doubled; `path` (kModulePathUnits) receives the path as is.
-vz::HRESULT AddModuleVariables(CRegObject& registrar, vz::plat::HMODULE module, vz::WCHAR* path);
+[[nodiscard]] vz::HRESULT AddModuleVariables(CRegObject& registrar, vz::plat::HMODULE module, vz::WCHAR* path);
 
 // The four COM-style exports, for a module without creatable classes.
-vz::HRESULT ModuleCanUnloadNow(CAtlModule& module);
-vz::HRESULT ModuleGetClassObject(const vz::GUID& classId, const vz::GUID& interfaceId,
+[[nodiscard]] vz::HRESULT ModuleCanUnloadNow(CAtlModule& module);
+[[nodiscard]] vz::HRESULT ModuleGetClassObject(const vz::GUID& classId, const vz::GUID& interfaceId,
                                  void** object);
-vz::HRESULT ModuleRegisterServer(CAtlModule& module);
-vz::HRESULT ModuleUnregisterServer(CAtlModule& module);
+[[nodiscard]] vz::HRESULT ModuleRegisterServer(CAtlModule& module);
+[[nodiscard]] vz::HRESULT ModuleUnregisterServer(CAtlModule& module);
 
 template <class T>
 class CAtlDllModuleT : public CAtlModuleT<T> {

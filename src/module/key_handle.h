@@ -16,21 +16,21 @@ public:
 
     // Both keep the previously held key until the new one was obtained, and
     // return the Win32 error code.
-    LONG Open(plat::HKEY parent, const WCHAR* name,
+    [[nodiscard]] LONG Open(plat::HKEY parent, const WCHAR* name,
               plat::REGSAM sam = plat::KEY_READ | plat::KEY_WRITE);
-    LONG Create(plat::HKEY parent, const WCHAR* name,
+    [[nodiscard]] LONG Create(plat::HKEY parent, const WCHAR* name,
                 plat::REGSAM sam = plat::KEY_READ | plat::KEY_WRITE);
     // RegCloseKey when a key is held; ERROR_SUCCESS otherwise.
-    LONG Close();
+    LONG Close();  // cleanup: callers may ignore a failed close
 
     // Wraps a key that someone else owns; Detach gives it back unclosed.
     void Attach(plat::HKEY borrowed) noexcept;
     plat::HKEY Detach() noexcept;
 
     // Removes the subkey `name` of the held key with everything below it.
-    LONG DeleteTree(const WCHAR* name);
+    [[nodiscard]] LONG DeleteTree(const WCHAR* name);
     // Removes the subkey `name` of the held key, which must have no subkeys.
-    LONG RemoveSubkey(const WCHAR* name);
+    [[nodiscard]] LONG RemoveSubkey(const WCHAR* name);
 
     plat::HKEY key;
     plat::REGSAM viewBits;  // KEY_WOW64_64KEY | KEY_WOW64_32KEY part of the last access

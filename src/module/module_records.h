@@ -9,7 +9,7 @@
 namespace vz {
 
 // Creates a lock; E_OUTOFMEMORY when the platform cannot.
-HRESULT CreateModuleLock(plat::CriticalSectionStorage* lock);
+[[nodiscard]] HRESULT CreateModuleLock(plat::CriticalSectionStorage* lock);
 
 struct ClassObjectEntry {
     const GUID* classId;

@@ -24,13 +24,13 @@ public:
     vz::HRESULT VZ_STDCALL ClearVariables() override;
     virtual ~CRegObject();
 
-    vz::HRESULT RegisterFromResource(const vz::WCHAR* modulePath, unsigned resourceId,
+    [[nodiscard]] vz::HRESULT RegisterFromResource(const vz::WCHAR* modulePath, unsigned resourceId,
                                      const vz::WCHAR* resourceType);
-    vz::HRESULT UnregisterFromResource(const vz::WCHAR* modulePath, unsigned resourceId,
+    [[nodiscard]] vz::HRESULT UnregisterFromResource(const vz::WCHAR* modulePath, unsigned resourceId,
                                        const vz::WCHAR* resourceType);
     // Loads the module file as data, converts the resource's ANSI text with the
     // thread's code page and runs it.
-    vz::HRESULT RunScriptResource(const vz::WCHAR* modulePath, unsigned resourceId,
+    [[nodiscard]] vz::HRESULT RunScriptResource(const vz::WCHAR* modulePath, unsigned resourceId,
                                   const vz::WCHAR* resourceType, bool registerMode);
 
     const vz::VariableTable& Variables() const noexcept { return variables_; }

@@ -60,15 +60,16 @@ HRESULT CRegistryScript::Run(const WCHAR* script, bool registerMode) {
         }
         if (registerMode) {
             const WCHAR* sectionStart = position_;
-            hr = ProcessSection(token, root, true, false);
+            hr = ProcessSection(token, root, ScriptMode::Register, BlockAction::Apply);
             if (Failed(hr)) {
                 // Undo what this root section wrote; earlier sections stay.
                 position_ = sectionStart;
-                ProcessSection(token, root, false, false);
+                static_cast<void>(
+                    ProcessSection(token, root, ScriptMode::Unregister, BlockAction::Apply));
                 break;
             }
         } else {
-            hr = ProcessSection(token, root, false, false);
+            hr = ProcessSection(token, root, ScriptMode::Unregister, BlockAction::Apply);
             if (Failed(hr)) break;
         }
         SkipBlanks();
@@ -124,12 +125,12 @@ HRESULT CRegistryScript::ReadToken(WCHAR* buffer) {
     return S_OK;
 }
 
-HRESULT CRegistryScript::ProcessSection(WCHAR* token, plat::HKEY parent, bool registerMode,
-                                        bool skipping) {
+HRESULT CRegistryScript::ProcessSection(WCHAR* token, plat::HKEY parent, ScriptMode mode,
+                                        BlockAction action) {
     if (depth_ >= kMaxBlockDepth) return DISP_E_EXCEPTION;
     ++depth_;
-    HRESULT hr = registerMode ? RegisterSection(token, parent)
-                              : UnregisterSection(token, parent, skipping);
+    HRESULT hr = mode == ScriptMode::Register ? RegisterSection(token, parent)
+                                              : UnregisterSection(token, parent, action);
     --depth_;
     return hr;
 }
@@ -150,7 +151,7 @@ HRESULT CRegistryScript::RegisterSection(WCHAR* token, plat::HKEY parent) {
             if (HasBackslash(token)) return DISP_E_EXCEPTION;
             if (!IsProtectedKeyName(token)) {
                 BorrowedKey parentKey(parent);
-                parentKey.handle.DeleteTree(token);  // a missing key is no error
+                static_cast<void>(parentKey.handle.DeleteTree(token));  // a missing key is no error
             }
             if (isDelete) {
                 hr = ReadToken(token);
@@ -183,7 +184,7 @@ HRESULT CRegistryScript::RegisterSection(WCHAR* token, plat::HKEY parent) {
             }
         }
         if (IsOpeningBrace(token)) {
-            hr = ProcessSection(token, keySlot.key, true, false);
+            hr = ProcessSection(token, keySlot.key, ScriptMode::Register, BlockAction::Apply);
             if (Failed(hr)) return hr;
             hr = ReadToken(token);
             if (Failed(hr)) return hr;
@@ -204,7 +205,8 @@ VZ_NOINLINE HRESULT CRegistryScript::RegisterValueEntry(WCHAR* token, plat::HKEY
     return WriteValue(parentKey.handle, valueName, token);
 }
 
-HRESULT CRegistryScript::UnregisterSection(WCHAR* token, plat::HKEY parent, bool skipping) {
+HRESULT CRegistryScript::UnregisterSection(WCHAR* token, plat::HKEY parent, BlockAction action) {
+    const bool skipping = action == BlockAction::Skip;
     CKeyHandle keySlot;
     HRESULT hr = ReadToken(token);
     if (Failed(hr)) return hr;
@@ -245,7 +247,9 @@ HRESULT CRegistryScript::UnregisterSection(WCHAR* token, plat::HKEY parent, bool
         hr = SkipValueSpec(token);  // a default value goes with its key
         if (Failed(hr)) return hr;
         if (IsOpeningBrace(token)) {
-            hr = ProcessSection(token, keySlot.key, false, skipping || openError != ERROR_SUCCESS);
+            const BlockAction inner =
+                skipping || openError != ERROR_SUCCESS ? BlockAction::Skip : BlockAction::Apply;
+            hr = ProcessSection(token, keySlot.key, ScriptMode::Unregister, inner);
             if (Failed(hr) && openError == ERROR_SUCCESS) return hr;
             hr = ReadToken(token);
             if (Failed(hr)) return hr;

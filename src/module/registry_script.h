@@ -11,6 +11,12 @@
 
 namespace vz {
 
+// Which walk a block goes through.
+enum class ScriptMode { Register, Unregister };
+// In an unregister walk, a block under a key that could not be opened is only
+// read (Skip): nothing in it can be removed.
+enum class BlockAction { Apply, Skip };
+
 class CRegistryScript {
 public:
     static constexpr std::size_t kTokenUnits = 4096;
@@ -24,19 +30,19 @@ public:
     explicit CRegistryScript(const VariableTable& variables) noexcept;
 
     // Runs a NUL-terminated script in register mode (true) or unregister mode.
-    HRESULT Run(const WCHAR* script, bool registerMode);
+    [[nodiscard]] HRESULT Run(const WCHAR* script, bool registerMode);
 
 private:
-    HRESULT ExpandVariables(const WCHAR* script, WCHAR** text);
-    HRESULT ReadToken(WCHAR* buffer);
+    [[nodiscard]] HRESULT ExpandVariables(const WCHAR* script, WCHAR** text);
+    [[nodiscard]] HRESULT ReadToken(WCHAR* buffer);
     void SkipBlanks();
-    HRESULT ProcessSection(WCHAR* token, plat::HKEY parent, bool registerMode, bool skipping);
-    HRESULT RegisterSection(WCHAR* token, plat::HKEY parent);
-    HRESULT UnregisterSection(WCHAR* token, plat::HKEY parent, bool skipping);
-    HRESULT RegisterValueEntry(WCHAR* token, plat::HKEY parent);
-    HRESULT UnregisterValueEntry(WCHAR* token, plat::HKEY parent, bool removeValue);
-    HRESULT WriteValue(CKeyHandle& key, const WCHAR* name, WCHAR* token);
-    HRESULT SkipValueSpec(WCHAR* token);
+    [[nodiscard]] HRESULT ProcessSection(WCHAR* token, plat::HKEY parent, ScriptMode mode, BlockAction action);
+    [[nodiscard]] HRESULT RegisterSection(WCHAR* token, plat::HKEY parent);
+    [[nodiscard]] HRESULT UnregisterSection(WCHAR* token, plat::HKEY parent, BlockAction action);
+    [[nodiscard]] HRESULT RegisterValueEntry(WCHAR* token, plat::HKEY parent);
+    [[nodiscard]] HRESULT UnregisterValueEntry(WCHAR* token, plat::HKEY parent, bool removeValue);
+    [[nodiscard]] HRESULT WriteValue(CKeyHandle& key, const WCHAR* name, WCHAR* token);
+    [[nodiscard]] HRESULT SkipValueSpec(WCHAR* token);
 
     const WCHAR* position_ = nullptr;
     const VariableTable& variables_;

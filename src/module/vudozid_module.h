@@ -10,7 +10,7 @@ constexpr unsigned kAppIdScriptResource = 101;
 
 class CVudoZidModule : public ATL::CAtlDllModuleT<CVudoZidModule> {
 public:
-    HRESULT AddCommonVariables(IRegistrarBase* registrar) override;
+    [[nodiscard]] HRESULT AddCommonVariables(IRegistrarBase* registrar) override;
 };
 
 extern CVudoZidModule VudoZidModule;

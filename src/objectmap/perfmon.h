@@ -75,27 +75,28 @@ public:
     CPerfMon& operator=(const CPerfMon&) = delete;
     virtual ~CPerfMon();
     virtual const vz::WCHAR* ApplicationName() const = 0;
-    virtual vz::HRESULT BuildObjectMap(vz::LANGID language, vz::plat::HMODULE resourceModule,
+    [[nodiscard]] virtual vz::HRESULT BuildObjectMap(vz::LANGID language, vz::plat::HMODULE resourceModule,
                                        vz::DWORD* firstNameResource);
+    // Never called: the slot exists because the object's virtual table has it.
     virtual void SpareHook(vz::DWORD value);
 
     // Object map model.
-    vz::HRESULT AddCategoryRecord(vz::DWORD id, const vz::WCHAR* name, const vz::WCHAR* help,
+    [[nodiscard]] vz::HRESULT AddCategoryRecord(vz::DWORD id, const vz::WCHAR* name, const vz::WCHAR* help,
                                   vz::DWORD detailLevel, vz::DWORD defaultCounter,
                                   bool noInstances, vz::DWORD instanceDataSize,
                                   vz::DWORD maxInstanceNameLength);
-    vz::HRESULT AddCounterRecord(vz::DWORD id, const vz::WCHAR* name, const vz::WCHAR* help,
+    [[nodiscard]] vz::HRESULT AddCounterRecord(vz::DWORD id, const vz::WCHAR* name, const vz::WCHAR* help,
                                  vz::DWORD detailLevel, vz::DWORD counterType,
                                  vz::DWORD maxCharacters, vz::DWORD dataOffset,
                                  vz::LONG defaultScale);
-    vz::HRESULT AddLocalizedCategory(vz::LANGID language, vz::plat::HMODULE resourceModule,
+    [[nodiscard]] vz::HRESULT AddLocalizedCategory(vz::LANGID language, vz::plat::HMODULE resourceModule,
                                      vz::DWORD* firstNameResource, vz::DWORD id,
                                      vz::DWORD nameResource, vz::DWORD helpResource,
                                      vz::DWORD detailLevel, bool noInstances,
                                      vz::DWORD instanceDataSize,
                                      vz::DWORD maxInstanceNameLength,
                                      vz::DWORD defaultCounter);
-    vz::HRESULT AddLocalizedCounter(vz::LANGID language, vz::plat::HMODULE resourceModule,
+    [[nodiscard]] vz::HRESULT AddLocalizedCounter(vz::LANGID language, vz::plat::HMODULE resourceModule,
                                     vz::DWORD id, vz::DWORD nameResource,
                                     vz::DWORD helpResource, vz::DWORD detailLevel,
                                     vz::DWORD counterType, vz::DWORD maxCharacters,
@@ -105,23 +106,23 @@ public:
     void ClearObjectMap() noexcept;
 
     // Shared-memory blocks and the serialized map.
-    vz::HRESULT OpenBlocks();
+    [[nodiscard]] vz::HRESULT OpenBlocks();
     CSharedBlock* OpenNextBlock(CSharedBlock* previous);
     CSharedBlock* NextBlock(CSharedBlock* current);
     void ReleaseBlocks() noexcept;
     // `sourceLength` bounds every read: a map that does not fit fails the rebuild.
-    vz::HRESULT ReadSerializedMap(const void* source, std::size_t sourceLength);
+    [[nodiscard]] vz::HRESULT ReadSerializedMap(const void* source, std::size_t sourceLength);
     void PrepareOutputTemplates(CategoryRecord& category);
 
     // Collection.
     vz::DWORD CollectObject(const vz::WCHAR* valueName, void** data, vz::DWORD* totalBytes,
                             vz::DWORD* numObjectTypes);
     static bool IsCategoryRequested(const vz::WCHAR* valueName, vz::DWORD titleIndex);
-    vz::HRESULT LoadRegisteredMap();
+    [[nodiscard]] vz::HRESULT LoadRegisteredMap();
     void CloseObject() noexcept;
-    vz::HRESULT RenderCategory(CategoryRecord* category, vz::BYTE** cursor, vz::DWORD capacity,
+    [[nodiscard]] vz::HRESULT RenderCategory(CategoryRecord* category, vz::BYTE** cursor, vz::DWORD capacity,
                                vz::DWORD* used);
-    vz::HRESULT RenderEmptyCounterBlock(CategoryRecord* category, vz::BYTE** cursor,
+    [[nodiscard]] vz::HRESULT RenderEmptyCounterBlock(CategoryRecord* category, vz::BYTE** cursor,
                                         vz::DWORD capacity, vz::DWORD* used,
                                         vz::PERF_OBJECT_TYPE* objectHeader,
                                         vz::PERF_COUNTER_DEFINITION* firstDefinition);
@@ -138,37 +139,37 @@ public:
 
     // Counter registration: the registry copy of the map, title indices and the
     // localized texts, and the per-object registration sequences.
-    vz::HRESULT WriteRegisteredMap();
+    [[nodiscard]] vz::HRESULT WriteRegisteredMap();
     vz::DWORD CountMapEntries() const;
-    vz::HRESULT RegisterPerfObject(const vz::WCHAR* openName, const vz::WCHAR* collectName,
+    [[nodiscard]] vz::HRESULT RegisterPerfObject(const vz::WCHAR* openName, const vz::WCHAR* collectName,
                                    const vz::WCHAR* closeName, vz::plat::HMODULE module);
-    vz::HRESULT UnregisterPerfObject();
+    [[nodiscard]] vz::HRESULT UnregisterPerfObject();
     // Title indices and the localized texts in perflib's per-language pair lists.
-    vz::HRESULT AllocateTitleIndices(vz::DWORD* firstNameIndex, vz::DWORD* firstHelpIndex);
+    [[nodiscard]] vz::HRESULT AllocateTitleIndices(vz::DWORD* firstNameIndex, vz::DWORD* firstHelpIndex);
     void AssignTitleIndices(vz::DWORD firstNameIndex, vz::DWORD firstHelpIndex);
-    vz::HRESULT InstallAllLanguageStrings(vz::plat::HMODULE module);
-    vz::HRESULT InstallResourceLanguageStrings(vz::DWORD resourceId, vz::plat::HMODULE module);
-    vz::HRESULT InstallLanguageStrings(vz::LANGID language, vz::plat::HMODULE module);
-    vz::HRESULT MergeTitlePairs(vz::plat::HKEY languageKey, const vz::WCHAR* valueName,
+    [[nodiscard]] vz::HRESULT InstallAllLanguageStrings(vz::plat::HMODULE module);
+    [[nodiscard]] vz::HRESULT InstallResourceLanguageStrings(vz::DWORD resourceId, vz::plat::HMODULE module);
+    [[nodiscard]] vz::HRESULT InstallLanguageStrings(vz::LANGID language, vz::plat::HMODULE module);
+    [[nodiscard]] vz::HRESULT MergeTitlePairs(vz::plat::HKEY languageKey, const vz::WCHAR* valueName,
                                 const vz::GrowableArray<vz::WString>& texts,
                                 vz::DWORD extraRoom, vz::DWORD firstIndex,
                                 vz::DWORD lastIndex);
-    vz::HRESULT UninstallLanguageStrings();
-    vz::HRESULT RemoveTitlePairs(vz::plat::HKEY languageKey, const vz::WCHAR* valueName,
+    [[nodiscard]] vz::HRESULT UninstallLanguageStrings();
+    [[nodiscard]] vz::HRESULT RemoveTitlePairs(vz::plat::HKEY languageKey, const vz::WCHAR* valueName,
                                  vz::DWORD lowestIndex, vz::DWORD highestIndex);
-    vz::HRESULT ReleaseTitleIndices(vz::plat::HKEY perflibKey, vz::plat::HKEY performanceKey);
+    [[nodiscard]] vz::HRESULT ReleaseTitleIndices(vz::plat::HKEY perflibKey, vz::plat::HKEY performanceKey);
     // Validated registry reads and the multi-string write; sizes in characters,
     // results are Win32 codes. A null buffer asks for the size only.
-    static vz::LONG ReadStringValue(vz::plat::HKEY key, const vz::WCHAR* name,
+    [[nodiscard]] static vz::LONG ReadStringValue(vz::plat::HKEY key, const vz::WCHAR* name,
                                     vz::WCHAR* buffer, vz::DWORD* size);
-    static vz::LONG ReadMultiStringValue(vz::plat::HKEY key, const vz::WCHAR* name,
+    [[nodiscard]] static vz::LONG ReadMultiStringValue(vz::plat::HKEY key, const vz::WCHAR* name,
                                          vz::WCHAR* buffer, vz::DWORD* size);
-    static vz::LONG WriteMultiStringValue(vz::plat::HKEY key, const vz::WCHAR* name,
+    [[nodiscard]] static vz::LONG WriteMultiStringValue(vz::plat::HKEY key, const vz::WCHAR* name,
                                           const vz::WCHAR* buffer);
 
     vz::GrowableArray<CategoryRecord> categories;
     vz::GrowableArray<CSharedBlock*> blocks;
-    vz::plat::HANDLE optionalHandle = nullptr;
+    vz::plat::HANDLE optionalHandle = nullptr;  // never set: part of the object's shape only
     vz::DWORD allocationGranularity = 0;
     vz::DWORD instanceAreaOffset = 0;
     vz::DWORD mapSize = 0;

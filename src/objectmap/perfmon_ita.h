@@ -8,7 +8,7 @@ namespace vz {
 class PerfMon_ITA : public ATL::CPerfMon {
 public:
     const WCHAR* ApplicationName() const override;
-    HRESULT BuildObjectMap(LANGID language, plat::HMODULE resourceModule,
+    [[nodiscard]] HRESULT BuildObjectMap(LANGID language, plat::HMODULE resourceModule,
                            DWORD* firstNameResource) override;
 };
 

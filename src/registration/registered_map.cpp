@@ -21,26 +21,17 @@ bool WriteName(vz::ByteWriter& out, const vz::WString& name) {
 bool WriteMap(const CPerfMon& monitor, vz::ByteWriter& out, vz::DWORD size) {
     if (!out.WriteWord(size) || !out.WriteWord(monitor.CountMapEntries())) return false;
     for (const CategoryRecord& category : monitor.categories) {
-        vz::CategoryEntry entry;
-        entry.id = category.id;
-        entry.detailLevel = category.detailLevel;
-        entry.defaultCounter = category.defaultCounter;
-        entry.noInstances = category.noInstancesMarker;
-        entry.instanceDataSize = category.instanceDataSize;
-        entry.maxInstanceNameLength = category.maxInstanceNameLength;
-        entry.nameTitleIndex = category.nameTitleIndex;
-        entry.helpTitleIndex = category.helpTitleIndex;
+        const vz::MapEntryWords entry = {
+            vz::category_entry::kKindValue, category.id, category.detailLevel,
+            category.defaultCounter, category.noInstancesMarker, category.instanceDataSize,
+            category.maxInstanceNameLength, category.nameTitleIndex, category.helpTitleIndex};
         if (!vz::WriteMapEntry(out, entry)) return false;
         for (const CounterRecord& counter : category.counters) {
-            vz::CounterEntry counterEntry;
-            counterEntry.id = counter.id;
-            counterEntry.detailLevel = counter.detailLevel;
-            counterEntry.counterType = counter.counterType;
-            counterEntry.maxCharacters = counter.maxCharacters;
-            counterEntry.dataOffset = counter.dataOffset;
-            counterEntry.defaultScale = counter.defaultScale;
-            counterEntry.nameTitleIndex = counter.nameTitleIndex;
-            counterEntry.helpTitleIndex = counter.helpTitleIndex;
+            const vz::MapEntryWords counterEntry = {
+                vz::counter_entry::kKindValue, counter.id, counter.detailLevel,
+                counter.counterType, counter.maxCharacters, counter.dataOffset,
+                static_cast<vz::DWORD>(counter.defaultScale), counter.nameTitleIndex,
+                counter.helpTitleIndex};
             if (!vz::WriteMapEntry(out, counterEntry)) return false;
         }
     }

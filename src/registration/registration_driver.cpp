@@ -1,9 +1,7 @@
 // The registration sequence of one performance object (its performance key,
 // title indices and texts) and its removal, and the walks over the module's
 // monitor list that the DLL's registration exports run through their hooks.
-// The driver deletes the performance key with the module's CKeyHandle; until
-// that header is in the tree the file builds to nothing.
-#if __has_include("module/key_handle.h")
+// The driver deletes the performance key with the module's CKeyHandle.
 #include "registration/registration_driver.h"
 
 #include "collect/perf_monitor_list.h"
@@ -56,7 +54,8 @@ HRESULT CPerfMon::RegisterPerfObject(const WCHAR* openName, const WCHAR* collect
 
         WString performancePath = PerformanceKeyPath(ApplicationName());
 
-        UninstallLanguageStrings();  // an earlier registration's texts; may fail harmlessly
+        // An earlier registration's texts; nothing to remove is no failure.
+        static_cast<void>(UninstallLanguageStrings());
 
         DWORD firstName = 0;
         DWORD firstHelp = 0;
@@ -130,5 +129,3 @@ HRESULT CPerfMon::UnregisterPerfObject() {
 }
 
 }  // namespace ATL
-
-#endif  // __has_include("module/key_handle.h")

@@ -8,8 +8,8 @@ namespace vz {
 
 // Registers each monitor of PerfMonitorList in order and installs its texts;
 // the first failure is returned and the monitors behind it stay unregistered.
-HRESULT RegisterAllPerfObjects(plat::HMODULE module);
+[[nodiscard]] HRESULT RegisterAllPerfObjects(plat::HMODULE module);
 // Unregisters each monitor in order; the first failure is returned.
-HRESULT UnregisterAllPerfObjects();
+[[nodiscard]] HRESULT UnregisterAllPerfObjects();
 
 }  // namespace vz

@@ -23,8 +23,8 @@ public:
     ScopedKey& operator=(const ScopedKey&) = delete;
     ~ScopedKey() { Close(); }
 
-    LONG Open(plat::HKEY parent, const WCHAR* path);    // KEY_READ | KEY_WRITE
-    LONG Create(plat::HKEY parent, const WCHAR* path);  // no class, non-volatile
+    [[nodiscard]] LONG Open(plat::HKEY parent, const WCHAR* path);    // KEY_READ | KEY_WRITE
+    [[nodiscard]] LONG Create(plat::HKEY parent, const WCHAR* path);  // no class, non-volatile
     void Close() noexcept;
     bool IsOpen() const noexcept { return key_ != nullptr; }
     plat::HKEY Get() const noexcept { return key_; }
@@ -56,10 +56,10 @@ private:
 };
 
 // A REG_DWORD value; any other type, or a size other than 4, is invalid data.
-LONG ReadDwordValue(plat::HKEY key, const WCHAR* name, DWORD* value);
-LONG WriteDwordValue(plat::HKEY key, const WCHAR* name, DWORD value);
+[[nodiscard]] LONG ReadDwordValue(plat::HKEY key, const WCHAR* name, DWORD* value);
+[[nodiscard]] LONG WriteDwordValue(plat::HKEY key, const WCHAR* name, DWORD value);
 // A REG_SZ of (length + 1) * 2 bytes; a null text is invalid data.
-LONG WriteStringValue(plat::HKEY key, const WCHAR* name, const WCHAR* text);
+[[nodiscard]] LONG WriteStringValue(plat::HKEY key, const WCHAR* name, const WCHAR* text);
 
 // The four recorded range values of a performance key.
 struct TitleRanges {
@@ -69,6 +69,6 @@ struct TitleRanges {
     DWORD lastHelp = 0;
 };
 // Reads "First Counter", "First Help", "Last Counter", "Last Help" in that order.
-LONG ReadTitleRanges(plat::HKEY performanceKey, TitleRanges* ranges);
+[[nodiscard]] LONG ReadTitleRanges(plat::HKEY performanceKey, TitleRanges* ranges);
 
 }  // namespace vz

@@ -23,8 +23,9 @@ HRESULT CPerfMon::AllocateTitleIndices(DWORD* firstNameIndex, DWORD* firstHelpIn
         DWORD entries = CountMapEntries();
         WString performancePath = PerformanceKeyPath(ApplicationName());
         ScopedKey performanceKey;
-        performanceKey.Open(plat::HKeyLocalMachine(), performancePath.c_str());
-        if (performanceKey.IsOpen()) {
+        // A key that does not open just has no ranges to reuse.
+        if (performanceKey.Open(plat::HKeyLocalMachine(), performancePath.c_str()) ==
+            ERROR_SUCCESS) {
             TitleRanges recorded;
             if (ReadTitleRanges(performanceKey.Get(), &recorded) == ERROR_SUCCESS &&
                 RangesHold(recorded, entries)) {

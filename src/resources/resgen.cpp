@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "support/utf_text.h"
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
@@ -30,28 +32,10 @@ bool ReadFile(const std::string& path, Bytes* bytes) {
     return true;
 }
 
+// The strings are UTF-8; an invalid sequence is an error, not a U+FFFD.
 bool Utf8ToUtf16(const std::string& text, std::u16string* out) {
     out->clear();
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char b = static_cast<unsigned char>(text[i]);
-        std::size_t extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : 9;
-        if (extra == 9 || i + extra >= text.size() + (extra == 0 ? 1 : 0)) return false;
-        std::uint32_t code = extra == 0 ? b : (b & (0x3F >> extra));
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const unsigned char c = static_cast<unsigned char>(text[i + k]);
-            if ((c & 0xC0) != 0x80) return false;
-            code = (code << 6) | (c & 0x3F);
-        }
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            out->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            out->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            out->push_back(static_cast<char16_t>(code));
-        }
-        i += extra + 1;
-    }
-    return true;
+    return vz::DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()), text.size(), out);
 }
 
 bool ReadStrings(const std::string& path, std::map<unsigned, std::u16string>* strings) {

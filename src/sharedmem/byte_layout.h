@@ -77,61 +77,23 @@ constexpr ULONGLONG NameRecordSize(ULONGLONG units) noexcept {
 static_assert(NameRecordSize(0) == 4 && NameRecordSize(1) == 8 && NameRecordSize(3) == 12,
               "name records are padded to words");
 
-// The nine words of one entry, by field. Writers fill one of these and append it
-// with WriteMapEntry so that no writer places a field by hand.
-struct CategoryEntry {
-    DWORD id = 0;
-    DWORD detailLevel = 0;
-    DWORD defaultCounter = 0;
-    DWORD noInstances = 0;
-    DWORD instanceDataSize = 0;
-    DWORD maxInstanceNameLength = 0;
-    DWORD nameTitleIndex = 0;
-    DWORD helpTitleIndex = 0;
-};
-struct CounterEntry {
-    DWORD id = 0;
-    DWORD detailLevel = 0;
-    DWORD counterType = 0;
-    DWORD maxCharacters = 0;
-    DWORD dataOffset = 0;
-    LONG defaultScale = 0;
-    DWORD nameTitleIndex = 0;
-    DWORD helpTitleIndex = 0;
-};
+// One entry's nine words in entry order, as writers list them:
+//   category: {kind 1, id, detail level, default counter, no-instances flag,
+//              instance data size, maximum instance name length, name index, help index}
+//   counter:  {kind 0, id, detail level, counter type, maximum characters,
+//              data offset, default scale, name index, help index}
+using MapEntryWords = DWORD[kMapEntryWords];
+static_assert(category_entry::kDefaultCounter == 12 && category_entry::kNoInstances == 16 &&
+                  category_entry::kInstanceDataSize == 20 &&
+                  category_entry::kMaxInstanceNameLength == 24,
+              "category words in entry order");
+static_assert(counter_entry::kCounterType == 12 && counter_entry::kMaxCharacters == 16 &&
+                  counter_entry::kDataOffset == 20 && counter_entry::kDefaultScale == 24,
+              "counter words in entry order");
 
-inline bool WriteEntryWords(ByteWriter& out, const DWORD (&words)[kMapEntryWords]) noexcept {
-    if (!out.Holds(out.Offset(), kMapEntrySize)) return out.Skip(kMapEntrySize);  // refused
-    for (DWORD word : words) out.WriteWord(word);
-    return true;
-}
-
-inline bool WriteMapEntry(ByteWriter& out, const CategoryEntry& e) noexcept {
-    DWORD words[kMapEntryWords] = {};
-    words[map_entry::kKind / 4] = category_entry::kKindValue;
-    words[map_entry::kId / 4] = e.id;
-    words[map_entry::kDetailLevel / 4] = e.detailLevel;
-    words[category_entry::kDefaultCounter / 4] = e.defaultCounter;
-    words[category_entry::kNoInstances / 4] = e.noInstances;
-    words[category_entry::kInstanceDataSize / 4] = e.instanceDataSize;
-    words[category_entry::kMaxInstanceNameLength / 4] = e.maxInstanceNameLength;
-    words[map_entry::kNameTitleIndex / 4] = e.nameTitleIndex;
-    words[map_entry::kHelpTitleIndex / 4] = e.helpTitleIndex;
-    return WriteEntryWords(out, words);
-}
-
-inline bool WriteMapEntry(ByteWriter& out, const CounterEntry& e) noexcept {
-    DWORD words[kMapEntryWords] = {};
-    words[map_entry::kKind / 4] = counter_entry::kKindValue;
-    words[map_entry::kId / 4] = e.id;
-    words[map_entry::kDetailLevel / 4] = e.detailLevel;
-    words[counter_entry::kCounterType / 4] = e.counterType;
-    words[counter_entry::kMaxCharacters / 4] = e.maxCharacters;
-    words[counter_entry::kDataOffset / 4] = e.dataOffset;
-    words[counter_entry::kDefaultScale / 4] = static_cast<DWORD>(e.defaultScale);
-    words[map_entry::kNameTitleIndex / 4] = e.nameTitleIndex;
-    words[map_entry::kHelpTitleIndex / 4] = e.helpTitleIndex;
-    return WriteEntryWords(out, words);
+// Appends one entry; nothing is written when it does not fit.
+inline bool WriteMapEntry(ByteWriter& out, const MapEntryWords& words) noexcept {
+    return out.WriteBytes(words, kMapEntrySize);
 }
 
 // Appends one name record (length, text, padding).

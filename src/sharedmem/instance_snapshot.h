@@ -29,7 +29,7 @@ public:
     // belongs to categoryId, kept its InstanceId across the copy and is not a
     // free record. E_OUTOFMEMORY when no heap copy can be made; a size above
     // 0xFFFFFFFF - 8 raises CAtlException(E_INVALIDARG).
-    HRESULT Take(const BYTE* record, DWORD recordSize, DWORD categoryId, bool* usable);
+    [[nodiscard]] HRESULT Take(const BYTE* record, DWORD recordSize, DWORD categoryId, bool* usable);
 
     const BYTE* Data() const noexcept { return data_; }
     DWORD Size() const noexcept { return size_; }

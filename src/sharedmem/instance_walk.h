@@ -24,7 +24,7 @@ public:
     // is the only size the caller may copy). S_FALSE: the walk has ended.
     // E_FAIL: an end-of-block mark stood first in a block. NextBlock may raise
     // CAtlException for a broken block number.
-    HRESULT Next(const BYTE** record, DWORD* recordSize);
+    [[nodiscard]] HRESULT Next(const BYTE** record, DWORD* recordSize);
 
 private:
     bool EnterBlock(CSharedBlock* block) noexcept;
@@ -45,11 +45,11 @@ private:
 
 inline bool InstanceWalk::EnterBlock(CSharedBlock* block) noexcept {
     block_ = block;
-    if (block == nullptr || block->View == nullptr ||
-        static_cast<ULONGLONG>(monitor_.instanceAreaOffset) + kEndMarkSize > block->ViewSize)
+    if (block == nullptr || block->view == nullptr ||
+        static_cast<ULONGLONG>(monitor_.instanceAreaOffset) + kEndMarkSize > block->viewSize)
         return false;
     cursor_ = block->Bytes() + monitor_.instanceAreaOffset;
-    viewEnd_ = block->Bytes() + block->ViewSize;
+    viewEnd_ = block->Bytes() + block->viewSize;
     return true;
 }
 

@@ -16,19 +16,21 @@ public:
     static CSharedBlock* Create() noexcept;
     static void Destroy(CSharedBlock* block) noexcept;
 
-    HRESULT MapBlock(const WCHAR* name, DWORD size, DWORD offsetLow, DWORD offsetHigh,
-                     DWORD access);
-    HRESULT UnmapBlock() noexcept;
+    // Opens the mapping `name` and maps `size` bytes at the offset; the
+    // arguments follow MapViewOfFileEx's order.
+    [[nodiscard]] HRESULT MapBlock(const WCHAR* name, DWORD access, DWORD offsetHigh,
+                                   DWORD offsetLow, DWORD size);
+    HRESULT UnmapBlock() noexcept;  // cleanup: the destructor ignores its result
     // Moves the view and mapping of `other` into this record, leaving `other` empty.
     void TakeOver(CSharedBlock& other) noexcept;
 
-    const BYTE* Bytes() const noexcept { return static_cast<const BYTE*>(View); }
+    const BYTE* Bytes() const noexcept { return static_cast<const BYTE*>(view); }
 
-    void* View = nullptr;
-    DWORD ViewSize = 0;
-    plat::HANDLE Mapping = nullptr;
-    ULONGLONG ViewOffset = 0;
-    DWORD Access = 0;
+    void* view = nullptr;
+    DWORD viewSize = 0;
+    plat::HANDLE mapping = nullptr;
+    ULONGLONG viewOffset = 0;
+    DWORD access = 0;
 };
 
 }  // namespace vz

@@ -27,15 +27,14 @@ struct ByteRangeFault {
 // "<verb> of <count> bytes at offset <offset> passes the end of the <size>-byte range".
 std::string DescribeByteRangeFault(const ByteRangeFault& fault, const char* verb);
 
-class ByteReader {
+// What the reader and the writer share: the range, the position and the fault.
+template <typename Byte>
+class ByteCursor {
 public:
-    ByteReader(const void* data, std::size_t size) noexcept
-        : data_(static_cast<const BYTE*>(data)), size_(data == nullptr ? 0 : size) {}
-
     std::size_t Offset() const noexcept { return offset_; }
     std::size_t Size() const noexcept { return size_; }
     std::size_t Remaining() const noexcept { return size_ - offset_; }
-    const BYTE* Data() const noexcept { return data_; }
+    Byte* Data() const noexcept { return data_; }
     // True when `count` bytes at `offset` lie inside the range.
     bool Holds(ULONGLONG offset, ULONGLONG count) const noexcept {
         return offset <= size_ && count <= size_ - offset;
@@ -46,112 +45,102 @@ public:
         offset_ = static_cast<std::size_t>(offset);
         return true;
     }
+    // Steps over `count` bytes, reading or writing nothing.
     bool Skip(ULONGLONG count) noexcept {
-        if (!Holds(offset_, count)) return Refuse(offset_, count);
-        offset_ += static_cast<std::size_t>(count);
-        return true;
+        Byte* at;
+        return Take(count, &at);
     }
-    bool ReadWord(DWORD* value) noexcept { return ReadBytes(value, sizeof *value); }
-    bool ReadQword(ULONGLONG* value) noexcept { return ReadBytes(value, sizeof *value); }
-    bool ReadBytes(void* out, ULONGLONG count) noexcept {
-        const BYTE* at;
-        if (!ReadSpan(count, &at)) return false;
-        if (count != 0) std::memcpy(out, at, static_cast<std::size_t>(count));
-        return true;
-    }
-    // Points *at to the next `count` bytes in place and steps over them.
-    bool ReadSpan(ULONGLONG count, const BYTE** at) noexcept {
+
+    bool Failed() const noexcept { return fault_.refused; }
+    const ByteRangeFault& Fault() const noexcept { return fault_; }
+
+protected:
+    ByteCursor(Byte* data, std::size_t size) noexcept
+        : data_(data), size_(data == nullptr ? 0 : size) {}
+
+    // Points *at to the next `count` bytes and steps over them.
+    bool Take(ULONGLONG count, Byte** at) noexcept {
         if (!Holds(offset_, count)) return Refuse(offset_, count);
         *at = data_ + offset_;
         offset_ += static_cast<std::size_t>(count);
         return true;
     }
-    // The word at an absolute offset; the cursor does not move.
-    bool WordAt(ULONGLONG offset, DWORD* value) noexcept {
-        if (!Holds(offset, sizeof *value)) return Refuse(offset, sizeof *value);
-        std::memcpy(value, data_ + offset, sizeof *value);
+    // Points *at to `count` bytes at an absolute offset; the cursor does not move.
+    bool At(ULONGLONG offset, ULONGLONG count, Byte** at) noexcept {
+        if (!Holds(offset, count)) return Refuse(offset, count);
+        *at = data_ + offset;
         return true;
     }
-
-    bool Failed() const noexcept { return fault_.refused; }
-    const ByteRangeFault& Fault() const noexcept { return fault_; }
-    std::string FailureMessage() const { return DescribeByteRangeFault(fault_, "read"); }
-
-private:
     bool Refuse(ULONGLONG offset, ULONGLONG count) noexcept {
         fault_ = {true, offset, count, size_};
         return false;
     }
 
-    const BYTE* data_;
+private:
+    Byte* data_;
     std::size_t size_;
     std::size_t offset_ = 0;
     ByteRangeFault fault_;
 };
 
-class ByteWriter {
+class ByteReader : public ByteCursor<const BYTE> {
+public:
+    ByteReader(const void* data, std::size_t size) noexcept
+        : ByteCursor(static_cast<const BYTE*>(data), size) {}
+
+    bool ReadWord(DWORD* value) noexcept { return ReadBytes(value, sizeof *value); }
+    bool ReadQword(ULONGLONG* value) noexcept { return ReadBytes(value, sizeof *value); }
+    bool ReadBytes(void* out, ULONGLONG count) noexcept {
+        const BYTE* at;
+        if (!Take(count, &at)) return false;
+        if (count != 0) std::memcpy(out, at, static_cast<std::size_t>(count));
+        return true;
+    }
+    // Points *at to the next `count` bytes in place and steps over them.
+    bool ReadSpan(ULONGLONG count, const BYTE** at) noexcept { return Take(count, at); }
+    // The word at an absolute offset; the cursor does not move.
+    bool WordAt(ULONGLONG offset, DWORD* value) noexcept {
+        const BYTE* at;
+        if (!At(offset, sizeof *value, &at)) return false;
+        std::memcpy(value, at, sizeof *value);
+        return true;
+    }
+
+    std::string FailureMessage() const { return DescribeByteRangeFault(Fault(), "read"); }
+};
+
+class ByteWriter : public ByteCursor<BYTE> {
 public:
     ByteWriter(void* data, std::size_t size) noexcept
-        : data_(static_cast<BYTE*>(data)), size_(data == nullptr ? 0 : size) {}
+        : ByteCursor(static_cast<BYTE*>(data), size) {}
 
-    std::size_t Offset() const noexcept { return offset_; }
-    std::size_t Size() const noexcept { return size_; }
-    std::size_t Remaining() const noexcept { return size_ - offset_; }
-    BYTE* Data() const noexcept { return data_; }
-    bool Holds(ULONGLONG offset, ULONGLONG count) const noexcept {
-        return offset <= size_ && count <= size_ - offset;
-    }
-
-    bool Seek(ULONGLONG offset) noexcept {
-        if (!Holds(offset, 0)) return Refuse(offset, 0);
-        offset_ = static_cast<std::size_t>(offset);
-        return true;
-    }
-    // Steps over `count` bytes, leaving them as they are.
-    bool Skip(ULONGLONG count) noexcept {
-        if (!Holds(offset_, count)) return Refuse(offset_, count);
-        offset_ += static_cast<std::size_t>(count);
-        return true;
-    }
     bool WriteWord(DWORD value) noexcept { return WriteBytes(&value, sizeof value); }
     bool WriteQword(ULONGLONG value) noexcept { return WriteBytes(&value, sizeof value); }
     bool WriteBytes(const void* bytes, ULONGLONG count) noexcept {
-        if (!Holds(offset_, count)) return Refuse(offset_, count);
-        if (count != 0) std::memcpy(data_ + offset_, bytes, static_cast<std::size_t>(count));
-        offset_ += static_cast<std::size_t>(count);
+        BYTE* at;
+        if (!Take(count, &at)) return false;
+        if (count != 0) std::memcpy(at, bytes, static_cast<std::size_t>(count));
         return true;
     }
     bool WriteZeros(ULONGLONG count) noexcept {
-        if (!Holds(offset_, count)) return Refuse(offset_, count);
-        if (count != 0) std::memset(data_ + offset_, 0, static_cast<std::size_t>(count));
-        offset_ += static_cast<std::size_t>(count);
+        BYTE* at;
+        if (!Take(count, &at)) return false;
+        if (count != 0) std::memset(at, 0, static_cast<std::size_t>(count));
         return true;
     }
     // Zero-fills up to the next multiple of `alignment` (a power of two).
     bool PadTo(std::size_t alignment) noexcept {
-        return WriteZeros((alignment - offset_ % alignment) % alignment);
+        return WriteZeros((alignment - Offset() % alignment) % alignment);
     }
     // The word at an absolute offset; the cursor does not move.
     bool WordAt(ULONGLONG offset, DWORD value) noexcept {
-        if (!Holds(offset, sizeof value)) return Refuse(offset, sizeof value);
-        std::memcpy(data_ + offset, &value, sizeof value);
+        BYTE* at;
+        if (!At(offset, sizeof value, &at)) return false;
+        std::memcpy(at, &value, sizeof value);
         return true;
     }
 
-    bool Failed() const noexcept { return fault_.refused; }
-    const ByteRangeFault& Fault() const noexcept { return fault_; }
-    std::string FailureMessage() const { return DescribeByteRangeFault(fault_, "write"); }
-
-private:
-    bool Refuse(ULONGLONG offset, ULONGLONG count) noexcept {
-        fault_ = {true, offset, count, size_};
-        return false;
-    }
-
-    BYTE* data_;
-    std::size_t size_;
-    std::size_t offset_ = 0;
-    ByteRangeFault fault_;
+    std::string FailureMessage() const { return DescribeByteRangeFault(Fault(), "write"); }
 };
 
 }  // namespace vz

@@ -45,11 +45,13 @@ std::vector<uint8_t> ReadMapValue(DWORD* type) {
 // One category named with 12 characters and sixteen counters named with 10,
 // title indices 238, 239, 240, ... in map order.
 void FillMap(WriterMonitor& monitor, const WCHAR* categoryName) {
-    monitor.AddCategoryRecord(4, categoryName, u"help", 100, 0, false, 84, 64);
+    ASSERT_EQ(monitor.AddCategoryRecord(4, categoryName, u"help", 100, 0, false, 84, 64), S_OK);
     monitor.categories[0].nameTitleIndex = 238;
     monitor.categories[0].helpTitleIndex = 239;
     for (DWORD i = 0; i < 16; ++i) {
-        monitor.AddCounterRecord(0, u"Counter #0", u"help", 100, 0x00010000, 0, 20 + 4 * i, 0);
+        ASSERT_EQ(monitor.AddCounterRecord(0, u"Counter #0", u"help", 100, 0x00010000, 0,
+                                           20 + 4 * i, 0),
+                  S_OK);
         monitor.categories[0].counters[i].nameTitleIndex = 240 + 2 * i;
         monitor.categories[0].counters[i].helpTitleIndex = 241 + 2 * i;
     }

@@ -1,7 +1,5 @@
 #include "common/serialized_map_builder.h"
 
-#include <variant>
-
 #include "objectmap/perf_structures.h"
 
 namespace vz {
@@ -13,16 +11,9 @@ SerializedMapBuilder& SerializedMapBuilder::Category(uint32_t id, uint32_t noIns
                                                      uint32_t helpIndex, std::u16string name,
                                                      uint32_t detailLevel,
                                                      uint32_t defaultCounter) {
-    CategoryEntry entry;
-    entry.id = id;
-    entry.detailLevel = detailLevel;
-    entry.defaultCounter = defaultCounter;
-    entry.noInstances = noInstances;
-    entry.instanceDataSize = instanceDataSize;
-    entry.maxInstanceNameLength = maxNameLength;
-    entry.nameTitleIndex = nameIndex;
-    entry.helpTitleIndex = helpIndex;
-    entries.push_back({entry, std::move(name)});
+    entries.push_back({{category_entry::kKindValue, id, detailLevel, defaultCounter, noInstances,
+                        instanceDataSize, maxNameLength, nameIndex, helpIndex},
+                       std::move(name)});
     return *this;
 }
 
@@ -31,16 +22,9 @@ SerializedMapBuilder& SerializedMapBuilder::Counter(uint32_t type, uint32_t data
                                                     std::u16string name, uint32_t maxCharacters,
                                                     int32_t defaultScale, uint32_t id,
                                                     uint32_t detailLevel) {
-    CounterEntry entry;
-    entry.id = id;
-    entry.detailLevel = detailLevel;
-    entry.counterType = type;
-    entry.maxCharacters = maxCharacters;
-    entry.dataOffset = dataOffset;
-    entry.defaultScale = defaultScale;
-    entry.nameTitleIndex = nameIndex;
-    entry.helpTitleIndex = helpIndex;
-    entries.push_back({entry, std::move(name)});
+    entries.push_back({{counter_entry::kKindValue, id, detailLevel, type, maxCharacters,
+                        dataOffset, static_cast<uint32_t>(defaultScale), nameIndex, helpIndex},
+                       std::move(name)});
     return *this;
 }
 
@@ -52,8 +36,7 @@ std::vector<uint8_t> SerializedMapBuilder::Build(bool withNames) const {
     ByteWriter out(bytes.data(), bytes.size());
     out.WriteWord(static_cast<uint32_t>(size));
     out.WriteWord(static_cast<uint32_t>(entries.size()));
-    for (const MapEntry& entry : entries)
-        std::visit([&](const auto& fields) { WriteMapEntry(out, fields); }, entry.fields);
+    for (const MapEntry& entry : entries) WriteMapEntry(out, entry.words);
     if (withNames)
         for (const MapEntry& entry : entries) WriteNameRecord(out, entry.name.data(), entry.name.size());
     return bytes;

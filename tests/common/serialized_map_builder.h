@@ -3,7 +3,6 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "sharedmem/byte_layout.h"
@@ -12,7 +11,7 @@ namespace vz {
 namespace test {
 
 struct MapEntry {
-    std::variant<CategoryEntry, CounterEntry> fields;
+    MapEntryWords words;
     std::u16string name;
 };
 

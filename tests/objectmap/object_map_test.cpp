@@ -34,7 +34,7 @@ TEST(ObjectMap, CategoryRecordFields) {
 TEST(ObjectMap, TextCountersWidenTheRecordWhetherAsciiOrWide) {
     for (DWORD type : {0x300u | 0x10000u, 0x300u}) {
         BareMonitor monitor;
-        monitor.AddCategoryRecord(4, u"c", u"h", 100, 0, false, 84, 64);
+        ASSERT_EQ(monitor.AddCategoryRecord(4, u"c", u"h", 100, 0, false, 84, 64), S_OK);
         ASSERT_EQ(monitor.AddCounterRecord(0, u"t", u"h", 100, type, 32, 84, 0), S_OK);
         EXPECT_EQ(monitor.categories[0].instanceRecordSize, 276u);
         EXPECT_EQ(monitor.categories[0].counters[0].maxCharacters, 32u);
@@ -44,7 +44,7 @@ TEST(ObjectMap, TextCountersWidenTheRecordWhetherAsciiOrWide) {
 TEST(ObjectMap, CounterWithoutCategoryRaisesAndAddsNothing) {
     BareMonitor monitor;
     try {
-        monitor.AddCounterRecord(0, u"n", u"h", 100, 0, 0, 20, 0);
+        static_cast<void>(monitor.AddCounterRecord(0, u"n", u"h", 100, 0, 0, 20, 0));
         FAIL() << "no exception";
     } catch (const ATL::CAtlException& e) {
         EXPECT_EQ(static_cast<HRESULT>(e), E_INVALIDARG);
@@ -54,7 +54,7 @@ TEST(ObjectMap, CounterWithoutCategoryRaisesAndAddsNothing) {
 
 TEST(ObjectMap, OutOfMemoryWhileAddingKeepsEarlierRecords) {
     BareMonitor monitor;
-    monitor.AddCategoryRecord(1, u"a", u"b", 100, 0, false, 20, 0);
+    ASSERT_EQ(monitor.AddCategoryRecord(1, u"a", u"b", 100, 0, false, 20, 0), S_OK);
     allocation_hooks::FailAfter(1);
     HRESULT hr = monitor.AddCategoryRecord(2, u"c", u"d", 100, 0, false, 20, 0);
     allocation_hooks::FailAfter(0);

@@ -118,13 +118,13 @@ TEST_F(PublisherTest, BlockZeroHoldsMapBlockNumberAndOneRecord) {
     EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(b + 624), 18), map[0].name);
     EXPECT_EQ(Word(b, mapSize), 0u);  // block number
 
-    const DWORD d = (mapSize + 4 + 15) & ~15u;
+    const DWORD d = static_cast<DWORD>(InstanceAreaOffsetFor(mapSize));
     ASSERT_EQ(publisher.InstanceAreaOffset(), d);
-    EXPECT_EQ(Word(b, d), 212u);
-    EXPECT_EQ(Word(b, d + 4), 4u);
-    EXPECT_NE(Word(b, d + 8), 0u);
-    EXPECT_EQ(Word(b, d + 12), 1u);
-    EXPECT_EQ(Word(b, d + 16), 84u);
+    EXPECT_EQ(Word(b, d + kRecordSizeOffset), 212u);
+    EXPECT_EQ(Word(b, d + kCategoryIdOffset), 4u);
+    EXPECT_NE(Word(b, d + kInstanceIdOffset), 0u);
+    EXPECT_EQ(Word(b, d + kUseCountOffset), 1u);
+    EXPECT_EQ(Word(b, d + kNameOffsetOffset), 84u);
     EXPECT_EQ(Word(b, d + 20), 96u);
     EXPECT_EQ(Word(b, d + 24), 7u);
     EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(b + d + 84)), u"Quorvane01");
@@ -170,8 +170,8 @@ TEST_F(PublisherTest, FreedRecordIsReusedUnderANewIdentity) {
     ReaderView view(publisher.BlockNameOf(0), 4096);
 
     ASSERT_TRUE(publisher.RemoveInstance(b));
-    EXPECT_EQ(Word(view.bytes(), offset + 12), 0u);
-    const DWORD freedId = Word(view.bytes(), offset + 8);
+    EXPECT_EQ(Word(view.bytes(), offset + kUseCountOffset), 0u);
+    const DWORD freedId = Word(view.bytes(), offset + kInstanceIdOffset);
     EXPECT_NE(freedId, firstId);
     EXPECT_FALSE(publisher.SetCounter(b, 20, 1));
     EXPECT_FALSE(publisher.RemoveInstance(b));
@@ -183,10 +183,10 @@ TEST_F(PublisherTest, FreedRecordIsReusedUnderANewIdentity) {
     ASSERT_TRUE(publisher.Locate(d, &reusedBlock, &reusedOffset));
     EXPECT_EQ(reusedBlock, block);
     EXPECT_EQ(reusedOffset, offset);
-    const DWORD newId = Word(view.bytes(), offset + 8);
+    const DWORD newId = Word(view.bytes(), offset + kInstanceIdOffset);
     EXPECT_GT(newId, freedId);
     EXPECT_GT(newId, publisher.InstanceIdOf(c));
-    EXPECT_EQ(Word(view.bytes(), offset + 12), 1u);
+    EXPECT_EQ(Word(view.bytes(), offset + kUseCountOffset), 1u);
     EXPECT_EQ(Word(view.bytes(), offset + 20), 0u);  // the old occupant's value is gone
     EXPECT_EQ(monitor.CollectNames(), (std::vector<std::u16string>{u"alpha", u"delta", u"gamma"}));
     monitor.CloseObject();

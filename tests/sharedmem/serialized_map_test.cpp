@@ -97,7 +97,7 @@ TEST(SerializedMap, CounterEntryFirstIsOutOfMemoryAndLeavesTheMapEmpty) {
     std::vector<uint8_t> bytes =
         SerializedMapBuilder().Counter(0, 20).Category(1, 0, 24, 4).Build(false);
     ReaderMonitor monitor;
-    monitor.AddCategoryRecord(9, u"old", nullptr, 100, 0, false, 20, 0);
+    ASSERT_EQ(monitor.AddCategoryRecord(9, u"old", nullptr, 100, 0, false, 20, 0), S_OK);
     EXPECT_EQ(ReadExact(monitor, bytes, bytes.size()), E_OUTOFMEMORY);
     EXPECT_EQ(monitor.categories.GetCount(), 0u);
 }

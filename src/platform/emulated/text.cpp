@@ -18,6 +18,7 @@
 #include "platform/emulated/case_fold.h"
 #include "platform/platform.h"
 #include "support/hresult.h"
+#include "support/utf_text.h"
 
 namespace vz {
 namespace emu {
@@ -63,38 +64,6 @@ std::u16string DecodeWindows1252(const unsigned char* bytes, std::size_t count) 
     for (std::size_t i = 0; i < count; ++i) {
         const unsigned char b = bytes[i];
         out.push_back(b >= 0x80 && b < 0xA0 ? kWindows1252High[b - 0x80] : static_cast<char16_t>(b));
-    }
-    return out;
-}
-
-std::u16string DecodeUtf8(const unsigned char* bytes, std::size_t count) {
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < count) {
-        const unsigned char b = bytes[i];
-        std::size_t extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : 9;
-        std::uint32_t code = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
-        bool valid = extra != 9;
-        for (std::size_t k = 1; valid && k <= extra; ++k) {
-            if (i + k >= count || (bytes[i + k] & 0xC0) != 0x80) valid = false;
-            else code = (code << 6) | (bytes[i + k] & 0x3F);
-        }
-        static const std::uint32_t kMinimum[4] = {0, 0x80, 0x800, 0x10000};
-        if (valid && (code < kMinimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)))
-            valid = false;
-        if (!valid) {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code));
-        }
-        i += extra + 1;
     }
     return out;
 }
@@ -148,7 +117,7 @@ int MultiByteToWideChar(DWORD codePage, DWORD, const char* text, int length, WCH
     if (codePage == CP_ACP || codePage == CP_THREAD_ACP || codePage == 1252) {
         wide = DecodeWindows1252(bytes, count);
     } else if (codePage == CP_UTF8) {
-        wide = DecodeUtf8(bytes, count);
+        DecodeUtf8(bytes, count, &wide);
     } else {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
