@@ -1,49 +1,64 @@
-// The object description the server publishes, its serialized form and the
-// title indices that registration handed out for it.
+// The object description a publisher writes at the start of block 0, checked
+// and laid out from the SDK's vzp_object, and its serialized form.
+#include "map_description.h"
+
 #include <cstring>
 
-#include "platform/platform.h"
-#include "provider.h"
+#include "support/wide_string.h"
 
 namespace vz {
 namespace provider {
 
-const char16_t kServerApplicationName[] = u"Quorvane Server ITA";
+bool ConvertName(const char* utf8, std::u16string* name) {
+    if (utf8 == nullptr) return false;
+    const std::string text(utf8);
+    *name = Utf8ToUtf16(text);
+    // The conversion replaces what is not UTF-8; a name must come back whole.
+    return Utf16ToUtf8(*name) == text;
+}
 
-MapDescription ServerStatisticsDescription() {
-    static const char16_t* const kNames[16] = {
-        u"Accessi alla cache %",     u"% Cache non salvata",      u"Lettura KB/sec disco",
-        u"Scrittura KB/sec disco",   u"Database aperti",          u"Client Quorvane Pro",
-        u"Ingresso KB/sec rete",     u"Uscita KB/sec rete",       u"Client ODBC/JDBC",
-        u"Client Velopress",         u"Client Formweave",         u"Chiamate remote/sec",
-        u"Chiamate remote in corso", u"Tempo trascorso/chiamata", u"Tempo di attesa/chiamata",
-        u"Tempo IO/chiamata"};
+vzp_status DescribeObject(const vzp_object& object, MapDescription* map) {
     CategoryDescription category;
-    category.id = 4;
-    category.detailLevel = 100;
-    category.defaultCounter = 0;
-    category.noInstances = false;
-    category.instanceDataSize = 84;
-    category.maxInstanceNameLength = 64;
-    category.name = u"Quorvane Server 11";
-    for (DWORD i = 0; i < 16; ++i) {
+    if (!ConvertName(object.name, &category.name)) return VZP_ERROR_INVALID_ARGUMENT;
+    if (category.name.empty() || object.counters == nullptr || object.counter_count == 0 ||
+        object.counter_count > kMaxCounters || object.default_counter >= object.counter_count ||
+        object.max_instance_name_length < 2 ||
+        object.max_instance_name_length > kMaxInstanceNameLength)
+        return VZP_ERROR_BAD_DESCRIPTION;
+    category.id = object.id;
+    category.detailLevel = object.detail_level;
+    category.defaultCounter = object.default_counter;
+    category.maxInstanceNameLength = object.max_instance_name_length;
+    DWORD name = object.first_name_index, help = object.first_help_index;
+    category.nameTitleIndex = name;
+    category.helpTitleIndex = help;
+    DWORD offset = kRecordHeaderSize;
+    for (DWORD i = 0; i < object.counter_count; ++i) {
+        const vzp_counter& source = object.counters[i];
         CounterDescription counter;
-        counter.dataOffset = 20 + 4 * i;
-        counter.name = kNames[i];
-        category.counters.push_back(counter);
+        if (!ConvertName(source.name, &counter.name)) return VZP_ERROR_INVALID_ARGUMENT;
+        if (counter.name.empty() ||
+            (source.counter_type & VZP_COUNTER_SIZE_MASK) == VZP_COUNTER_SIZE_MASK)
+            return VZP_ERROR_BAD_DESCRIPTION;
+        counter.counterType = source.counter_type;
+        counter.detailLevel = source.detail_level;
+        counter.defaultScale = source.default_scale;
+        counter.dataOffset = offset;
+        offset += counter.ValueSize();
+        if (name != 0 || help != 0) {
+            name += 2;
+            help += 2;
+        }
+        counter.nameTitleIndex = name;
+        counter.helpTitleIndex = help;
+        category.counters.push_back(std::move(counter));
     }
-    return MapDescription{category};
+    category.instanceDataSize = offset;
+    map->assign(1, std::move(category));
+    return VZP_OK;
 }
 
 namespace {
-
-bool ReadDword(plat::HKEY key, const char16_t* name, DWORD* value) {
-    DWORD type = 0;
-    DWORD size = sizeof(*value);
-    return plat::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value),
-                                  &size) == 0 &&
-           type == plat::REG_DWORD && size == sizeof(*value);
-}
 
 void PutWord(std::vector<BYTE>& bytes, DWORD value) {
     for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<BYTE>(value >> (8 * i)));
@@ -63,32 +78,6 @@ void PutName(std::vector<BYTE>& bytes, const std::u16string& name) {
 }
 
 }  // namespace
-
-bool ApplyRegisteredTitleIndices(const std::u16string& application, MapDescription& map) {
-    std::u16string path = u"SYSTEM\\CurrentControlSet\\Services\\" + application + u"\\Performance";
-    plat::HKEY key = nullptr;
-    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), path.c_str(), 0, plat::KEY_READ, &key) != 0)
-        return false;
-    DWORD firstCounter = 0, firstHelp = 0;
-    bool found = ReadDword(key, u"First Counter", &firstCounter) &&
-                 ReadDword(key, u"First Help", &firstHelp);
-    plat::RegCloseKey(key);
-    if (!found) return false;
-    DWORD c = firstCounter, h = firstHelp;
-    for (CategoryDescription& category : map) {
-        category.nameTitleIndex = c;
-        category.helpTitleIndex = h;
-        c += 2;
-        h += 2;
-        for (CounterDescription& counter : category.counters) {
-            counter.nameTitleIndex = c;
-            counter.helpTitleIndex = h;
-            c += 2;
-            h += 2;
-        }
-    }
-    return true;
-}
 
 std::vector<BYTE> SerializeMap(const MapDescription& map) {
     DWORD entries = 0;
@@ -134,6 +123,10 @@ std::u16string BlockName(const std::u16string& application, DWORD number) {
     std::string digits = std::to_string(number);
     while (digits.size() < 3) digits.insert(digits.begin(), '0');
     return u"Global\\ATLPERF_" + application + u"_" + std::u16string(digits.begin(), digits.end());
+}
+
+std::u16string ClaimName(const std::u16string& application) {
+    return u"Global\\ATLPERF_" + application + u"_publisher";
 }
 
 }  // namespace provider
