@@ -4,17 +4,16 @@
 
 #include <cstring>
 
-#include "support/wide_string.h"
+#include "platform/platform.h"
+#include "support/utf_text.h"
 
 namespace vz {
 namespace provider {
 
 bool ConvertName(const char* utf8, std::u16string* name) {
-    if (utf8 == nullptr) return false;
-    const std::string text(utf8);
-    *name = Utf8ToUtf16(text);
-    // The conversion replaces what is not UTF-8; a name must come back whole.
-    return Utf16ToUtf8(*name) == text;
+    name->clear();
+    return utf8 != nullptr &&
+           DecodeUtf8(reinterpret_cast<const unsigned char*>(utf8), std::strlen(utf8), name);
 }
 
 vzp_status DescribeObject(const vzp_object& object, MapDescription* map) {
@@ -58,71 +57,55 @@ vzp_status DescribeObject(const vzp_object& object, MapDescription* map) {
     return VZP_OK;
 }
 
-namespace {
-
-void PutWord(std::vector<BYTE>& bytes, DWORD value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<BYTE>(value >> (8 * i)));
-}
-
-void PutEntry(std::vector<BYTE>& bytes, const DWORD (&words)[9]) {
-    for (DWORD w : words) PutWord(bytes, w);
-}
-
-void PutName(std::vector<BYTE>& bytes, const std::u16string& name) {
-    PutWord(bytes, static_cast<DWORD>(name.size()));
-    for (char16_t ch : name) {
-        bytes.push_back(static_cast<BYTE>(ch & 0xFF));
-        bytes.push_back(static_cast<BYTE>(ch >> 8));
-    }
-    while (bytes.size() % 4 != 0) bytes.push_back(0);
-}
-
-}  // namespace
-
 std::vector<BYTE> SerializeMap(const MapDescription& map) {
+    ULONGLONG size = kMapHeaderSize;
     DWORD entries = 0;
-    for (const CategoryDescription& category : map)
-        entries += 1 + static_cast<DWORD>(category.counters.size());
-    std::vector<BYTE> bytes;
-    PutWord(bytes, 0);  // map size, filled in below
-    PutWord(bytes, entries);
     for (const CategoryDescription& category : map) {
-        const DWORD words[9] = {1,
-                                category.id,
-                                category.detailLevel,
-                                category.defaultCounter,
-                                category.noInstances ? 0xFFFFFFFFu : 0u,
-                                category.instanceDataSize,
-                                category.maxInstanceNameLength,
-                                category.nameTitleIndex,
-                                category.helpTitleIndex};
-        PutEntry(bytes, words);
+        entries += 1 + static_cast<DWORD>(category.counters.size());
+        size += kMapEntrySize + NameRecordSize(category.name.size());
+        for (const CounterDescription& counter : category.counters)
+            size += kMapEntrySize + NameRecordSize(counter.name.size());
+    }
+    std::vector<BYTE> bytes(static_cast<std::size_t>(size));
+    ByteWriter out(bytes.data(), bytes.size());
+    out.WriteWord(static_cast<DWORD>(size));
+    out.WriteWord(entries);
+    for (const CategoryDescription& category : map) {
+        CategoryEntry entry;
+        entry.id = category.id;
+        entry.detailLevel = category.detailLevel;
+        entry.defaultCounter = category.defaultCounter;
+        entry.noInstances = category.noInstances ? 0xFFFFFFFFu : 0u;
+        entry.instanceDataSize = category.instanceDataSize;
+        entry.maxInstanceNameLength = category.maxInstanceNameLength;
+        entry.nameTitleIndex = category.nameTitleIndex;
+        entry.helpTitleIndex = category.helpTitleIndex;
+        WriteMapEntry(out, entry);
         for (const CounterDescription& counter : category.counters) {
-            const DWORD counterWords[9] = {0,
-                                           counter.id,
-                                           counter.detailLevel,
-                                           counter.counterType,
-                                           counter.maxCharacters,
-                                           counter.dataOffset,
-                                           static_cast<DWORD>(counter.defaultScale),
-                                           counter.nameTitleIndex,
-                                           counter.helpTitleIndex};
-            PutEntry(bytes, counterWords);
+            CounterEntry c;
+            c.id = counter.id;
+            c.detailLevel = counter.detailLevel;
+            c.counterType = counter.counterType;
+            c.maxCharacters = counter.maxCharacters;
+            c.dataOffset = counter.dataOffset;
+            c.defaultScale = counter.defaultScale;
+            c.nameTitleIndex = counter.nameTitleIndex;
+            c.helpTitleIndex = counter.helpTitleIndex;
+            WriteMapEntry(out, c);
         }
     }
     for (const CategoryDescription& category : map) {
-        PutName(bytes, category.name);
-        for (const CounterDescription& counter : category.counters) PutName(bytes, counter.name);
+        WriteNameRecord(out, category.name.data(), category.name.size());
+        for (const CounterDescription& counter : category.counters)
+            WriteNameRecord(out, counter.name.data(), counter.name.size());
     }
-    const DWORD size = static_cast<DWORD>(bytes.size());
-    std::memcpy(bytes.data(), &size, 4);  // little-endian targets only
     return bytes;
 }
 
 std::u16string BlockName(const std::u16string& application, DWORD number) {
-    std::string digits = std::to_string(number);
-    while (digits.size() < 3) digits.insert(digits.begin(), '0');
-    return u"Global\\ATLPERF_" + application + u"_" + std::u16string(digits.begin(), digits.end());
+    char16_t name[plat::MAX_PATH + 1];
+    const std::size_t units = FormatBlockName(application.c_str(), number, name, plat::MAX_PATH + 1);
+    return std::u16string(name, units);
 }
 
 std::u16string ClaimName(const std::u16string& application) {

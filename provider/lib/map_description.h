@@ -5,13 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "objectmap/perf_structures.h"
+#include "sharedmem/byte_layout.h"
 #include "support/types.h"
 #include "vudozid_provider.h"
 
 namespace vz {
 namespace provider {
 
-constexpr DWORD kRecordHeaderSize = 20;
 constexpr DWORD kMaxCounters = 1024;
 constexpr DWORD kMaxInstanceNameLength = 1024;
 constexpr std::size_t kMaxApplicationLength = 200;
@@ -27,13 +28,8 @@ struct CounterDescription {
     DWORD helpTitleIndex = 0;
     std::u16string name;
 
-    DWORD ValueSize() const {
-        switch (counterType & VZP_COUNTER_SIZE_MASK) {
-            case VZP_COUNTER_SIZE_32: return 4;
-            case VZP_COUNTER_SIZE_64: return 8;
-            default: return 0;
-        }
-    }
+    // Numeric counters only: text counters are refused by DescribeObject.
+    DWORD ValueSize() const { return static_cast<DWORD>(CounterValueBytes(counterType, 0)); }
 };
 
 struct CategoryDescription {

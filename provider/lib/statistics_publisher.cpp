@@ -16,12 +16,11 @@ namespace provider {
 
 namespace {
 
-constexpr DWORD kEndOfBlock = 0xFFFFFFFFu;
-
-void StoreWord(BYTE* at, DWORD value) {
+// Words readers may be reading: aligned single stores, never torn.
+void StoreShared(BYTE* at, DWORD value) {
     __atomic_store_n(reinterpret_cast<DWORD*>(at), value, __ATOMIC_RELAXED);
 }
-void PublishWord(BYTE* at, DWORD value) {
+void PublishShared(BYTE* at, DWORD value) {
     __atomic_store_n(reinterpret_cast<DWORD*>(at), value, __ATOMIC_RELEASE);
 }
 
@@ -118,9 +117,9 @@ vzp_status StatisticsPublisher::AppendBlock() {
     // An object left behind by an earlier run keeps its old bytes: start clean.
     std::memset(block.view, 0, blockSize_);
     if (number == 0) std::memcpy(block.view, mapBytes_.data(), mapBytes_.size());
-    StoreWord(block.view + MapSize(), number);
+    StoreShared(block.view + BlockNumberOffset(MapSize()), number);
     block.end = InstanceAreaOffset();
-    PublishWord(block.view + block.end, 0);
+    PublishShared(block.view + block.end, kEndOfInstances);
     blocks_.push_back(block);
     return VZP_OK;
 }
@@ -137,19 +136,19 @@ const CategoryDescription* StatisticsPublisher::FindCategory(DWORD categoryId) c
 void StatisticsPublisher::FillRecord(const Slot& slot, const CategoryDescription& category,
                                      const std::u16string& name, DWORD instanceId) {
     BYTE* record = RecordBytes(slot);
-    PublishWord(record + 12, 0);
-    StoreWord(record + 4, category.id);
-    StoreWord(record + 16, category.instanceDataSize);
+    PublishShared(record + kUseCountOffset, kFreeUseCount);
+    StoreShared(record + kCategoryIdOffset, category.id);
+    StoreShared(record + kNameOffsetOffset, category.instanceDataSize);
     std::memset(record + kRecordHeaderSize, 0, slot.size - kRecordHeaderSize);
     std::memcpy(record + category.instanceDataSize, name.data(), 2 * name.size());
-    PublishWord(record + 8, instanceId);
+    PublishShared(record + kInstanceIdOffset, instanceId);
 }
 
 void StatisticsPublisher::FreeRecord(Slot& slot) {
     BYTE* record = RecordBytes(slot);
-    PublishWord(record + 12, 0);
+    PublishShared(record + kUseCountOffset, kFreeUseCount);
     // A reader that copied the record while it was live must see it change.
-    PublishWord(record + 8, NextInstanceId());
+    PublishShared(record + kInstanceIdOffset, NextInstanceId());
     slot.live = false;
     ++slot.generation;
 }
@@ -189,7 +188,7 @@ vzp_status StatisticsPublisher::AddInstance(DWORD categoryId, const std::u16stri
         Slot& slot = slots_[i];
         slot.categoryId = categoryId;
         FillRecord(slot, *category, name, instanceId);
-        PublishWord(RecordBytes(slot) + 12, 1);
+        PublishShared(RecordBytes(slot) + kUseCountOffset, kLiveUseCount);
         slot.live = true;
         *handle = HandleOf(i);
         return VZP_OK;
@@ -203,15 +202,15 @@ vzp_status StatisticsPublisher::AddInstance(DWORD categoryId, const std::u16stri
     slot.categoryId = categoryId;
     Block& block = blocks_[slot.block];
     BYTE* record = RecordBytes(slot);
-    StoreWord(record + size, 0);  // the new end of all data
+    StoreShared(record + size, kEndOfInstances);  // the new end of all data
     FillRecord(slot, *category, name, instanceId);
-    PublishWord(record, size);  // reachable from here on, still free
-    PublishWord(record + 12, 1);
+    PublishShared(record + kRecordSizeOffset, size);  // reachable from here on, still free
+    PublishShared(record + kUseCountOffset, kLiveUseCount);
     block.end = slot.offset + size;
     if (blocks_.size() != blocksBefore) {
         // The previous block's records now continue in the new block.
         Block& previous = blocks_[slot.block - 1];
-        PublishWord(previous.view + previous.end, kEndOfBlock);
+        PublishShared(previous.view + previous.end, kEndOfBlock);
     }
     slot.live = true;
     slots_.push_back(slot);
@@ -241,11 +240,11 @@ void StatisticsPublisher::WriteValue(const Slot& slot, const CounterDescription&
     BYTE* at = RecordBytes(slot) + counter.dataOffset;
     switch (counter.ValueSize()) {
         case 4:
-            StoreWord(at, static_cast<DWORD>(value));
+            StoreShared(at, static_cast<DWORD>(value));
             break;
         case 8:
-            StoreWord(at, static_cast<DWORD>(value));
-            StoreWord(at + 4, static_cast<DWORD>(value >> 32));
+            StoreShared(at, static_cast<DWORD>(value));
+            StoreShared(at + 4, static_cast<DWORD>(value >> 32));
             break;
         default:
             break;  // a zero-size counter carries no value

@@ -52,7 +52,7 @@ public:
     // Layout, for tools and tests.
     DWORD BlockSize() const { return blockSize_; }
     DWORD MapSize() const { return static_cast<DWORD>(mapBytes_.size()); }
-    DWORD InstanceAreaOffset() const { return (MapSize() + 4 + 15) & ~15u; }
+    DWORD InstanceAreaOffset() const { return static_cast<DWORD>(InstanceAreaOffsetFor(MapSize())); }
     std::size_t BlockCount() const;
     std::u16string BlockNameOf(DWORD number) const { return BlockName(application_, number); }
 
