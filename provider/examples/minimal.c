@@ -5,6 +5,9 @@
    Build against the installed SDK:
      cc minimal.c $(pkg-config --cflags --libs vudozid-provider) -o minimal
    or with CMake: find_package(VudoZidProvider) and link VudoZid::provider. */
+#ifndef _WIN32
+#define _POSIX_C_SOURCE 200809L /* nanosleep */
+#endif
 #include <stdio.h>
 #include <stdlib.h>
 
