@@ -24,13 +24,13 @@ vzp_status DescribeObject(const vzp_object& object, MapDescription* map) {
         object.max_instance_name_length < 2 ||
         object.max_instance_name_length > kMaxInstanceNameLength)
         return VZP_ERROR_BAD_DESCRIPTION;
-    category.id = object.id;
-    category.detailLevel = object.detail_level;
-    category.defaultCounter = object.default_counter;
-    category.maxInstanceNameLength = object.max_instance_name_length;
     DWORD name = object.first_name_index, help = object.first_help_index;
-    category.nameTitleIndex = name;
-    category.helpTitleIndex = help;
+    category.entry.id = object.id;
+    category.entry.detailLevel = object.detail_level;
+    category.entry.defaultCounter = object.default_counter;
+    category.entry.maxInstanceNameLength = object.max_instance_name_length;
+    category.entry.nameTitleIndex = name;
+    category.entry.helpTitleIndex = help;
     DWORD offset = kRecordHeaderSize;
     for (DWORD i = 0; i < object.counter_count; ++i) {
         const vzp_counter& source = object.counters[i];
@@ -39,20 +39,20 @@ vzp_status DescribeObject(const vzp_object& object, MapDescription* map) {
         if (counter.name.empty() ||
             (source.counter_type & VZP_COUNTER_SIZE_MASK) == VZP_COUNTER_SIZE_MASK)
             return VZP_ERROR_BAD_DESCRIPTION;
-        counter.counterType = source.counter_type;
-        counter.detailLevel = source.detail_level;
-        counter.defaultScale = source.default_scale;
-        counter.dataOffset = offset;
+        counter.entry.counterType = source.counter_type;
+        counter.entry.detailLevel = source.detail_level;
+        counter.entry.defaultScale = source.default_scale;
+        counter.entry.dataOffset = offset;
         offset += counter.ValueSize();
         if (name != 0 || help != 0) {
             name += 2;
             help += 2;
         }
-        counter.nameTitleIndex = name;
-        counter.helpTitleIndex = help;
+        counter.entry.nameTitleIndex = name;
+        counter.entry.helpTitleIndex = help;
         category.counters.push_back(std::move(counter));
     }
-    category.instanceDataSize = offset;
+    category.entry.instanceDataSize = offset;
     map->assign(1, std::move(category));
     return VZP_OK;
 }
@@ -71,28 +71,8 @@ std::vector<BYTE> SerializeMap(const MapDescription& map) {
     out.WriteWord(static_cast<DWORD>(size));
     out.WriteWord(entries);
     for (const CategoryDescription& category : map) {
-        CategoryEntry entry;
-        entry.id = category.id;
-        entry.detailLevel = category.detailLevel;
-        entry.defaultCounter = category.defaultCounter;
-        entry.noInstances = category.noInstances ? 0xFFFFFFFFu : 0u;
-        entry.instanceDataSize = category.instanceDataSize;
-        entry.maxInstanceNameLength = category.maxInstanceNameLength;
-        entry.nameTitleIndex = category.nameTitleIndex;
-        entry.helpTitleIndex = category.helpTitleIndex;
-        WriteMapEntry(out, entry);
-        for (const CounterDescription& counter : category.counters) {
-            CounterEntry c;
-            c.id = counter.id;
-            c.detailLevel = counter.detailLevel;
-            c.counterType = counter.counterType;
-            c.maxCharacters = counter.maxCharacters;
-            c.dataOffset = counter.dataOffset;
-            c.defaultScale = counter.defaultScale;
-            c.nameTitleIndex = counter.nameTitleIndex;
-            c.helpTitleIndex = counter.helpTitleIndex;
-            WriteMapEntry(out, c);
-        }
+        WriteMapEntry(out, category.entry);
+        for (const CounterDescription& counter : category.counters) WriteMapEntry(out, counter.entry);
     }
     for (const CategoryDescription& category : map) {
         WriteNameRecord(out, category.name.data(), category.name.size());

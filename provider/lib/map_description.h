@@ -17,35 +17,24 @@ constexpr DWORD kMaxCounters = 1024;
 constexpr DWORD kMaxInstanceNameLength = 1024;
 constexpr std::size_t kMaxApplicationLength = 200;
 
+// A counter's map entry (its layout in the record included) and its name.
 struct CounterDescription {
-    DWORD id = 0;
-    DWORD detailLevel = 100;
-    DWORD counterType = VZP_RAWCOUNT;
-    DWORD maxCharacters = 0;
-    DWORD dataOffset = 0;
-    LONG defaultScale = 0;
-    DWORD nameTitleIndex = 0;
-    DWORD helpTitleIndex = 0;
+    CounterEntry entry;
     std::u16string name;
 
     // Numeric counters only: text counters are refused by DescribeObject.
-    DWORD ValueSize() const { return static_cast<DWORD>(CounterValueBytes(counterType, 0)); }
+    DWORD ValueSize() const { return static_cast<DWORD>(CounterValueBytes(entry.counterType, 0)); }
 };
 
 struct CategoryDescription {
-    DWORD id = 0;
-    DWORD detailLevel = 100;
-    DWORD defaultCounter = 0;
-    bool noInstances = false;
-    DWORD instanceDataSize = 0;
-    DWORD maxInstanceNameLength = 0;
-    DWORD nameTitleIndex = 0;
-    DWORD helpTitleIndex = 0;
+    CategoryEntry entry;
     std::u16string name;
     std::vector<CounterDescription> counters;
 
     // Header and values, then room for the longest name with its terminator.
-    DWORD RecordSize() const { return (instanceDataSize + 2 * maxInstanceNameLength + 3) & ~3u; }
+    DWORD RecordSize() const {
+        return (entry.instanceDataSize + 2 * entry.maxInstanceNameLength + 3) & ~3u;
+    }
 };
 
 using MapDescription = std::vector<CategoryDescription>;

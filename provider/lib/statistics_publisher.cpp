@@ -126,7 +126,7 @@ vzp_status StatisticsPublisher::AppendBlock() {
 
 const CategoryDescription* StatisticsPublisher::FindCategory(DWORD categoryId) const {
     for (const CategoryDescription& category : map_)
-        if (category.id == categoryId) return &category;
+        if (category.entry.id == categoryId) return &category;
     return nullptr;
 }
 
@@ -137,10 +137,10 @@ void StatisticsPublisher::FillRecord(const Slot& slot, const CategoryDescription
                                      const std::u16string& name, DWORD instanceId) {
     BYTE* record = RecordBytes(slot);
     PublishShared(record + kUseCountOffset, kFreeUseCount);
-    StoreShared(record + kCategoryIdOffset, category.id);
-    StoreShared(record + kNameOffsetOffset, category.instanceDataSize);
+    StoreShared(record + kCategoryIdOffset, category.entry.id);
+    StoreShared(record + kNameOffsetOffset, category.entry.instanceDataSize);
     std::memset(record + kRecordHeaderSize, 0, slot.size - kRecordHeaderSize);
-    std::memcpy(record + category.instanceDataSize, name.data(), 2 * name.size());
+    std::memcpy(record + category.entry.instanceDataSize, name.data(), 2 * name.size());
     PublishShared(record + kInstanceIdOffset, instanceId);
 }
 
@@ -174,7 +174,7 @@ vzp_status StatisticsPublisher::AddInstance(DWORD categoryId, const std::u16stri
     if (claim_ == nullptr || category == nullptr || handle == nullptr)
         return VZP_ERROR_INVALID_ARGUMENT;
     if (name.empty()) return VZP_ERROR_EMPTY_NAME;
-    if (name.size() >= category->maxInstanceNameLength) return VZP_ERROR_NAME_TOO_LONG;
+    if (name.size() >= category->entry.maxInstanceNameLength) return VZP_ERROR_NAME_TOO_LONG;
     const DWORD size = category->RecordSize();
     const DWORD instanceId = NextInstanceId();
 
@@ -237,7 +237,7 @@ vzp_status StatisticsPublisher::RemoveInstance(InstanceHandle handle) {
 
 void StatisticsPublisher::WriteValue(const Slot& slot, const CounterDescription& counter,
                                      ULONGLONG value) {
-    BYTE* at = RecordBytes(slot) + counter.dataOffset;
+    BYTE* at = RecordBytes(slot) + counter.entry.dataOffset;
     switch (counter.ValueSize()) {
         case 4:
             StoreShared(at, static_cast<DWORD>(value));
