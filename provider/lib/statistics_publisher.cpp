@@ -65,11 +65,6 @@ StatisticsPublisher::~StatisticsPublisher() {
     plat::DeleteCriticalSection(&lock_);
 }
 
-std::size_t StatisticsPublisher::BlockCount() const {
-    SectionGuard guard(&lock_);
-    return blocks_.size();
-}
-
 vzp_status StatisticsPublisher::Start() {
     SectionGuard guard(&lock_);
     if (claim_ != nullptr) return VZP_OK;

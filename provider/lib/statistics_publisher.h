@@ -49,13 +49,6 @@ public:
     // values[i] for counter i; `count` must be the category's counter count.
     vzp_status SetValues(InstanceHandle handle, const ULONGLONG* values, std::size_t count);
 
-    // Layout, for tools and tests.
-    DWORD BlockSize() const { return blockSize_; }
-    DWORD MapSize() const { return static_cast<DWORD>(mapBytes_.size()); }
-    DWORD InstanceAreaOffset() const { return static_cast<DWORD>(InstanceAreaOffsetFor(MapSize())); }
-    std::size_t BlockCount() const;
-    std::u16string BlockNameOf(DWORD number) const { return BlockName(application_, number); }
-
 private:
     struct Block {
         void* mapping = nullptr;
@@ -81,6 +74,8 @@ private:
     BYTE* RecordBytes(const Slot& slot) const { return blocks_[slot.block].view + slot.offset; }
     Slot* LiveSlot(InstanceHandle handle);
     void Release();
+    DWORD MapSize() const { return static_cast<DWORD>(mapBytes_.size()); }
+    DWORD InstanceAreaOffset() const { return static_cast<DWORD>(InstanceAreaOffsetFor(MapSize())); }
 
     // Every operation runs under it: writers may call from any thread.
     mutable plat::CriticalSectionStorage lock_;
