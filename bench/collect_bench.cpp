@@ -13,7 +13,8 @@
 #include "collect/perf_monitor_list.h"
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
-#include "provider.h"
+#include "server_statistics.h"
+#include "vudozid_provider.h"
 #include "support/allocation.h"
 
 namespace {
@@ -38,20 +39,22 @@ using vz::BYTE;
 using vz::DWORD;
 
 struct Published {
-    vz::provider::StatisticsPublisher publisher{vz::provider::kServerApplicationName,
-                                                 vz::provider::ServerStatisticsDescription()};
-    std::vector<vz::provider::InstanceHandle> handles;
+    vzp_publisher* publisher = nullptr;
+    std::vector<vzp_instance> handles;
     explicit Published(int count) {
-        publisher.Start();
-        std::vector<vz::ULONGLONG> values(16);
+        const vzp_object object = qvsim::ServerStatisticsObject();
+        vzp_open(qvsim::kApplication, &object, &publisher);
+        uint64_t values[16];
         for (int i = 0; i < count; ++i) {
             std::string name = "Quorvane" + std::to_string(100000 + i);
-            auto h = publisher.AddInstance(4, std::u16string(name.begin(), name.end()));
-            for (int k = 0; k < 16; ++k) values[k] = i * 16 + k;
-            publisher.SetCounters(h, values);
+            vzp_instance h = 0;
+            vzp_add_instance(publisher, name.c_str(), &h);
+            for (int k = 0; k < 16; ++k) values[k] = static_cast<uint64_t>(i * 16 + k);
+            vzp_set_all(publisher, h, values, 16);
             handles.push_back(h);
         }
     }
+    ~Published() { vzp_close(publisher); }
 };
 
 DWORD CollectOnce(std::vector<BYTE>& buffer, const char16_t* query = u"Global") {

@@ -2,7 +2,8 @@
 # Runs every test of the project: the native suite, the suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency stress under
 # ThreadSanitizer, one valgrind memcheck pass, bounded fuzzing, both Windows
-# DLL builds with their PE checks, and the end-to-end tests under Wine.
+# DLL builds with their PE checks, the provider SDK built from its installed
+# package on every target, and the end-to-end tests under Wine.
 # Prints one summary line per step and fails when any step fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -77,6 +78,13 @@ windows_builds() {
   tests/e2e/check-pe.sh build/mingw-i686/src/VudoZid.dll
 }
 
+provider_package() {
+  local preset
+  for preset in linux mingw-i686 mingw-x64; do
+    scripts/check-provider-package.sh "$preset" || return 1
+  done
+}
+
 wine_tests() {
   tests/e2e/run-wine-tests.sh
 }
@@ -87,6 +95,7 @@ step "thread sanitizer stress" thread_sanitized
 step "valgrind memcheck" memcheck
 step "fuzzing (${FUZZ_SECONDS}s per target)" fuzzing
 step "Windows DLL builds and PE checks" windows_builds
+step "provider SDK from the installed package" provider_package
 step "Wine end-to-end tests" wine_tests
 
 echo

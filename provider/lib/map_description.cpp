@@ -1,106 +1,88 @@
-// The object description the server publishes, its serialized form and the
-// title indices that registration handed out for it.
+// The object description a publisher writes at the start of block 0, checked
+// and laid out from the SDK's vzp_object, and its serialized form.
+#include "map_description.h"
+
+#include <cstring>
+
 #include "platform/platform.h"
-#include "provider.h"
-#include "sharedmem/byte_layout.h"
-#include "support/registry_paths.h"
+#include "support/utf_text.h"
 
 namespace vz {
 namespace provider {
 
-const char16_t kServerApplicationName[] = u"Quorvane Server ITA";
+bool ConvertName(const char* utf8, std::u16string* name) {
+    name->clear();
+    return utf8 != nullptr &&
+           DecodeUtf8(reinterpret_cast<const unsigned char*>(utf8), std::strlen(utf8), name);
+}
 
-MapDescription ServerStatisticsDescription() {
-    static const char16_t* const kNames[16] = {
-        u"Accessi alla cache %",     u"% Cache non salvata",      u"Lettura KB/sec disco",
-        u"Scrittura KB/sec disco",   u"Database aperti",          u"Client Quorvane Pro",
-        u"Ingresso KB/sec rete",     u"Uscita KB/sec rete",       u"Client ODBC/JDBC",
-        u"Client Velopress",         u"Client Formweave",         u"Chiamate remote/sec",
-        u"Chiamate remote in corso", u"Tempo trascorso/chiamata", u"Tempo di attesa/chiamata",
-        u"Tempo IO/chiamata"};
+vzp_status DescribeObject(const vzp_object& object, MapDescription* map) {
     CategoryDescription category;
-    category.id = 4;
-    category.detailLevel = 100;
-    category.defaultCounter = 0;
-    category.noInstances = false;
-    category.instanceDataSize = 84;
-    category.maxInstanceNameLength = 64;
-    category.name = u"Quorvane Server 11";
-    for (DWORD i = 0; i < 16; ++i) {
+    if (!ConvertName(object.name, &category.name)) return VZP_ERROR_INVALID_ARGUMENT;
+    if (category.name.empty() || object.counters == nullptr || object.counter_count == 0 ||
+        object.counter_count > kMaxCounters || object.default_counter >= object.counter_count ||
+        object.max_instance_name_length < 2 ||
+        object.max_instance_name_length > kMaxInstanceNameLength)
+        return VZP_ERROR_BAD_DESCRIPTION;
+    DWORD name = object.first_name_index, help = object.first_help_index;
+    category.entry.id = object.id;
+    category.entry.detailLevel = object.detail_level;
+    category.entry.defaultCounter = object.default_counter;
+    category.entry.maxInstanceNameLength = object.max_instance_name_length;
+    category.entry.nameTitleIndex = name;
+    category.entry.helpTitleIndex = help;
+    DWORD offset = kRecordHeaderSize;
+    for (DWORD i = 0; i < object.counter_count; ++i) {
+        const vzp_counter& source = object.counters[i];
         CounterDescription counter;
-        counter.dataOffset = kRecordHeaderSize + 4 * i;
-        counter.name = kNames[i];
-        category.counters.push_back(counter);
-    }
-    return MapDescription{category};
-}
-
-namespace {
-
-bool ReadDword(plat::HKEY key, const char16_t* name, DWORD* value) {
-    DWORD type = 0;
-    DWORD size = sizeof(*value);
-    return plat::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value),
-                                  &size) == 0 &&
-           type == plat::REG_DWORD && size == sizeof(*value);
-}
-
-}  // namespace
-
-bool ApplyRegisteredTitleIndices(const std::u16string& application, MapDescription& map) {
-    const std::u16string path = PerformanceKeyPath(application.c_str()).ToU16();
-    plat::HKEY key = nullptr;
-    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), path.c_str(), 0, plat::KEY_READ, &key) != 0)
-        return false;
-    DWORD firstCounter = 0, firstHelp = 0;
-    bool found = ReadDword(key, u"First Counter", &firstCounter) &&
-                 ReadDword(key, u"First Help", &firstHelp);
-    plat::RegCloseKey(key);
-    if (!found) return false;
-    DWORD c = firstCounter, h = firstHelp;
-    for (CategoryDescription& category : map) {
-        category.nameTitleIndex = c;
-        category.helpTitleIndex = h;
-        c += 2;
-        h += 2;
-        for (CounterDescription& counter : category.counters) {
-            counter.nameTitleIndex = c;
-            counter.helpTitleIndex = h;
-            c += 2;
-            h += 2;
+        if (!ConvertName(source.name, &counter.name)) return VZP_ERROR_INVALID_ARGUMENT;
+        if (counter.name.empty() ||
+            (source.counter_type & VZP_COUNTER_SIZE_MASK) == VZP_COUNTER_SIZE_MASK)
+            return VZP_ERROR_BAD_DESCRIPTION;
+        counter.entry.counterType = source.counter_type;
+        counter.entry.detailLevel = source.detail_level;
+        counter.entry.defaultScale = source.default_scale;
+        counter.entry.dataOffset = offset;
+        offset += counter.ValueSize();
+        if (name != 0 || help != 0) {
+            name += 2;
+            help += 2;
         }
+        counter.entry.nameTitleIndex = name;
+        counter.entry.helpTitleIndex = help;
+        category.counters.push_back(std::move(counter));
     }
-    return true;
+    category.entry.instanceDataSize = offset;
+    map->assign(1, std::move(category));
+    return VZP_OK;
 }
 
 std::vector<BYTE> SerializeMap(const MapDescription& map) {
-    DWORD entries = 0;
     ULONGLONG size = kMapHeaderSize;
+    DWORD entries = 0;
     for (const CategoryDescription& category : map) {
         entries += 1 + static_cast<DWORD>(category.counters.size());
-        size += NameRecordSize(category.name.size());
+        size += kMapEntrySize + NameRecordSize(category.name.size());
         for (const CounterDescription& counter : category.counters)
-            size += NameRecordSize(counter.name.size());
+            size += kMapEntrySize + NameRecordSize(counter.name.size());
     }
-    size += kMapEntrySize * entries;
     std::vector<BYTE> bytes(static_cast<std::size_t>(size));
     ByteWriter out(bytes.data(), bytes.size());
     out.WriteWord(static_cast<DWORD>(size));
     out.WriteWord(entries);
     for (const CategoryDescription& category : map) {
-        const MapEntryWords entry = {category_entry::kKindValue, category.id,
-                                     category.detailLevel, category.defaultCounter,
-                                     category.noInstances ? 0xFFFFFFFFu : 0u,
-                                     category.instanceDataSize, category.maxInstanceNameLength,
-                                     category.nameTitleIndex, category.helpTitleIndex};
-        WriteMapEntry(out, entry);
+        const CategoryEntry& c = category.entry;
+        const MapEntryWords words = {category_entry::kKindValue, c.id, c.detailLevel,
+                                     c.defaultCounter, c.noInstances, c.instanceDataSize,
+                                     c.maxInstanceNameLength, c.nameTitleIndex, c.helpTitleIndex};
+        WriteMapEntry(out, words);
         for (const CounterDescription& counter : category.counters) {
-            const MapEntryWords counterEntry = {counter_entry::kKindValue, counter.id,
-                                                counter.detailLevel, counter.counterType,
-                                                counter.maxCharacters, counter.dataOffset,
-                                                static_cast<DWORD>(counter.defaultScale),
-                                                counter.nameTitleIndex, counter.helpTitleIndex};
-            WriteMapEntry(out, counterEntry);
+            const CounterEntry& e = counter.entry;
+            const MapEntryWords counterWords = {counter_entry::kKindValue, e.id, e.detailLevel,
+                                                e.counterType, e.maxCharacters, e.dataOffset,
+                                                static_cast<DWORD>(e.defaultScale),
+                                                e.nameTitleIndex, e.helpTitleIndex};
+            WriteMapEntry(out, counterWords);
         }
     }
     for (const CategoryDescription& category : map) {
@@ -112,9 +94,13 @@ std::vector<BYTE> SerializeMap(const MapDescription& map) {
 }
 
 std::u16string BlockName(const std::u16string& application, DWORD number) {
-    std::u16string name(application.size() + 32, u'\0');
-    name.resize(FormatBlockName(application.c_str(), number, &name[0], name.size()));
-    return name;
+    char16_t name[plat::MAX_PATH + 1];
+    const std::size_t units = FormatBlockName(application.c_str(), number, name, plat::MAX_PATH + 1);
+    return std::u16string(name, units);
+}
+
+std::u16string ClaimName(const std::u16string& application) {
+    return u"Global\\ATLPERF_" + application + u"_publisher";
 }
 
 }  // namespace provider

@@ -1,29 +1,51 @@
 // The block chain and the instance records of the writer side. Every word a
 // reader may look at is written with one aligned 32-bit store; the stores that
 // make a record reachable or live come last and carry release ordering.
+#include "statistics_publisher.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <new>
 
 #include "platform/platform.h"
 #include "platform/shared_memory_writer.h"
-#include "objectmap/perf_structures.h"
-#include "provider.h"
-#include "sharedmem/byte_layout.h"
 
 namespace vz {
 namespace provider {
 
 namespace {
 
-void StoreWord(BYTE* at, DWORD value) {
+// Words readers may be reading: aligned single stores, never torn.
+void StoreShared(BYTE* at, DWORD value) {
     __atomic_store_n(reinterpret_cast<DWORD*>(at), value, __ATOMIC_RELAXED);
 }
-void PublishWord(BYTE* at, DWORD value) {
+void PublishShared(BYTE* at, DWORD value) {
     __atomic_store_n(reinterpret_cast<DWORD*>(at), value, __ATOMIC_RELEASE);
 }
 
+vzp_status StatusFromLastError() {
+    switch (plat::GetLastError()) {
+        case plat::kErrorBusy: return VZP_ERROR_ALREADY_PUBLISHED;
+        case plat::kErrorAccessDenied: return VZP_ERROR_ACCESS_DENIED;
+        default: return VZP_ERROR_SYSTEM;
+    }
+}
+
 std::atomic<DWORD> g_lastInstanceId{0};
+
+class SectionGuard {
+public:
+    explicit SectionGuard(plat::CriticalSectionStorage* section) : section_(section) {
+        plat::EnterCriticalSection(section_);
+    }
+    ~SectionGuard() { plat::LeaveCriticalSection(section_); }
+    SectionGuard(const SectionGuard&) = delete;
+    SectionGuard& operator=(const SectionGuard&) = delete;
+
+private:
+    plat::CriticalSectionStorage* section_;
+};
 
 }  // namespace
 
@@ -34,48 +56,72 @@ DWORD NextInstanceId() {
 }
 
 StatisticsPublisher::StatisticsPublisher(std::u16string application, MapDescription map)
-    : application_(std::move(application)), map_(std::move(map)) {}
+    : application_(std::move(application)), map_(std::move(map)) {
+    if (!plat::InitializeCriticalSection(&lock_)) throw std::bad_alloc();
+}
 
-StatisticsPublisher::~StatisticsPublisher() { Stop(); }
+StatisticsPublisher::~StatisticsPublisher() {
+    Stop();
+    plat::DeleteCriticalSection(&lock_);
+}
 
-bool StatisticsPublisher::Start() {
-    if (Started()) return true;
+vzp_status StatisticsPublisher::Start() {
+    SectionGuard guard(&lock_);
+    if (claim_ != nullptr) return VZP_OK;
     mapBytes_ = SerializeMap(map_);
     blockSize_ = plat::GetAllocationGranularity();
-    if (blockSize_ < kRecordHeaderSize || InstanceAreaOffset() + kEndMarkSize > blockSize_) return false;
-    return AppendBlock();
+    // Block 0 must hold the map and, in any block, one record of every category.
+    for (const CategoryDescription& category : map_)
+        if (InstanceAreaOffset() + category.RecordSize() + 4 > blockSize_)
+            return VZP_ERROR_BAD_DESCRIPTION;
+    claim_ = plat::ClaimPublisherName(ClaimName(application_).c_str());
+    if (claim_ == nullptr) return StatusFromLastError();
+    const vzp_status status = AppendBlock();
+    if (status != VZP_OK) Release();
+    return status;
 }
 
 void StatisticsPublisher::Stop() {
+    SectionGuard guard(&lock_);
+    // A reader that keeps the blocks open must see no instance, not the last
+    // values frozen.
+    for (Slot& slot : slots_)
+        if (slot.live) FreeRecord(slot);
+    Release();
+}
+
+void StatisticsPublisher::Release() {
     for (Block& block : blocks_)
         plat::CloseWritableSharedMemory(static_cast<plat::HANDLE>(block.mapping), block.view);
     blocks_.clear();
     slots_.clear();
     freeSlots_.clear();
+    plat::ReleasePublisherClaim(static_cast<plat::HANDLE>(claim_));
+    claim_ = nullptr;
 }
 
-bool StatisticsPublisher::AppendBlock() {
+vzp_status StatisticsPublisher::AppendBlock() {
     const DWORD number = static_cast<DWORD>(blocks_.size());
     const std::u16string name = BlockName(application_, number);
     plat::HANDLE mapping = nullptr;
     void* view = plat::CreateWritableSharedMemory(name.c_str(), blockSize_, &mapping);
-    if (view == nullptr) return false;
+    if (view == nullptr) return StatusFromLastError();
     Block block;
     block.mapping = mapping;
     block.view = static_cast<BYTE*>(view);
     // An object left behind by an earlier run keeps its old bytes: start clean.
     std::memset(block.view, 0, blockSize_);
     if (number == 0) std::memcpy(block.view, mapBytes_.data(), mapBytes_.size());
-    StoreWord(block.view + BlockNumberOffset(MapSize()), number);
+    StoreShared(block.view + BlockNumberOffset(MapSize()), number);
     block.end = InstanceAreaOffset();
-    PublishWord(block.view + block.end, kEndOfInstances);
+    PublishShared(block.view + block.end, kEndOfInstances);
     blocks_.push_back(block);
-    return true;
+    return VZP_OK;
 }
 
 const CategoryDescription* StatisticsPublisher::FindCategory(DWORD categoryId) const {
     for (const CategoryDescription& category : map_)
-        if (category.id == categoryId) return &category;
+        if (category.entry.id == categoryId) return &category;
     return nullptr;
 }
 
@@ -85,30 +131,45 @@ const CategoryDescription* StatisticsPublisher::FindCategory(DWORD categoryId) c
 void StatisticsPublisher::FillRecord(const Slot& slot, const CategoryDescription& category,
                                      const std::u16string& name, DWORD instanceId) {
     BYTE* record = RecordBytes(slot);
-    PublishWord(record + kUseCountOffset, kFreeUseCount);
-    StoreWord(record + kCategoryIdOffset, category.id);
-    StoreWord(record + kNameOffsetOffset, category.instanceDataSize);
+    PublishShared(record + kUseCountOffset, kFreeUseCount);
+    StoreShared(record + kCategoryIdOffset, category.entry.id);
+    StoreShared(record + kNameOffsetOffset, category.entry.instanceDataSize);
     std::memset(record + kRecordHeaderSize, 0, slot.size - kRecordHeaderSize);
-    // The name with its terminator must stay inside the record.
-    const std::size_t room = (slot.size - category.instanceDataSize) / 2;
-    const std::size_t length = std::min(name.size(), room - 1);
-    std::memcpy(record + category.instanceDataSize, name.data(), 2 * length);
-    PublishWord(record + kInstanceIdOffset, instanceId);
+    std::memcpy(record + category.entry.instanceDataSize, name.data(), 2 * name.size());
+    PublishShared(record + kInstanceIdOffset, instanceId);
 }
 
-bool StatisticsPublisher::PlaceRecord(DWORD size, DWORD* block, DWORD* offset) {
-    if (blocks_.back().end + size + kEndMarkSize > blockSize_) {
-        if (InstanceAreaOffset() + size + kEndMarkSize > blockSize_ || !AppendBlock()) return false;
+void StatisticsPublisher::FreeRecord(Slot& slot) {
+    BYTE* record = RecordBytes(slot);
+    PublishShared(record + kUseCountOffset, kFreeUseCount);
+    // A reader that copied the record while it was live must see it change.
+    PublishShared(record + kInstanceIdOffset, NextInstanceId());
+    slot.live = false;
+    ++slot.generation;
+}
+
+vzp_status StatisticsPublisher::PlaceRecord(DWORD size, DWORD* block, DWORD* offset) {
+    if (blocks_.back().end + size + 4 > blockSize_) {
+        const vzp_status status = AppendBlock();
+        if (status != VZP_OK) return status == VZP_ERROR_SYSTEM ? VZP_ERROR_NO_ROOM : status;
     }
     *block = static_cast<DWORD>(blocks_.size() - 1);
     *offset = blocks_.back().end;
-    return true;
+    return VZP_OK;
 }
 
-InstanceHandle StatisticsPublisher::AddInstance(DWORD categoryId, const std::u16string& name) {
+InstanceHandle StatisticsPublisher::HandleOf(std::size_t index) const {
+    return (static_cast<InstanceHandle>(slots_[index].generation) << 32) | (index + 1);
+}
+
+vzp_status StatisticsPublisher::AddInstance(DWORD categoryId, const std::u16string& name,
+                                            InstanceHandle* handle) {
+    SectionGuard guard(&lock_);
     const CategoryDescription* category = FindCategory(categoryId);
-    if (!Started() || category == nullptr || category->instanceDataSize < kRecordHeaderSize)
-        return 0;
+    if (claim_ == nullptr || category == nullptr || handle == nullptr)
+        return VZP_ERROR_INVALID_ARGUMENT;
+    if (name.empty()) return VZP_ERROR_EMPTY_NAME;
+    if (name.size() >= category->entry.maxInstanceNameLength) return VZP_ERROR_NAME_TOO_LONG;
     const DWORD size = category->RecordSize();
     const DWORD instanceId = NextInstanceId();
 
@@ -122,109 +183,104 @@ InstanceHandle StatisticsPublisher::AddInstance(DWORD categoryId, const std::u16
         Slot& slot = slots_[i];
         slot.categoryId = categoryId;
         FillRecord(slot, *category, name, instanceId);
-        PublishWord(RecordBytes(slot) + kUseCountOffset, kLiveUseCount);
+        PublishShared(RecordBytes(slot) + kUseCountOffset, kLiveUseCount);
         slot.live = true;
-        return static_cast<InstanceHandle>(i + 1);
+        *handle = HandleOf(i);
+        return VZP_OK;
     }
 
     const std::size_t blocksBefore = blocks_.size();
     Slot slot;
-    if (!PlaceRecord(size, &slot.block, &slot.offset)) return 0;
+    const vzp_status placed = PlaceRecord(size, &slot.block, &slot.offset);
+    if (placed != VZP_OK) return placed;
     slot.size = size;
     slot.categoryId = categoryId;
     Block& block = blocks_[slot.block];
     BYTE* record = RecordBytes(slot);
-    StoreWord(record + size, kEndOfInstances);  // the new end of all data
+    StoreShared(record + size, kEndOfInstances);  // the new end of all data
     FillRecord(slot, *category, name, instanceId);
-    PublishWord(record + kRecordSizeOffset, size);  // reachable from here on, still free
-    PublishWord(record + kUseCountOffset, kLiveUseCount);
+    PublishShared(record + kRecordSizeOffset, size);  // reachable from here on, still free
+    PublishShared(record + kUseCountOffset, kLiveUseCount);
     block.end = slot.offset + size;
     if (blocks_.size() != blocksBefore) {
         // The previous block's records now continue in the new block.
         Block& previous = blocks_[slot.block - 1];
-        PublishWord(previous.view + previous.end, kEndOfBlock);
+        PublishShared(previous.view + previous.end, kEndOfBlock);
     }
     slot.live = true;
     slots_.push_back(slot);
-    return static_cast<InstanceHandle>(slots_.size());
+    *handle = HandleOf(slots_.size() - 1);
+    return VZP_OK;
 }
 
 StatisticsPublisher::Slot* StatisticsPublisher::LiveSlot(InstanceHandle handle) {
-    if (handle == 0 || handle > slots_.size() || !slots_[handle - 1].live) return nullptr;
-    return &slots_[handle - 1];
+    const std::uint64_t index = (handle & 0xFFFFFFFFu) - 1;
+    if ((handle & 0xFFFFFFFFu) == 0 || index >= slots_.size()) return nullptr;
+    Slot& slot = slots_[index];
+    if (!slot.live || slot.generation != static_cast<DWORD>(handle >> 32)) return nullptr;
+    return &slot;
 }
 
-bool StatisticsPublisher::RemoveInstance(InstanceHandle handle) {
+vzp_status StatisticsPublisher::RemoveInstance(InstanceHandle handle) {
+    SectionGuard guard(&lock_);
     Slot* slot = LiveSlot(handle);
-    if (slot == nullptr) return false;
-    BYTE* record = RecordBytes(*slot);
-    PublishWord(record + kUseCountOffset, kFreeUseCount);
-    // A reader that copied the record while it was live must see it change.
-    PublishWord(record + kInstanceIdOffset, NextInstanceId());
-    slot->live = false;
-    freeSlots_[slot->size].push_back(handle - 1);
-    return true;
+    if (slot == nullptr) return VZP_ERROR_UNKNOWN_INSTANCE;
+    FreeRecord(*slot);
+    freeSlots_[slot->size].push_back((handle & 0xFFFFFFFFu) - 1);
+    return VZP_OK;
 }
 
-bool StatisticsPublisher::SetCounter(InstanceHandle handle, DWORD dataOffset, DWORD value) {
-    Slot* slot = LiveSlot(handle);
-    if (slot == nullptr) return false;
-    const CategoryDescription* category = FindCategory(slot->categoryId);
-    if (dataOffset < kRecordHeaderSize || dataOffset % 4 != 0 ||
-        dataOffset + sizeof value > category->instanceDataSize)
-        return false;
-    StoreWord(RecordBytes(*slot) + dataOffset, value);
-    return true;
-}
-
-bool StatisticsPublisher::SetCounter64(InstanceHandle handle, DWORD dataOffset,
-                                       ULONGLONG value) {
-    Slot* slot = LiveSlot(handle);
-    if (slot == nullptr) return false;
-    const CategoryDescription* category = FindCategory(slot->categoryId);
-    if (dataOffset < kRecordHeaderSize || dataOffset % 4 != 0 ||
-        dataOffset + sizeof value > category->instanceDataSize)
-        return false;
-    BYTE* at = RecordBytes(*slot) + dataOffset;
-    StoreWord(at, static_cast<DWORD>(value));
-    StoreWord(at + 4, static_cast<DWORD>(value >> 32));
-    return true;
-}
-
-bool StatisticsPublisher::SetCounters(InstanceHandle handle,
-                                      const std::vector<ULONGLONG>& values) {
-    Slot* slot = LiveSlot(handle);
-    if (slot == nullptr) return false;
-    const CategoryDescription* category = FindCategory(slot->categoryId);
-    bool ok = true;
-    const std::size_t n = std::min(values.size(), category->counters.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const CounterDescription& counter = category->counters[i];
-        switch (counter.counterType & PERF_SIZE_MASK) {
-            case PERF_SIZE_DWORD:
-                ok = SetCounter(handle, counter.dataOffset, static_cast<DWORD>(values[i])) && ok;
-                break;
-            case PERF_SIZE_LARGE:
-                ok = SetCounter64(handle, counter.dataOffset, values[i]) && ok;
-                break;
-            default:
-                break;  // zero-size and text counters carry no number
-        }
+void StatisticsPublisher::WriteValue(const Slot& slot, const CounterDescription& counter,
+                                     ULONGLONG value) {
+    BYTE* at = RecordBytes(slot) + counter.entry.dataOffset;
+    switch (counter.ValueSize()) {
+        case 4:
+            StoreShared(at, static_cast<DWORD>(value));
+            break;
+        case 8:
+            StoreShared(at, static_cast<DWORD>(value));
+            StoreShared(at + 4, static_cast<DWORD>(value >> 32));
+            break;
+        default:
+            break;  // a zero-size counter carries no value
     }
-    return ok;
 }
 
-bool StatisticsPublisher::Locate(InstanceHandle handle, DWORD* block, DWORD* offset) const {
-    if (handle == 0 || handle > slots_.size()) return false;
-    *block = slots_[handle - 1].block;
-    *offset = slots_[handle - 1].offset;
-    return true;
+namespace {
+
+bool Fits(const CounterDescription& counter, ULONGLONG value) {
+    switch (counter.ValueSize()) {
+        case 8: return true;
+        case 4: return value <= 0xFFFFFFFFu;
+        default: return value == 0;
+    }
 }
 
-DWORD StatisticsPublisher::InstanceIdOf(InstanceHandle handle) const {
-    if (handle == 0 || handle > slots_.size()) return 0;
-    const Slot& slot = slots_[handle - 1];
-    return LoadWord(RecordBytes(slot) + kInstanceIdOffset);
+}  // namespace
+
+vzp_status StatisticsPublisher::SetValue(InstanceHandle handle, DWORD counter, ULONGLONG value) {
+    SectionGuard guard(&lock_);
+    const Slot* slot = LiveSlot(handle);
+    if (slot == nullptr) return VZP_ERROR_UNKNOWN_INSTANCE;
+    const CategoryDescription* category = FindCategory(slot->categoryId);
+    if (counter >= category->counters.size()) return VZP_ERROR_UNKNOWN_COUNTER;
+    if (!Fits(category->counters[counter], value)) return VZP_ERROR_VALUE_TOO_LARGE;
+    WriteValue(*slot, category->counters[counter], value);
+    return VZP_OK;
+}
+
+vzp_status StatisticsPublisher::SetValues(InstanceHandle handle, const ULONGLONG* values,
+                                          std::size_t count) {
+    SectionGuard guard(&lock_);
+    const Slot* slot = LiveSlot(handle);
+    if (slot == nullptr) return VZP_ERROR_UNKNOWN_INSTANCE;
+    const CategoryDescription* category = FindCategory(slot->categoryId);
+    if (count != category->counters.size()) return VZP_ERROR_COUNT_MISMATCH;
+    if (values == nullptr) return VZP_ERROR_INVALID_ARGUMENT;
+    for (std::size_t i = 0; i < count; ++i)
+        if (!Fits(category->counters[i], values[i])) return VZP_ERROR_VALUE_TOO_LARGE;
+    for (std::size_t i = 0; i < count; ++i) WriteValue(*slot, category->counters[i], values[i]);
+    return VZP_OK;
 }
 
 }  // namespace provider

@@ -8,18 +8,20 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "provider.h"
-#include "support/wide_string.h"
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "server_statistics.h"
+#include "vudozid_provider.hpp"
 
 namespace {
-
-using vz::DWORD;
-using vz::ULONGLONG;
 
 std::atomic<bool> g_stop{false};
 extern "C" void OnSignal(int) { g_stop = true; }
@@ -64,18 +66,18 @@ public:
             level_[i] = start(random_);
         }
     }
-    std::vector<ULONGLONG> Step() {
-        std::vector<ULONGLONG> values(16);
+    std::vector<std::uint64_t> Step() {
+        std::vector<std::uint64_t> values(16);
         for (int i = 0; i < 16; ++i) {
             std::uniform_real_distribution<double> move(-kWalks[i].step, kWalks[i].step);
             double v = level_[i] + move(random_);
             if (v < kWalks[i].low) v = kWalks[i].low + (kWalks[i].low - v);
             if (v > kWalks[i].high) v = kWalks[i].high - (v - kWalks[i].high);
             level_[i] = v;
-            values[i] = static_cast<ULONGLONG>(v + 0.5);
+            values[i] = static_cast<std::uint64_t>(v + 0.5);
         }
         // Calls in progress cannot exceed the connected clients.
-        const ULONGLONG clients = values[5] + values[8] + values[9] + values[10];
+        const std::uint64_t clients = values[5] + values[8] + values[9] + values[10];
         if (values[12] > clients) values[12] = clients;
         return values;
     }
@@ -111,40 +113,20 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
     return true;
 }
 
-int Run(const std::vector<std::string>& args) {
-    Options options;
-    if (!ParseOptions(args, &options)) return 2;
-    const std::u16string application = vz::Utf8ToUtf16(options.application);
-
-    vz::provider::MapDescription map = vz::provider::ServerStatisticsDescription();
-    const bool registered = vz::provider::ApplyRegisteredTitleIndices(application, map);
-    vz::provider::StatisticsPublisher publisher(application, map);
-    if (!publisher.Start()) {
-        std::fprintf(stderr, "qvsim: cannot create %s\n",
-                     vz::Utf16ToUtf8(publisher.BlockNameOf(0)).c_str());
-        return 1;
-    }
-    std::vector<vz::provider::InstanceHandle> handles;
+int Publish(const Options& options) {
+    vzp_object object = qvsim::ServerStatisticsObject();
+    const bool registered = vudozid::RegisteredIndices(options.application, object);
+    vudozid::Publisher publisher(options.application, object);
+    std::vector<vzp_instance> instances;
     std::vector<SimulatedServer> servers;
     for (int i = 0; i < options.instances; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "Quorvane%02d", i + 1);
-        vz::provider::InstanceHandle handle =
-            publisher.AddInstance(map[0].id, vz::Utf8ToUtf16(name));
-        if (handle == 0) {
-            std::fprintf(stderr, "qvsim: no room for instance %s\n", name);
-            return 1;
-        }
-        handles.push_back(handle);
+        instances.push_back(publisher.AddInstance(name));
         servers.emplace_back(1000u + static_cast<unsigned>(i));
     }
-    std::string blocks = vz::Utf16ToUtf8(publisher.BlockNameOf(0));
-    if (publisher.BlockCount() > 1)
-        blocks += " .. " + vz::Utf16ToUtf8(publisher.BlockNameOf(
-                               static_cast<DWORD>(publisher.BlockCount() - 1)));
-    std::printf("qvsim: %d instance(s) of \"%s\" in %s (%u bytes per block), %s\n",
-                options.instances, vz::Utf16ToUtf8(map[0].name).c_str(), blocks.c_str(),
-                publisher.BlockSize(),
+    std::printf("qvsim: %d instance(s) of \"%s\" for \"%s\", %s\n", options.instances,
+                object.name, options.application.c_str(),
                 registered ? "title indices from the registration" : "not registered (indices 0)");
     std::fflush(stdout);
 
@@ -152,14 +134,25 @@ int Run(const std::vector<std::string>& args) {
     std::signal(SIGTERM, OnSignal);
     const auto start = std::chrono::steady_clock::now();
     while (!g_stop) {
-        for (std::size_t i = 0; i < handles.size(); ++i)
-            publisher.SetCounters(handles[i], servers[i].Step());
+        for (std::size_t i = 0; i < instances.size(); ++i)
+            publisher.SetAll(instances[i], servers[i].Step());
         std::this_thread::sleep_for(std::chrono::milliseconds(options.intervalMs));
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         if (options.seconds > 0 && elapsed.count() >= options.seconds) break;
     }
-    publisher.Stop();
     return 0;
+}
+
+int Run(const std::vector<std::string>& args) {
+    Options options;
+    if (!ParseOptions(args, &options)) return 2;
+    try {
+        return Publish(options);
+    } catch (const vudozid::ProviderError& error) {
+        std::fprintf(stderr, "qvsim: cannot publish \"%s\": %s\n", options.application.c_str(),
+                     error.what());
+        return error.status() == VZP_ERROR_ALREADY_PUBLISHED ? 3 : 1;
+    }
 }
 
 }  // namespace
@@ -168,7 +161,13 @@ int Run(const std::vector<std::string>& args) {
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i)
-        args.push_back(vz::Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(argv[i]))));
+    {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(size > 0 ? size : 1, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, &arg[0], size, nullptr, nullptr);
+        arg.resize(std::strlen(arg.c_str()));
+        args.push_back(arg);
+    }
     return Run(args);
 }
 #else

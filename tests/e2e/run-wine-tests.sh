@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end tests of the real DLL on a real Windows platform (Wine): register
 # with regsvr32, collect through qvperf from a provider running as its own
-# Windows process, describe the object from "Map" without a provider,
+# Windows process (one publisher per application; the SDK's C example built
+# from the installed package), describe the object from "Map" without a provider,
 # unregister, and load the type library. Each run uses a throw-away prefix.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -14,8 +15,11 @@ check() {  # check DESCRIPTION COMMAND...
   if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; fail=1; fi
 }
 
-run_suite() {  # run_suite ARCH BUILD_DIR WINE
-  local arch=$1 build=$2 wine=$3
+run_suite() {  # run_suite ARCH BUILD_DIR WINE PRESET
+  local arch=$1 build=$2 wine=$3 preset=$4
+  local package=$root/build/provider-package/$preset
+  [ -f "$package/cmake-build/minimal.exe" ] || "$root/scripts/check-provider-package.sh" "$preset" ||
+    { echo "FAILED: the provider SDK package ($arch)"; fail=1; return 1; }
   local prefix; prefix=$(mktemp -d "${TMPDIR:-/tmp}/vudozid-wine-$arch.XXXXXX")
   export WINEPREFIX=$prefix
   # An Italian system: the library installs its texts under perflib's 010 key.
@@ -55,6 +59,14 @@ run_suite() {  # run_suite ARCH BUILD_DIR WINE
   sleep 4
   $w 'C:\vudozid\qvperf.exe' --format csv -sc 1 >"$prefix/live.csv" 2>&1
   check "qvperf shows the simulator's instances ($arch)" grep -q "Quorvane02" "$prefix/live.csv"
+  # One publisher per application: a second simulator is refused, the first stays readable.
+  $w 'C:\vudozid\qvsim.exe' --instances 5 --seconds 5 >"$prefix/sim-second.log" 2>&1
+  check "a second simulator exits with status 3 ($arch)" test $? -eq 3
+  check "the second simulator names the conflict ($arch)" grep -q "already publishing" "$prefix/sim-second.log"
+  $w 'C:\vudozid\qvperf.exe' --format csv -sc 1 >"$prefix/live-kept.csv" 2>&1
+  check "the first simulator is still read, the second not ($arch)" \
+    eval 'grep -q Quorvane02 "$prefix/live-kept.csv" && ! grep -q Quorvane05 "$prefix/live-kept.csv"'
+  # The simulator is killed, not stopped: its name must be free for the next one.
   kill $sim 2>/dev/null; wait $sim 2>/dev/null
   $w 'C:\vudozid\qvsim.exe' --instances 4 --seconds 40 >"$prefix/sim2.log" 2>&1 &
   sim=$!
@@ -62,6 +74,16 @@ run_suite() {  # run_suite ARCH BUILD_DIR WINE
   $w 'C:\vudozid\qvperf.exe' --format csv -sc 1 >"$prefix/live2.csv" 2>&1
   check "a restarted provider with more instances is seen ($arch)" grep -q "Quorvane04" "$prefix/live2.csv"
   kill $sim 2>/dev/null; wait $sim 2>/dev/null
+  # The SDK's C example, built from the installed package, publishes too.
+  cp "$package/cmake-build/minimal.exe" "$package/prefix/bin/vudozid_provider.dll" "$dir/"
+  $w 'C:\vudozid\minimal.exe' 8 >"$prefix/minimal.log" 2>&1 &
+  sim=$!
+  sleep 4
+  $w 'C:\vudozid\qvperf.exe' --format csv -sc 1 >"$prefix/minimal.csv" 2>&1
+  check "qvperf reads the installed C example's instances ($arch)" \
+    eval 'grep -q MainDb "$prefix/minimal.csv" && grep -q ArchiveDb "$prefix/minimal.csv"'
+  wait $sim
+  check "the C example ends cleanly ($arch)" test $? -eq 0
   timeout 30 wineserver -k 2>/dev/null; sleep 1
 
   # 3. No provider: the object is still described from "Map".
@@ -95,9 +117,9 @@ fi
 # where the kernel cannot run i386 programs: name the loaders directly.
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wine32=$(command -v wine32 || echo /usr/lib/wine/wine)
-run_suite win64 "$root/build/mingw-x64" "$wine64"
+run_suite win64 "$root/build/mingw-x64" "$wine64" mingw-x64
 if timeout 30 "$wine32" --version >/dev/null 2>&1 && [ -f "$root/build/mingw-i686/src/VudoZid.dll" ]; then
-  run_suite win32 "$root/build/mingw-i686" "$wine32"
+  run_suite win32 "$root/build/mingw-i686" "$wine32" mingw-i686
 else
   echo "note: this machine cannot run 32-bit Wine; the i686 DLL is checked by its PE contents only"
 fi

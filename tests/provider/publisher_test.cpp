@@ -1,32 +1,34 @@
-// The writer side seen from outside: the bytes of its blocks as another process
-// maps them, and what the library's own reader makes of them.
+// The provider SDK seen from outside: its C interface, the bytes of its blocks
+// as another process maps them, and what the library's own reader makes of them.
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "objectmap/perfmon.h"
+#include "common/perflib_seed.h"
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
-#include "provider.h"
+#include "server_statistics.h"
+#include "vudozid_provider.h"
+#include "vudozid_provider.hpp"
 
 namespace {
 
 using namespace vz;
-using provider::StatisticsPublisher;
-
-std::u16string UniqueApplication() {
-    const std::string pid = std::to_string(::getpid());
-    return u"Provider Test " + std::u16string(pid.begin(), pid.end());
-}
 
 DWORD Word(const BYTE* bytes, std::size_t offset) {
     DWORD v;
     std::memcpy(&v, bytes + offset, 4);
     return v;
 }
+
+std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
 // A reader's read-only view of one block, mapped like the library maps it.
 class ReaderView {
@@ -52,6 +54,7 @@ private:
 class TestMonitor : public ATL::CPerfMon {
 public:
     explicit TestMonitor(std::u16string application) : application_(std::move(application)) {}
+    ~TestMonitor() { CloseObject(); }
     const WCHAR* ApplicationName() const override { return application_.c_str(); }
     // The instance names of one collection of everything.
     std::vector<std::u16string> CollectNames() {
@@ -78,119 +81,319 @@ private:
     std::u16string application_;
 };
 
-std::size_t NameArea(const provider::MapDescription& map) {
-    std::size_t size = 0;
-    for (const auto& category : map) {
-        size += 4 + ((2 * category.name.size() + 3) & ~std::size_t{3});
-        for (const auto& counter : category.counters)
-            size += 4 + ((2 * counter.name.size() + 3) & ~std::size_t{3});
-    }
-    return size;
-}
-
+// The server's object: map size 620 + names, records of 212 bytes.
 class PublisherTest : public ::testing::Test {
 protected:
-    void SetUp() override { emu::SetAllocationGranularityValue(4096); }
-    void TearDown() override { emu::SetAllocationGranularityValue(65536); }
-    const std::u16string application_ = UniqueApplication();
+    void SetUp() override {
+        emu::SetAllocationGranularityValue(4096);
+        emu::ResetRegistry();
+        object_ = qvsim::ServerStatisticsObject();
+    }
+    void TearDown() override {
+        vzp_close(publisher_);
+        emu::SetAllocationGranularityValue(65536);
+    }
+    void Open() { ASSERT_EQ(vzp_open(application_.c_str(), &object_, &publisher_), VZP_OK); }
+    vzp_instance Add(const char* name) {
+        vzp_instance instance = 0;
+        EXPECT_EQ(vzp_add_instance(publisher_, name, &instance), VZP_OK) << name;
+        return instance;
+    }
+    std::u16string BlockName(int number) const {
+        char suffix[8];
+        std::snprintf(suffix, sizeof suffix, "_%03d", number);
+        return u"Global\\ATLPERF_" + Wide(application_ + suffix);
+    }
+    DWORD InstanceArea(const BYTE* block0) const { return (Word(block0, 0) + 4 + 15) & ~15u; }
+
+    const std::string application_ = "Provider Test " + std::to_string(::getpid());
+    vzp_object object_{};
+    vzp_publisher* publisher_ = nullptr;
 };
 
 TEST_F(PublisherTest, BlockZeroHoldsMapBlockNumberAndOneRecord) {
-    const provider::MapDescription map = provider::ServerStatisticsDescription();
-    StatisticsPublisher publisher(application_, map);
-    ASSERT_TRUE(publisher.Start());
-    const provider::InstanceHandle h = publisher.AddInstance(4, u"Quorvane01");
-    ASSERT_NE(h, 0u);
-    ASSERT_TRUE(publisher.SetCounter(h, 24, 7));
-    ASSERT_TRUE(publisher.SetCounters(h, {96}));
+    Open();
+    const vzp_instance h = Add("Quorvane01");
+    ASSERT_EQ(vzp_set_value(publisher_, h, 1, 7), VZP_OK);
+    ASSERT_EQ(vzp_set_value(publisher_, h, 0, 96), VZP_OK);
 
-    ReaderView block(u"Global\\ATLPERF_" + application_ + u"_000", 4096);
+    ReaderView block(BlockName(0), 4096);
     ASSERT_NE(block.bytes(), nullptr);
     const BYTE* b = block.bytes();
-    const DWORD mapSize = static_cast<DWORD>(620 + NameArea(map));
-    EXPECT_EQ(Word(b, 0), mapSize);
+    const DWORD mapSize = Word(b, 0);
     EXPECT_EQ(Word(b, 4), 17u);
     const DWORD category[9] = {1, 4, 100, 0, 0, 84, 64, 0, 0};
     for (int i = 0; i < 9; ++i) EXPECT_EQ(Word(b, 8 + 4 * i), category[i]) << "word " << i;
     const DWORD lastCounter[9] = {0, 0, 100, 0x10000, 0, 80, 0, 0, 0};
     for (int i = 0; i < 9; ++i) EXPECT_EQ(Word(b, 8 + 16 * 36 + 4 * i), lastCounter[i]) << i;
     EXPECT_EQ(Word(b, 620), 18u);  // "Quorvane Server 11"
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(b + 624), 18), map[0].name);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(b + 624), 18), u"Quorvane Server 11");
     EXPECT_EQ(Word(b, mapSize), 0u);  // block number
 
-    const DWORD d = static_cast<DWORD>(InstanceAreaOffsetFor(mapSize));
-    ASSERT_EQ(publisher.InstanceAreaOffset(), d);
-    EXPECT_EQ(Word(b, d + kRecordSizeOffset), 212u);
-    EXPECT_EQ(Word(b, d + kCategoryIdOffset), 4u);
-    EXPECT_NE(Word(b, d + kInstanceIdOffset), 0u);
-    EXPECT_EQ(Word(b, d + kUseCountOffset), 1u);
-    EXPECT_EQ(Word(b, d + kNameOffsetOffset), 84u);
+    const DWORD d = InstanceArea(b);
+    const DWORD header[5] = {212, 4, Word(b, d + 8), 1, 84};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(Word(b, d + 4 * i), header[i]) << "header word " << i;
+    EXPECT_NE(Word(b, d + 8), 0u);
     EXPECT_EQ(Word(b, d + 20), 96u);
     EXPECT_EQ(Word(b, d + 24), 7u);
     EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(b + d + 84)), u"Quorvane01");
     EXPECT_EQ(Word(b, d + 212), 0u);  // end of all data
-    // Values stay inside the record's fixed part.
-    EXPECT_FALSE(publisher.SetCounter(h, 84, 1));
-    EXPECT_FALSE(publisher.SetCounter(h, 16, 1));
+}
+
+TEST_F(PublisherTest, RegisteredTitleIndicesNumberTheMap) {
+    uint32_t name = 0, help = 0;
+    EXPECT_EQ(vzp_registered_indices(application_.c_str(), &name, &help), VZP_ERROR_NOT_REGISTERED);
+    const std::u16string key = u"SYSTEM\\CurrentControlSet\\Services\\" + Wide(application_) +
+                               u"\\Performance";
+    vz::test::WriteDword(key, u"First Counter", 1848);
+    vz::test::WriteDword(key, u"First Help", 1849);
+    ASSERT_EQ(vzp_registered_indices(application_.c_str(), &name, &help), VZP_OK);
+    EXPECT_EQ(name, 1848u);
+    EXPECT_EQ(help, 1849u);
+    ASSERT_TRUE(vudozid::RegisteredIndices(application_, object_));
+    Open();
+    ReaderView block(BlockName(0), 4096);
+    EXPECT_EQ(Word(block.bytes(), 8 + 28), 1848u);                // the object
+    EXPECT_EQ(Word(block.bytes(), 8 + 32), 1849u);
+    EXPECT_EQ(Word(block.bytes(), 8 + 16 * 36 + 28), 1848u + 32);  // the sixteenth counter
+    EXPECT_EQ(Word(block.bytes(), 8 + 16 * 36 + 32), 1849u + 32);
 }
 
 TEST_F(PublisherTest, FullBlockSpillsIntoTheNextAndTheReaderFollows) {
-    StatisticsPublisher publisher(application_, provider::ServerStatisticsDescription());
-    ASSERT_TRUE(publisher.Start());
-    const DWORD d = publisher.InstanceAreaOffset();
+    Open();
+    ReaderView block0(BlockName(0), 4096);
+    const DWORD d = InstanceArea(block0.bytes());
     const DWORD perBlock = (4096 - d - 4) / 212;
     std::vector<std::u16string> names;
     for (DWORD i = 0; i < perBlock + 2; ++i) {
-        names.push_back(u"db" + std::u16string(1, static_cast<char16_t>(u'A' + i)));
-        ASSERT_NE(publisher.AddInstance(4, names.back()), 0u);
+        const std::string name = "db" + std::string(1, static_cast<char>('A' + i));
+        names.push_back(Wide(name));
+        Add(name.c_str());
     }
-    ASSERT_EQ(publisher.BlockCount(), 2u);
-    ReaderView block0(publisher.BlockNameOf(0), 4096), block1(publisher.BlockNameOf(1), 4096);
+    ReaderView block1(BlockName(1), 4096);
     ASSERT_NE(block1.bytes(), nullptr);
     EXPECT_EQ(Word(block0.bytes(), d + perBlock * 212), 0xFFFFFFFFu);
-    EXPECT_EQ(Word(block1.bytes(), publisher.MapSize()), 1u);
+    EXPECT_EQ(Word(block1.bytes(), Word(block0.bytes(), 0)), 1u);
     EXPECT_EQ(Word(block1.bytes(), d), 212u);
     EXPECT_EQ(Word(block1.bytes(), d + 212), 212u);
     EXPECT_EQ(Word(block1.bytes(), d + 2 * 212), 0u);
-    TestMonitor monitor(application_);
+    TestMonitor monitor(Wide(application_));
     EXPECT_EQ(monitor.CollectNames(), names);
-    monitor.CloseObject();
 }
 
-TEST_F(PublisherTest, FreedRecordIsReusedUnderANewIdentity) {
-    StatisticsPublisher publisher(application_, provider::ServerStatisticsDescription());
-    ASSERT_TRUE(publisher.Start());
-    const provider::InstanceHandle a = publisher.AddInstance(4, u"alpha");
-    const provider::InstanceHandle b = publisher.AddInstance(4, u"beta");
-    const provider::InstanceHandle c = publisher.AddInstance(4, u"gamma");
-    ASSERT_TRUE(publisher.SetCounter(b, 20, 55));
-    DWORD block = 0, offset = 0;
-    ASSERT_TRUE(publisher.Locate(b, &block, &offset));
-    const DWORD firstId = publisher.InstanceIdOf(b);
-    ReaderView view(publisher.BlockNameOf(0), 4096);
+TEST_F(PublisherTest, FreedRecordIsReusedUnderANewIdentityAndTheOldHandleIsDead) {
+    Open();
+    Add("alpha");
+    const vzp_instance beta = Add("beta");
+    Add("gamma");
+    ASSERT_EQ(vzp_set_value(publisher_, beta, 0, 55), VZP_OK);
+    ReaderView view(BlockName(0), 4096);
+    const DWORD record = InstanceArea(view.bytes()) + 212;  // beta's
+    const DWORD firstId = Word(view.bytes(), record + 8);
 
-    ASSERT_TRUE(publisher.RemoveInstance(b));
-    EXPECT_EQ(Word(view.bytes(), offset + kUseCountOffset), 0u);
-    const DWORD freedId = Word(view.bytes(), offset + kInstanceIdOffset);
+    ASSERT_EQ(vzp_remove_instance(publisher_, beta), VZP_OK);
+    EXPECT_EQ(Word(view.bytes(), record + 12), 0u);
+    const DWORD freedId = Word(view.bytes(), record + 8);
     EXPECT_NE(freedId, firstId);
-    EXPECT_FALSE(publisher.SetCounter(b, 20, 1));
-    EXPECT_FALSE(publisher.RemoveInstance(b));
-    TestMonitor monitor(application_);
+    TestMonitor monitor(Wide(application_));
     EXPECT_EQ(monitor.CollectNames(), (std::vector<std::u16string>{u"alpha", u"gamma"}));
 
-    const provider::InstanceHandle d = publisher.AddInstance(4, u"delta");
-    DWORD reusedBlock = 1, reusedOffset = 0;
-    ASSERT_TRUE(publisher.Locate(d, &reusedBlock, &reusedOffset));
-    EXPECT_EQ(reusedBlock, block);
-    EXPECT_EQ(reusedOffset, offset);
-    const DWORD newId = Word(view.bytes(), offset + kInstanceIdOffset);
-    EXPECT_GT(newId, freedId);
-    EXPECT_GT(newId, publisher.InstanceIdOf(c));
-    EXPECT_EQ(Word(view.bytes(), offset + kUseCountOffset), 1u);
-    EXPECT_EQ(Word(view.bytes(), offset + 20), 0u);  // the old occupant's value is gone
+    const vzp_instance delta = Add("delta");
+    EXPECT_NE(delta, beta);
+    EXPECT_GT(Word(view.bytes(), record + 8), freedId);
+    EXPECT_EQ(Word(view.bytes(), record + 12), 1u);
+    EXPECT_EQ(Word(view.bytes(), record + 20), 0u);  // the old occupant's value is gone
+    // The removed instance's handle does not reach the record's new occupant.
+    EXPECT_EQ(vzp_set_value(publisher_, beta, 0, 1), VZP_ERROR_UNKNOWN_INSTANCE);
+    EXPECT_EQ(vzp_remove_instance(publisher_, beta), VZP_ERROR_UNKNOWN_INSTANCE);
+    EXPECT_EQ(Word(view.bytes(), record + 20), 0u);
     EXPECT_EQ(monitor.CollectNames(), (std::vector<std::u16string>{u"alpha", u"delta", u"gamma"}));
-    monitor.CloseObject();
-    (void)a;
+}
+
+// Every refused call has its own code and leaves the record as it was.
+TEST_F(PublisherTest, RefusedValuesNamesAndHandlesHaveTheirOwnCodes) {
+    vzp_counter counters[3] = {{"small", VZP_RAWCOUNT, 100, 0},
+                               {"large", 0x00010100u /* PERF_COUNTER_LARGE_RAWCOUNT */, 100, 0},
+                               {"nodata", 0x40000200u /* PERF_COUNTER_NODATA */, 100, 0}};
+    object_.counters = counters;
+    object_.counter_count = 3;
+    object_.max_instance_name_length = 9;  // eight units and the terminator
+    Open();
+    const vzp_instance h = Add("eight888");
+    ReaderView view(BlockName(0), 4096);
+    const BYTE* record = view.bytes() + InstanceArea(view.bytes());
+    ASSERT_EQ(vzp_set_value(publisher_, h, 0, 0xFFFFFFFFu), VZP_OK);
+    ASSERT_EQ(vzp_set_value(publisher_, h, 1, 0x123456789AULL), VZP_OK);
+    EXPECT_EQ(Word(record, 20), 0xFFFFFFFFu);
+    EXPECT_EQ(Word(record, 24), 0x3456789Au);  // low word first
+    EXPECT_EQ(Word(record, 28), 0x12u);
+    EXPECT_EQ(Word(record, 16), 32u);          // no room taken by the zero-size counter
+
+    vzp_instance none = 0;
+    const uint64_t tooLarge[3] = {4294967296ULL, 1, 0};
+    const uint64_t zeroCarriesNothing[3] = {1, 1, 1};
+    const struct {
+        const char* what;
+        vzp_status got, want;
+    } cases[] = {
+        {"2^32 in a 32-bit counter", vzp_set_value(publisher_, h, 0, 4294967296ULL),
+         VZP_ERROR_VALUE_TOO_LARGE},
+        {"a value for a zero-size counter", vzp_set_value(publisher_, h, 2, 1),
+         VZP_ERROR_VALUE_TOO_LARGE},
+        {"all values, one too large", vzp_set_all(publisher_, h, tooLarge, 3),
+         VZP_ERROR_VALUE_TOO_LARGE},
+        {"all values, the last too large", vzp_set_all(publisher_, h, zeroCarriesNothing, 3),
+         VZP_ERROR_VALUE_TOO_LARGE},
+        {"two values for three counters", vzp_set_all(publisher_, h, tooLarge, 2),
+         VZP_ERROR_COUNT_MISMATCH},
+        {"counter 3 of 3", vzp_set_value(publisher_, h, 3, 1), VZP_ERROR_UNKNOWN_COUNTER},
+        {"handle 0", vzp_set_value(publisher_, 0, 0, 1), VZP_ERROR_UNKNOWN_INSTANCE},
+        {"a handle never given", vzp_set_value(publisher_, h + 1, 0, 1), VZP_ERROR_UNKNOWN_INSTANCE},
+        {"a handle of another generation", vzp_remove_instance(publisher_, h + (1ULL << 32)),
+         VZP_ERROR_UNKNOWN_INSTANCE},
+        {"nine characters for eight", vzp_add_instance(publisher_, "nine99999", &none),
+         VZP_ERROR_NAME_TOO_LONG},
+        // U+1F600 takes two UTF-16 units: eight characters, nine units.
+        {"nine UTF-16 units", vzp_add_instance(publisher_, "abcdefg\xF0\x9F\x98\x80", &none),
+         VZP_ERROR_NAME_TOO_LONG},
+        {"an empty name", vzp_add_instance(publisher_, "", &none), VZP_ERROR_EMPTY_NAME},
+        {"a name that is not UTF-8", vzp_add_instance(publisher_, "ab\xC3", &none),
+         VZP_ERROR_INVALID_ARGUMENT},
+        {"a null name", vzp_add_instance(publisher_, nullptr, &none), VZP_ERROR_INVALID_ARGUMENT},
+        {"a null publisher", vzp_set_value(nullptr, h, 0, 1), VZP_ERROR_INVALID_ARGUMENT},
+        {"null values", vzp_set_all(publisher_, h, nullptr, 3), VZP_ERROR_INVALID_ARGUMENT},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
+    EXPECT_EQ(none, 0u);
+    EXPECT_EQ(Word(record, 20), 0xFFFFFFFFu);
+    EXPECT_EQ(Word(record, 24), 0x3456789Au);
+    EXPECT_EQ(Word(record, 0), 52u);      // 32 + 2 * 9, aligned to 4
+    EXPECT_EQ(Word(record + 52, 0), 0u);  // no second record was made
+}
+
+TEST_F(PublisherTest, DescriptionsThatCannotBePublishedAreRefused) {
+    vzp_counter text = {"text", 0x00000B00u /* PERF_SIZE_VARIABLE_LEN */, 100, 0};
+    vzp_counter unnamed = {"", VZP_RAWCOUNT, 100, 0};
+    const struct {
+        const char* what;
+        void (*change)(vzp_object&, vzp_counter*, vzp_counter*);
+        vzp_status want;
+    } cases[] = {
+        {"no counters", [](vzp_object& o, vzp_counter*, vzp_counter*) { o.counter_count = 0; },
+         VZP_ERROR_BAD_DESCRIPTION},
+        {"default counter 16 of 16",
+         [](vzp_object& o, vzp_counter*, vzp_counter*) { o.default_counter = 16; },
+         VZP_ERROR_BAD_DESCRIPTION},
+        {"no room for a name beside its terminator",
+         [](vzp_object& o, vzp_counter*, vzp_counter*) { o.max_instance_name_length = 1; },
+         VZP_ERROR_BAD_DESCRIPTION},
+        {"a text counter", [](vzp_object& o, vzp_counter* t, vzp_counter*) { o.counters = t; o.counter_count = 1; },
+         VZP_ERROR_BAD_DESCRIPTION},
+        {"an unnamed counter",
+         [](vzp_object& o, vzp_counter*, vzp_counter* u) { o.counters = u; o.counter_count = 1; },
+         VZP_ERROR_BAD_DESCRIPTION},
+        {"an unnamed object", [](vzp_object& o, vzp_counter*, vzp_counter*) { o.name = ""; },
+         VZP_ERROR_BAD_DESCRIPTION},
+        {"a record larger than a block",
+         [](vzp_object& o, vzp_counter*, vzp_counter*) { o.max_instance_name_length = 1024 * 2; },
+         VZP_ERROR_BAD_DESCRIPTION},
+    };
+    for (const auto& c : cases) {
+        vzp_object object = qvsim::ServerStatisticsObject();
+        c.change(object, &text, &unnamed);
+        vzp_publisher* publisher = nullptr;
+        EXPECT_EQ(vzp_open(application_.c_str(), &object, &publisher), c.want) << c.what;
+        EXPECT_EQ(publisher, nullptr) << c.what;
+    }
+    emu::SetAllocationGranularityValue(1024);  // map and one record do not fit
+    vzp_publisher* publisher = nullptr;
+    EXPECT_EQ(vzp_open(application_.c_str(), &object_, &publisher), VZP_ERROR_BAD_DESCRIPTION);
+    for (const char* application : {"", "Back\\slash", static_cast<const char*>(nullptr)})
+        EXPECT_EQ(vzp_open(application, &object_, &publisher), VZP_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(vzp_open(std::string(201, 'a').c_str(), &object_, &publisher),
+              VZP_ERROR_INVALID_ARGUMENT);
+}
+
+TEST_F(PublisherTest, SecondPublisherIsRefusedAndTheFirstStaysReadable) {
+    Open();
+    Add("first");
+    ReaderView block(BlockName(0), 4096);
+    const std::vector<BYTE> before(block.bytes(), block.bytes() + 4096);
+    vzp_publisher* second = nullptr;
+    EXPECT_EQ(vzp_open(application_.c_str(), &object_, &second), VZP_ERROR_ALREADY_PUBLISHED);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(std::vector<BYTE>(block.bytes(), block.bytes() + 4096), before);
+    TestMonitor monitor(Wide(application_));
+    EXPECT_EQ(monitor.CollectNames(), std::vector<std::u16string>{u"first"});
+    try {
+        vudozid::Publisher third(application_, object_);
+        ADD_FAILURE() << "a third publisher was opened";
+    } catch (const vudozid::ProviderError& error) {
+        EXPECT_EQ(error.status(), VZP_ERROR_ALREADY_PUBLISHED);
+        EXPECT_NE(std::string(error.what()).find("already publishing"), std::string::npos);
+    }
+    // Once the first closes, the name is free again.
+    ASSERT_EQ(vzp_close(publisher_), VZP_OK);
+    publisher_ = nullptr;
+    Open();
+}
+
+TEST_F(PublisherTest, ClosingFreesTheRecordsForAReaderThatKeepsTheBlocks) {
+    {
+        vudozid::Publisher publisher(application_, object_);
+        const vzp_instance a = publisher.AddInstance("one");
+        publisher.AddInstance("two");
+        publisher.SetAll(a, std::vector<std::uint64_t>(16, 5));
+        TestMonitor monitor(Wide(application_));
+        EXPECT_EQ(monitor.CollectNames(), (std::vector<std::u16string>{u"one", u"two"}));
+        publisher.Close();
+        EXPECT_TRUE(monitor.CollectNames().empty());
+        EXPECT_THROW(publisher.AddInstance("three"), vudozid::ProviderError);
+    }
+}
+
+// A publisher killed without closing leaves its blocks behind; the next one
+// starts at once and writes into the blocks a reader still holds.
+TEST_F(PublisherTest, KilledPublisherNeitherBlocksNorStrandsAReader) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
+        vzp_publisher* publisher = nullptr;
+        vzp_instance instance = 0;
+        if (vzp_open(application_.c_str(), &object_, &publisher) == VZP_OK &&
+            vzp_add_instance(publisher, "before", &instance) == VZP_OK)
+            (void)!write(ready[1], "r", 1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    TestMonitor monitor(Wide(application_));
+    EXPECT_EQ(monitor.CollectNames(), std::vector<std::u16string>{u"before"});
+    vzp_publisher* refused = nullptr;
+    EXPECT_EQ(vzp_open(application_.c_str(), &object_, &refused), VZP_ERROR_ALREADY_PUBLISHED);
+
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    Open();
+    Add("after");
+    EXPECT_EQ(monitor.CollectNames(), std::vector<std::u16string>{u"after"});
+}
+
+TEST(StatusMessages, EveryCodeHasItsOwnSentence) {
+    std::vector<std::string> seen;
+    for (vzp_status status = VZP_OK; status <= VZP_ERROR_NOT_REGISTERED; ++status) {
+        const std::string message = vzp_status_message(status);
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), message), 0) << status;
+        seen.push_back(message);
+    }
+    EXPECT_STREQ(vzp_status_message(-1), "unknown status code");
+    EXPECT_STREQ(vzp_status_message(VZP_ERROR_NOT_REGISTERED + 1), "unknown status code");
 }
 
 }  // namespace

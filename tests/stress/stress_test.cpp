@@ -1,7 +1,8 @@
-// A provider that adds, removes and rewrites instances as fast as it can while
-// the collector samples. Every value of an instance is derived from its
-// InstanceId-bearing name, so a copy torn between two occupants of a record, or
-// a record reported while free, shows up as an inconsistent instance.
+// Providers that add, remove and rewrite instances as fast as they can while
+// the collector samples: one writer, eight writer threads sharing one
+// publisher, and a writer in another process. Every value of an instance is
+// derived from its tag-bearing name, so a copy torn between two occupants of a
+// record, or a record reported while free, shows up as an inconsistent instance.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <new>
 #include <cstring>
 #include <random>
@@ -19,7 +21,8 @@
 
 #include "collect/perf_exports.h"
 #include "objectmap/perf_structures.h"
-#include "provider.h"
+#include "server_statistics.h"
+#include "vudozid_provider.h"
 
 namespace vz {
 namespace {
@@ -28,47 +31,63 @@ constexpr int kLive = 400;  // about 85 KB of records: the chain spans two block
 
 DWORD Derived(DWORD tag, DWORD counter) { return tag * 2654435761u + counter * 40503u; }
 
-std::u16string NameFor(DWORD tag) {
-    std::string text = "I" + std::to_string(tag);
-    return std::u16string(text.begin(), text.end());
+// Opens the server's object; null when it cannot.
+vzp_publisher* OpenServerPublisher() {
+    const vzp_object object = qvsim::ServerStatisticsObject();
+    vzp_publisher* publisher = nullptr;
+    return vzp_open(qvsim::kApplication, &object, &publisher) == VZP_OK ? publisher : nullptr;
 }
 
-// Runs the provider until `stop`: each live instance is named after a tag and
-// carries Derived(tag, i) in counters 1..15; counter 0 changes freely.
-void ProviderLoop(const std::atomic<bool>& stop, std::atomic<long>* operations) {
-    provider::StatisticsPublisher publisher(provider::kServerApplicationName,
-                                            provider::ServerStatisticsDescription());
-    if (!publisher.Start()) return;
-    std::mt19937 random(7);
-    std::vector<std::pair<provider::InstanceHandle, DWORD>> live;
-    DWORD nextTag = 1;
-    std::vector<ULONGLONG> values(16);
-    auto add = [&] {
-        DWORD tag = nextTag++;
-        provider::InstanceHandle h = publisher.AddInstance(4, NameFor(tag));
-        if (h == 0) return;
+// Runs one writer on `publisher` until `stop`: it keeps `live` instances, each
+// named after a tag (first tag `firstTag`, then every `tagStep`) and carrying
+// Derived(tag, i) in counters 1..15; counter 0 changes freely. Any failing call
+// counts in `failures`.
+void WriterLoop(vzp_publisher* publisher, const std::atomic<bool>& stop, int live, DWORD firstTag,
+                DWORD tagStep, std::atomic<long>* operations, std::atomic<long>* failures) {
+    std::mt19937 random(firstTag);
+    std::vector<std::pair<vzp_instance, DWORD>> instances;
+    DWORD nextTag = firstTag;
+    uint64_t values[16];
+    auto fill = [&](DWORD tag) {
         for (DWORD i = 1; i < 16; ++i) values[i] = Derived(tag, i);
         values[0] = random();
-        publisher.SetCounters(h, values);
-        live.emplace_back(h, tag);
+    };
+    auto check = [&](vzp_status status) {
+        if (status != VZP_OK) failures->fetch_add(1, std::memory_order_relaxed);
+        return status == VZP_OK;
     };
     while (!stop.load(std::memory_order_relaxed)) {
-        if (live.size() < static_cast<std::size_t>(kLive)) {
-            add();
+        if (instances.size() < static_cast<std::size_t>(live)) {
+            const DWORD tag = nextTag;
+            nextTag += tagStep;
+            const std::string name = "I" + std::to_string(tag);
+            vzp_instance instance = 0;
+            if (check(vzp_add_instance(publisher, name.c_str(), &instance))) {
+                fill(tag);
+                check(vzp_set_all(publisher, instance, values, 16));
+                instances.emplace_back(instance, tag);
+            }
         } else {
-            std::size_t k = random() % live.size();
+            const std::size_t k = random() % instances.size();
             if (random() % 2) {
-                publisher.RemoveInstance(live[k].first);
-                live[k] = live.back();
-                live.pop_back();
+                check(vzp_remove_instance(publisher, instances[k].first));
+                instances[k] = instances.back();
+                instances.pop_back();
             } else {
-                for (DWORD i = 1; i < 16; ++i) values[i] = Derived(live[k].second, i);
-                values[0] = random();
-                publisher.SetCounters(live[k].first, values);
+                fill(instances[k].second);
+                check(vzp_set_all(publisher, instances[k].first, values, 16));
             }
         }
         if (operations) operations->fetch_add(1, std::memory_order_relaxed);
     }
+}
+
+void ProviderLoop(const std::atomic<bool>& stop, std::atomic<long>* operations,
+                  std::atomic<long>* failures) {
+    vzp_publisher* publisher = OpenServerPublisher();
+    if (publisher == nullptr) return;
+    WriterLoop(publisher, stop, kLive, 1, 1, operations, failures);
+    vzp_close(publisher);
 }
 
 struct SampleCheck {
@@ -129,16 +148,45 @@ void Sample(int count, SampleCheck* check) {
 
 TEST(Stress, ProviderThreadRacingTheCollector) {
     std::atomic<bool> stop{false};
-    std::atomic<long> operations{0};
-    std::thread writer(ProviderLoop, std::cref(stop), &operations);
-    while (operations.load() < kLive) std::this_thread::yield();
+    std::atomic<long> operations{0}, failures{0};
+    std::thread writer(ProviderLoop, std::cref(stop), &operations, &failures);
+    for (int wait = 0; wait < 5000 && operations.load() < kLive; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     SampleCheck check;
     Sample(400, &check);
     stop = true;
     writer.join();
+    EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(check.inconsistent, 0);
     EXPECT_GT(check.instances, 0);
     std::printf("thread: %ld samples, %ld instances checked, %ld provider operations\n",
+                check.samples, check.instances, operations.load());
+}
+
+// Eight threads write into one publisher at once, each with its own instances
+// (tags t, t + 8, t + 16, ...), while the collector samples.
+TEST(Stress, EightWriterThreadsSharingOnePublisherRacingTheCollector) {
+    constexpr int kWriters = 8;
+    vzp_publisher* publisher = OpenServerPublisher();
+    ASSERT_NE(publisher, nullptr);
+    std::atomic<bool> stop{false};
+    std::atomic<long> operations{0}, failures{0};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kWriters; ++t)
+        writers.emplace_back(WriterLoop, publisher, std::cref(stop), kLive / kWriters,
+                             static_cast<DWORD>(t + 1), static_cast<DWORD>(kWriters), &operations,
+                             &failures);
+    for (int wait = 0; wait < 5000 && operations.load() < kLive; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    SampleCheck check;
+    Sample(200, &check);
+    stop = true;
+    for (std::thread& writer : writers) writer.join();
+    vzp_close(publisher);
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(check.inconsistent, 0);
+    EXPECT_GT(check.instances, 0);
+    std::printf("8 writers: %ld samples, %ld instances checked, %ld provider operations\n",
                 check.samples, check.instances, operations.load());
 }
 
@@ -153,7 +201,8 @@ TEST(Stress, ProviderProcessRacingTheCollector) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
-        ProviderLoop(*stop, nullptr);
+        std::atomic<long> failures{0};
+        ProviderLoop(*stop, nullptr, &failures);
         _exit(0);
     }
     // Stops the provider however the sampling below ends.

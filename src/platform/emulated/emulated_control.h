@@ -60,6 +60,8 @@ std::string SharedMemoryObjectName(const std::u16string& name);
 // The same into `out` without allocating; false when it does not fit.
 constexpr std::size_t kMaxObjectName = 256;  // NAME_MAX and its terminator
 bool FormatSharedMemoryObjectName(const char16_t* name, char* out, std::size_t size);
+// The Win32 error code that stands for an errno value of a POSIX call.
+LONG ErrorFromErrno(int error);
 // Removes a shared-memory object left behind, for example by a crashed writer.
 bool RemoveSharedMemory(const std::u16string& name);
 

@@ -15,7 +15,6 @@
 
 #include "platform/emulated/emulated_control.h"
 #include "platform/emulated/fault_injection.h"
-#include "platform/shared_memory_writer.h"
 #include "support/hresult.h"
 #include "support/utf_text.h"
 
@@ -51,6 +50,15 @@ MappingTable& Table() {
     return table;
 }
 
+bool Fails(const char* function) {
+    LONG error = 0;
+    if (!detail::TakeFault(function, false, &error)) return false;
+    plat::SetLastError(static_cast<DWORD>(error));
+    return true;
+}
+
+}  // namespace
+
 LONG ErrorFromErrno(int error) {
     switch (error) {
         case ENOENT: return ERROR_FILE_NOT_FOUND;
@@ -63,15 +71,6 @@ LONG ErrorFromErrno(int error) {
         default: return ERROR_GEN_FAILURE;
     }
 }
-
-bool Fails(const char* function) {
-    LONG error = 0;
-    if (!detail::TakeFault(function, false, &error)) return false;
-    plat::SetLastError(static_cast<DWORD>(error));
-    return true;
-}
-
-}  // namespace
 
 namespace {
 
@@ -248,51 +247,6 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 DWORD GetAllocationGranularity() { return g_granularity; }
-
-void* CreateWritableSharedMemory(const WCHAR* name, DWORD size, HANDLE* mappingOut) {
-    if (mappingOut != nullptr) *mappingOut = nullptr;
-    if (name == nullptr || *name == 0 || size == 0 || mappingOut == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    char object[emu::kMaxObjectName];
-    if (!emu::FormatSharedMemoryObjectName(name, object, sizeof object)) {
-        SetLastError(emu::ERROR_FILENAME_EXCED_RANGE);
-        return nullptr;
-    }
-    const int fd = shm_open(object, O_RDWR | O_CREAT, 0644);
-    if (fd < 0) {
-        SetLastError(emu::ErrorFromErrno(errno));
-        return nullptr;
-    }
-    if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
-        SetLastError(emu::ErrorFromErrno(errno));
-        close(fd);
-        return nullptr;
-    }
-    auto* mapping = new Mapping{fd, true, false, object};
-    std::lock_guard<std::mutex> lock(emu::Table().mutex);
-    emu::Table().mappings.insert(mapping);
-    void* view = MapLocked(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, size, false);
-    if (view == nullptr) {
-        const DWORD error = GetLastError();
-        shm_unlink(object);
-        CloseLocked(reinterpret_cast<HANDLE>(mapping));
-        SetLastError(error);
-        return nullptr;
-    }
-    *mappingOut = reinterpret_cast<HANDLE>(mapping);
-    return view;
-}
-
-void CloseWritableSharedMemory(HANDLE handle, void* view) {
-    std::lock_guard<std::mutex> lock(emu::Table().mutex);
-    if (view != nullptr) UnmapLocked(view);
-    if (Mapping* mapping = FindMapping(handle)) {
-        shm_unlink(mapping->objectName.c_str());
-        CloseLocked(handle);
-    }
-}
 
 }  // namespace plat
 
