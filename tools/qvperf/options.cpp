@@ -1,0 +1,268 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace qvperf {
+
+namespace {
+
+// Whole text as a decimal number; no sign, blank, exponent or trailing text.
+bool ParseDecimal(const std::string& text, double* value) {
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos ||
+        text.find('.') != text.rfind('.') || text == ".")
+        return false;
+    *value = std::strtod(text.c_str(), nullptr);
+    return std::isfinite(*value);
+}
+
+bool ParseWhole(const std::string& text, long max, long* value) {
+    double number = 0;
+    if (!ParseDecimal(text, &number) || text.find('.') != std::string::npos || number > max)
+        return false;
+    *value = static_cast<long>(number);
+    return true;
+}
+
+// typeperf's [[hh:]mm:]ss, where the seconds may have a fraction: 5, 0.5, 1:30, 1:00:00.
+bool ParseInterval(const std::string& text, double* seconds) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, ':');) parts.push_back(part);
+    if (parts.empty() || parts.size() > 3 || text.back() == ':') return false;
+    double total = 0;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const bool last = i + 1 == parts.size();
+        double value = 0;
+        long whole = 0;
+        if (last ? !ParseDecimal(parts[i], &value) : !ParseWhole(parts[i], 1000000, &whole))
+            return false;
+        if (i > 0 && (last ? value >= 60 : whole >= 60)) return false;
+        total = total * 60 + (last ? value : static_cast<double>(whole));
+    }
+    if (total < 0.001 || total > 24 * 3600.0) return false;
+    *seconds = total;
+    return true;
+}
+
+bool SetFormat(Options& o, OutputFormat format, const std::string& chosenBy, std::string* error) {
+    if (o.formatGiven && o.format != format) {
+        *error = o.formatChosenBy + " and " + chosenBy +
+                 " both choose the output format; give only one of them";
+        return false;
+    }
+    o.format = format;
+    o.formatChosenBy = chosenBy;
+    o.formatGiven = true;
+    return true;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+using Apply = bool (*)(Options& o, const std::string& value, std::string* error);
+
+struct OptionSpec {
+    const char* name;
+    const char* value;  // placeholder of the value; null for a flag
+    const char* help;
+    Apply apply;
+};
+
+// Every option, in the order --help shows them.
+const OptionSpec kOptions[] = {
+    {"-cf", "FILE", "file with one counter path per line",
+     [](Options& o, const std::string& v, std::string*) { return o.counterFile = v, true; }},
+    {"-si", "INTERVAL", "time between samples, [[hh:]mm:]ss, fractions allowed (default 1)",
+     [](Options& o, const std::string& v, std::string* e) {
+         if (ParseInterval(v, &o.interval)) return true;
+         *e = "-si: \"" + v + "\" is not an interval; give seconds such as 1, 0.5 or 1:30 (1 ms to 24 h)";
+         return false;
+     }},
+    {"-sc", "SAMPLES", "number of samples (default 1; without it -si samples until stopped)",
+     [](Options& o, const std::string& v, std::string* e) {
+         if (ParseWhole(v, 1000000000L, &o.count) && o.count > 0) return true;
+         *e = "-sc: \"" + v + "\" is not a number of samples; give a whole number from 1";
+         return false;
+     }},
+    {"-f", "CSV|TSV", "typeperf's log layout (PDH-CSV 4.0 or PDH-TSV 4.0); the default with -o",
+     [](Options& o, const std::string& v, std::string* e) {
+         const std::string f = Upper(v);
+         if (f == "CSV") return SetFormat(o, OutputFormat::PdhCsv, "-f " + v, e);
+         if (f == "TSV") return SetFormat(o, OutputFormat::PdhTsv, "-f " + v, e);
+         *e = "-f: \"" + v + "\" is not a log format qvperf writes; give CSV or TSV" +
+              (f == "BIN" || f == "SQL" ? " (binary and SQL logs are typeperf's own)" : "");
+         return false;
+     }},
+    {"-o", "FILE", "write to FILE instead of standard output",
+     [](Options& o, const std::string& v, std::string*) { return o.outputFile = v, true; }},
+    {"-y", nullptr, "overwrite the -o file without asking",
+     [](Options& o, const std::string&, std::string*) { return o.overwrite = true, true; }},
+    {"-q", nullptr, "list the counter paths (instances as *), then stop; [OBJECT] names one object",
+     [](Options& o, const std::string&, std::string*) {
+         return o.listing = Listing::Counters, true;
+     }},
+    {"-qx", nullptr, "the same with every instance of the first sample",
+     [](Options& o, const std::string&, std::string*) {
+         return o.listing = Listing::Instances, true;
+     }},
+    {"-s", "COMPUTER", "the computer to read: only this one (its name, . or localhost)",
+     [](Options& o, const std::string& v, std::string*) { return o.computer = v, true; }},
+    {"--format", "FORMAT", "table (default), csv, jsonl or prometheus: qvperf's own layouts",
+     [](Options& o, const std::string& v, std::string* e) {
+         const char* names[] = {"table", "csv", "jsonl", "prometheus"};
+         const OutputFormat formats[] = {OutputFormat::Table, OutputFormat::Csv,
+                                         OutputFormat::JsonLines, OutputFormat::Prometheus};
+         for (int i = 0; i < 4; ++i)
+             if (v == names[i]) return SetFormat(o, formats[i], "--format " + v, e);
+         *e = "--format: unknown format \"" + v + "\"; give table, csv, jsonl or prometheus";
+         return false;
+     }},
+    {"--serve", "PORT", "serve the OpenMetrics text on http://127.0.0.1:PORT/metrics",
+     [](Options& o, const std::string& v, std::string* e) {
+         long port = 0;
+         if (ParseWhole(v, 65535, &port) && port > 0) return o.servePort = static_cast<int>(port), true;
+         *e = "--serve: \"" + v + "\" is not a port; give a number from 1 to 65535";
+         return false;
+     }},
+    {"--service", "NAME", "service key of the library (default \"Quorvane Server ITA\")",
+     [](Options& o, const std::string& v, std::string*) { return o.service = v, true; }},
+    {"--lang", "CODE", "perflib language of the names (default: the system's, else 009)",
+     [](Options& o, const std::string& v, std::string*) { return o.language = v, true; }},
+    {"--query", "TEXT", "Collect's value name (default Global)",
+     [](Options& o, const std::string& v, std::string*) { return o.query = v, true; }},
+    {"--registry", "FILE", "the emulated registry file (Linux; see VUDOZID_REGISTRY below)",
+     [](Options& o, const std::string& v, std::string*) { return o.registry = v, true; }},
+    {"-h", nullptr, "this help (also --help, -?)",
+     [](Options& o, const std::string&, std::string*) { return o.help = true, true; }},
+};
+
+const OptionSpec* FindOption(const std::string& name) {
+    if (name == "--help" || name == "-?") return FindOption("-h");
+    for (const OptionSpec& spec : kOptions)
+        if (name == spec.name) return &spec;
+    return nullptr;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error,
+                  bool* showUsage) {
+    *showUsage = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.size() > 1 && arg[0] == '-') {
+            const OptionSpec* spec = FindOption(arg);
+            if (spec == nullptr) {
+                *error = "unknown option " + arg;
+                *showUsage = true;
+                return false;
+            }
+            std::string value;
+            if (spec->value != nullptr) {
+                if (i + 1 >= args.size()) {
+                    *error = arg + " needs a value: " + arg + " " + spec->value;
+                    *showUsage = true;
+                    return false;
+                }
+                value = args[++i];
+            }
+            if (!spec->apply(*options, value, error)) return false;
+        } else if (options->listing != Listing::None && !arg.empty() && arg[0] != '\\') {
+            options->objectNames.push_back(arg);
+        } else {
+            options->pathTexts.push_back(arg);
+        }
+    }
+    if (!options->formatGiven && !options->outputFile.empty()) options->format = OutputFormat::PdhCsv;
+    if (options->servePort != 0 && !options->outputFile.empty()) {
+        *error = "--serve answers over HTTP and writes no file; leave out -o";
+        return false;
+    }
+    return true;
+}
+
+std::string UsageText() {
+    std::string out =
+        "usage: qvperf [options] [counter path ...]\n"
+        "  counter path    [\\\\COMPUTER]\\Object(Instance)\\Counter; '*' and '?' match any\n"
+        "                  text or one character, e.g. \\Quorvane Server 11(Quorvane0*)\\*;\n"
+        "                  default \\*(*)\\*\n";
+    for (const OptionSpec& spec : kOptions) {
+        std::string left = std::string("  ") + spec.name + (spec.value ? std::string(" ") + spec.value : "");
+        left.resize(left.size() < 18 ? 18 : left.size() + 1, ' ');
+        out += left + spec.help + "\n";
+    }
+    out +=
+        "-f and --format both choose the output format; giving both is refused.\n"
+        "\n"
+        "Environment (Linux build):\n"
+        "  VUDOZID_REGISTRY       the emulated registry file that qvreg, qvsim and qvperf\n"
+        "                         share; --registry overrides it. When neither is given:\n"
+        "                         $XDG_STATE_HOME/vudozid/registry.reg, else\n"
+        "                         ~/.local/state/vudozid/registry.reg (scripts/main-job.sh\n"
+        "                         registers there)\n"
+        "  VUDOZID_SHM_NAMESPACE  keeps the shared memory of programs run side by side apart;\n"
+        "                         give qvperf the value the server (qvsim) runs with\n"
+        "\n"
+        "Exit status: 0 success, 1 a failure while reading or writing, 2 a mistake in the\n"
+        "command line, a counter path or the -cf file.\n";
+    return out;
+}
+
+bool CollectCounterPaths(const Options& options, std::vector<CounterPath>* paths,
+                         std::string* error) {
+    auto add = [&](const std::string& text, const std::string& where) {
+        CounterPath path;
+        std::string why;
+        if (!ParseCounterPath(text, &path, &why)) {
+            *error = where + "bad counter path \"" + text + "\": " + why;
+            return false;
+        }
+        paths->push_back(path);
+        return true;
+    };
+    for (const std::string& text : options.pathTexts)
+        if (!add(text, "")) return false;
+    for (const std::string& object : options.objectNames)
+        if (!add("\\" + object + "(*)\\*", "")) return false;
+    if (!options.counterFile.empty()) {
+        const std::size_t before = paths->size();
+        std::ifstream in(options.counterFile, std::ios::binary);
+        if (!in) {
+            *error = "-cf: cannot read " + options.counterFile + " (" + std::strerror(errno) + ")";
+            return false;
+        }
+        std::string line;
+        for (int number = 1; std::getline(in, line); ++number) {
+            if (number == 1 && line.compare(0, 2, "\xFF\xFE") == 0) {
+                *error = options.counterFile + " is UTF-16 text; save it as UTF-8";
+                return false;
+            }
+            if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+            const std::size_t first = line.find_first_not_of(" \t\r");
+            if (first == std::string::npos || line[first] == '#') continue;
+            line = line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
+            if (!add(line, options.counterFile + ":" + std::to_string(number) + ": ")) return false;
+        }
+        if (in.bad()) {
+            *error = "-cf: reading " + options.counterFile + " failed";
+            return false;
+        }
+        if (paths->size() == before) {
+            *error = "-cf: " + options.counterFile + " names no counter path";
+            return false;
+        }
+    }
+    if (paths->empty()) add("\\*(*)\\*", "");
+    return true;
+}
+
+}  // namespace qvperf
