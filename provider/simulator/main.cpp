@@ -15,6 +15,9 @@
 
 #include "provider.h"
 #include "support/wide_string.h"
+#ifndef _WIN32
+#include "platform/emulated/emulated_control.h"
+#endif
 
 namespace {
 
@@ -114,6 +117,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
 int Run(const std::vector<std::string>& args) {
     Options options;
     if (!ParseOptions(args, &options)) return 2;
+#ifndef _WIN32
+    vz::emu::UseRegistryFile("");  // the registration's title indices, as qvreg wrote them
+#endif
     const std::u16string application = vz::Utf8ToUtf16(options.application);
 
     vz::provider::MapDescription map = vz::provider::ServerStatisticsDescription();
