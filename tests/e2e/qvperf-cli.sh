@@ -6,17 +6,8 @@
 #
 #   qvperf-cli.sh BUILD_DIR
 set -uo pipefail
-build=$1
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d "${TMPDIR:-/tmp}/vudozid-qvperf.XXXXXX")
-sim=
-cleanup() {
-  [ -n "$sim" ] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export VUDOZID_REGISTRY=$work/registry.reg
-export VUDOZID_SHM_NAMESPACE=qvcli$$
+. "$here/tools-env.sh" "$1" qvcli
 qvperf=$build/tools/qvperf
 failed=0
 check() {  # check NAME COMMAND...
@@ -27,14 +18,9 @@ check() {  # check NAME COMMAND...
 object='\Quorvane Server 11'
 
 timeout 30 "$build/tools/qvreg" --seed "$build/src/libVudoZid.so" >/dev/null || exit 1
-start_simulator() {
-  timeout 60 "$build/provider/qvsim" --instances 3 --interval-ms 100 --seconds 50 >"$work/qvsim.log" 2>&1 &
-  sim=$!
-  for _ in $(seq 50); do grep -q "instance" "$work/qvsim.log" && break; sleep 0.1; done
-}
-start_simulator
+start_simulator 3
 
-# The log of the issue: a counter file, half-second samples, typeperf's CSV.
+# The log typeperf users script against: a counter file, half-second samples, typeperf's CSV.
 host=$(python3 -c 'import socket; print(socket.gethostname().split(".")[0])')
 printf '%s\r\n' "$object(Quorvane0*)\\Database aperti" "" "\\\\localhost$object(Quorvane02)\\Tempo IO/chiamata" >"$work/paths.txt"
 expected=("\\\\$host$object(Quorvane01)\\Database aperti" "\\\\$host$object(Quorvane02)\\Database aperti"
@@ -86,7 +72,7 @@ wildcard() { test "$(timeout 30 "$qvperf" --format csv "$object(quorvane0?)\\Dat
 check "a partial wildcard selects by instance name" wildcard
 
 # No server publishing: said on standard error.
-kill "$sim"; wait "$sim" 2>/dev/null; sim=
+stop_simulator
 idle() { timeout 30 "$qvperf" -sc 1 2>&1 >/dev/null | grep -q 'has no instances: no server is publishing'; }
 check "no server publishing is said on standard error" idle
 

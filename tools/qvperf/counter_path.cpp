@@ -69,6 +69,13 @@ bool HasWildcard(const std::string& pattern) {
     return pattern.find_first_of("*?") != std::string::npos;
 }
 
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    return true;
+}
+
 bool NameMatches(const std::string& pattern, const std::string& name) {
     // Glob with backtracking to the last '*': at most pattern length times
     // name length steps. '?' takes one UTF-8 code point of the name.

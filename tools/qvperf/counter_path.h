@@ -26,6 +26,9 @@ std::string CounterPathText(const CounterPath& path);
 // Whether `pattern` holds a wildcard.
 bool HasWildcard(const std::string& pattern);
 
+// Whether two names are equal without regard to ASCII case.
+bool SameName(const std::string& a, const std::string& b);
+
 // `pattern` is a name, possibly with '*' and '?' wildcards.
 bool NameMatches(const std::string& pattern, const std::string& name);
 

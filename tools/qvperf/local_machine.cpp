@@ -5,17 +5,9 @@
 #include <unistd.h>
 #endif
 
+#include "counter_path.h"
+
 namespace qvperf {
-
-namespace {
-
-std::string Upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
-}  // namespace
 
 std::string LocalComputerName() {
 #ifdef _WIN32
@@ -30,9 +22,9 @@ std::string LocalComputerName() {
 }
 
 bool IsLocalComputer(const std::string& given) {
-    const std::string name = Upper(given.compare(0, 2, "\\\\") == 0 ? given.substr(2) : given);
-    return name == "." || name == "LOCALHOST" || name == "127.0.0.1" || name == "::1" ||
-           name == Upper(LocalComputerName());
+    const std::string name = given.compare(0, 2, "\\\\") == 0 ? given.substr(2) : given;
+    return name == "." || SameName(name, "localhost") || name == "127.0.0.1" || name == "::1" ||
+           SameName(name, LocalComputerName());
 }
 
 }  // namespace qvperf

@@ -61,12 +61,6 @@ bool SetFormat(Options& o, OutputFormat format, const std::string& chosenBy, std
     return true;
 }
 
-std::string Upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 using Apply = bool (*)(Options& o, const std::string& value, std::string* error);
 
 struct OptionSpec {
@@ -94,11 +88,11 @@ const OptionSpec kOptions[] = {
      }},
     {"-f", "CSV|TSV", "typeperf's log layout (PDH-CSV 4.0 or PDH-TSV 4.0); the default with -o",
      [](Options& o, const std::string& v, std::string* e) {
-         const std::string f = Upper(v);
-         if (f == "CSV") return SetFormat(o, OutputFormat::PdhCsv, "-f " + v, e);
-         if (f == "TSV") return SetFormat(o, OutputFormat::PdhTsv, "-f " + v, e);
+         if (SameName(v, "CSV")) return SetFormat(o, OutputFormat::PdhCsv, "-f " + v, e);
+         if (SameName(v, "TSV")) return SetFormat(o, OutputFormat::PdhTsv, "-f " + v, e);
          *e = "-f: \"" + v + "\" is not a log format qvperf writes; give CSV or TSV" +
-              (f == "BIN" || f == "SQL" ? " (binary and SQL logs are typeperf's own)" : "");
+              (SameName(v, "BIN") || SameName(v, "SQL") ? " (binary and SQL logs are typeperf's own)"
+                                                        : "");
          return false;
      }},
     {"-o", "FILE", "write to FILE instead of standard output",

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qvperf {
@@ -36,7 +37,8 @@ std::string FormatPrometheus(const Sample& sample);  // OpenMetrics text, ends w
 // missing from a later sample is written as a blank, as typeperf does.
 class PdhLog {
 public:
-    PdhLog(std::string computer, char separator) : computer_(std::move(computer)), separator_(separator) {}
+    PdhLog(std::string computer, char separator)
+        : computer_(std::move(computer)), separator_(separator) {}
     // The header row for the rows of `first`, whose rows fix the columns.
     std::string Header(const Sample& first);
     std::string Row(const Sample& sample) const;
