@@ -46,9 +46,9 @@ while IFS='|' read -r code message args; do
   IFS=$'\t' read -r -a argv <<<"$args"
   check "qvperf ${argv[*]} -> $code: $message" answers "$code" "$message" "${argv[@]}"
 done <<EOF2
-2|-si: "1x" is not an interval|-si	1x
-2|-sc: "2.9" is not a number of samples|-sc	2.9
-2|--serve: "80abc" is not a port|--serve	80abc
+2|-si: '1x' is not a number of seconds|-si	1x
+2|-sc: '2.9' is not a whole number|-sc	2.9
+2|--serve: '80abc' is not a whole number|--serve	80abc
 2|unknown option -x|-x
 2|-si needs a value|-si
 2|-f CSV and --format table both choose|-f	CSV	--format	table

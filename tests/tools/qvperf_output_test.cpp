@@ -27,19 +27,20 @@ TEST(QvperfOptions, NumbersAndPortsAreStrict) {
         {{"-si", "0.5", "-sc", "4"}, nullptr},
         {{"-si", "1:30"}, nullptr},
         {{"-si", "1:00:00"}, nullptr},
+        {{"-si", "1:"}, "-si (seconds): '' is not a number"},
         {{"--serve", "65535"}, nullptr},
-        {{"-si", "1x"}, "-si: \"1x\" is not an interval"},
-        {{"-si", "0"}, "-si: \"0\""},
-        {{"-si", "-1"}, "-si: \"-1\""},
-        {{"-si", "1:60"}, "-si: \"1:60\""},
-        {{"-si", "1e3"}, "-si: \"1e3\""},
-        {{"-si", " 1"}, "-si: \" 1\""},
-        {{"-sc", "2.9"}, "-sc: \"2.9\" is not a number of samples"},
-        {{"-sc", "0"}, "-sc: \"0\""},
-        {{"-sc", "99999999999999999999"}, "-sc: \"99999999999999999999\""},
-        {{"--serve", "80abc"}, "--serve: \"80abc\" is not a port"},
-        {{"--serve", "65536"}, "--serve: \"65536\""},
-        {{"--serve", "0"}, "--serve: \"0\""},
+        {{"-si", "1x"}, "-si: '1x' is not a number of seconds"},
+        {{"-si", "0"}, "-si: '0' is out of range"},
+        {{"-si", "-1"}, "-si: '-1' is not a number"},
+        {{"-si", "1:60"}, "-si (seconds): '60' is out of range"},
+        {{"-si", "1:x:3"}, "-si (minutes): 'x' is not a whole number"},
+        {{"-si", "1:2:3:4"}, "-si: '1:2:3:4' is not an interval"},
+        {{"-sc", "2.9"}, "-sc: '2.9' is not a whole number"},
+        {{"-sc", "0"}, "-sc: '0' is out of range"},
+        {{"-sc", "99999999999999999999"}, "is out of range"},
+        {{"--serve", "80abc"}, "--serve: '80abc' is not a whole number"},
+        {{"--serve", "65536"}, "--serve: '65536' is out of range (1 to 65535)"},
+        {{"--serve", "0"}, "--serve: '0' is out of range"},
         {{"-f", "BIN"}, "binary and SQL logs"},
         {{"-f", "CSV", "--format", "jsonl"}, "-f CSV and --format jsonl both choose"},
         {{"--format", "xml"}, "unknown format \"xml\""},
@@ -125,7 +126,7 @@ TEST(QvperfTerminalText, ColumnsAndEscapes) {
         {"a\nb\tc\r", "a\\nb\\tc\\r", 9},
         {"\x1b[31mred", "\\x1B[31mred", 11},
         {"\xC2\x85x", "\\x85x", 5},                      // C1 control NEL
-        {"bad\xFFutf8\xE2\x82", "bad\\xFFutf8\\xE2\\x82", 19},  // invalid and cut short
+        {"bad\xFFutf8\xE2\x82", "bad\uFFFDutf8\uFFFD\uFFFD", 10},  // invalid and cut short
     };
     for (const auto& c : cases) {
         const std::string escaped = qvperf::EscapeControls(c.text);
@@ -169,14 +170,15 @@ TEST(QvperfPdhLog, TypeperfLayout) {
     second.time += std::chrono::milliseconds(500);
     second.rows = {Row("Quo\"02", "Tempo IO/chiamata", 10), Row("Quorvane03", "Database aperti", 1)};
     qvperf::PdhLog csv("HOST", ',');
-    EXPECT_EQ(csv.Header(first) + csv.Row(first) + csv.Row(second),
+    const std::string header = csv.Format(first);
+    EXPECT_EQ(header + csv.Format(second),
               "\"(PDH-CSV 4.0) (QVT)(-120)\","
               "\"\\\\HOST\\Quorvane Server 11(Quorvane01)\\Database aperti\","
               "\"\\\\HOST\\Quorvane Server 11(Quo\"\"02)\\Tempo IO/chiamata\"\n"
               "\"12/07/2026 21:20:15.123\",\"21\",\"9\"\n"
               "\"12/07/2026 21:20:15.623\",\" \",\"10\"\n");
     qvperf::PdhLog tsv("HOST", '\t');
-    EXPECT_EQ(tsv.Header(first).substr(0, 30), "\"(PDH-TSV 4.0) (QVT)(-120)\"\t\"\\");
+    EXPECT_EQ(tsv.Format(first).substr(0, 30), "\"(PDH-TSV 4.0) (QVT)(-120)\"\t\"\\");
     savedZone ? setenv("TZ", restore.c_str(), 1) : unsetenv("TZ");
     tzset();
 }

@@ -403,10 +403,7 @@ int Run(const std::vector<std::string>& args) {
             case OutputFormat::JsonLines: return FormatJsonLine(s);
             case OutputFormat::Prometheus: return FormatPrometheus(s);
             case OutputFormat::PdhCsv:
-            case OutputFormat::PdhTsv: {
-                std::string text = s.sequence == 1 ? pdh.Header(s) : "";
-                return text + pdh.Row(s);  // the header fixes the columns of the row
-            }
+            case OutputFormat::PdhTsv: return pdh.Format(s);
             case OutputFormat::Table: break;
         }
         return FormatTable(s) + "\n";

@@ -1,50 +1,42 @@
 #include "options.h"
 
 #include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "support/decimal.h"
 
 namespace qvperf {
 
 namespace {
 
-// Whole text as a decimal number; no sign, blank, exponent or trailing text.
-bool ParseDecimal(const std::string& text, double* value) {
-    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos ||
-        text.find('.') != text.rfind('.') || text == ".")
-        return false;
-    *value = std::strtod(text.c_str(), nullptr);
-    return std::isfinite(*value);
-}
-
-bool ParseWhole(const std::string& text, long max, long* value) {
-    double number = 0;
-    if (!ParseDecimal(text, &number) || text.find('.') != std::string::npos || number > max)
-        return false;
-    *value = static_cast<long>(number);
-    return true;
-}
-
 // typeperf's [[hh:]mm:]ss, where the seconds may have a fraction: 5, 0.5, 1:30, 1:00:00.
-bool ParseInterval(const std::string& text, double* seconds) {
+bool ParseInterval(const std::string& text, double* seconds, std::string* error) {
     std::vector<std::string> parts;
     std::istringstream in(text);
     for (std::string part; std::getline(in, part, ':');) parts.push_back(part);
-    if (parts.empty() || parts.size() > 3 || text.back() == ':') return false;
-    double total = 0;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        const bool last = i + 1 == parts.size();
-        double value = 0;
-        long whole = 0;
-        if (last ? !ParseDecimal(parts[i], &value) : !ParseWhole(parts[i], 1000000, &whole))
-            return false;
-        if (i > 0 && (last ? value >= 60 : whole >= 60)) return false;
-        total = total * 60 + (last ? value : static_cast<double>(whole));
+    if (!text.empty() && text.back() == ':') parts.push_back("");
+    if (parts.size() > 3) {
+        *error = "-si: '" + text + "' is not an interval ([[hh:]mm:]ss, like 1, 0.5 or 1:30)";
+        return false;
     }
-    if (total < 0.001 || total > 24 * 3600.0) return false;
+    if (parts.size() <= 1) return vz::ParseSeconds("-si", text, 0.001, 86400, seconds, error);
+    double total = 0;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        vz::ULONGLONG value = 0;
+        if (!vz::ParseWholeNumber(i == 0 ? "-si (hours or minutes)" : "-si (minutes)", parts[i], 0,
+                                  i == 0 ? 1440 : 59, &value, error))
+            return false;
+        total = total * 60 + static_cast<double>(value);
+    }
+    double lastPart = 0;
+    if (!vz::ParseSeconds("-si (seconds)", parts.back(), 0, 59.999, &lastPart, error)) return false;
+    total = total * 60 + lastPart;
+    if (total < 0.001 || total > 86400) {
+        *error = "-si: '" + text + "' is out of range (1 ms to 24 hours)";
+        return false;
+    }
     *seconds = total;
     return true;
 }
@@ -75,16 +67,12 @@ const OptionSpec kOptions[] = {
     {"-cf", "FILE", "file with one counter path per line",
      [](Options& o, const std::string& v, std::string*) { return o.counterFile = v, true; }},
     {"-si", "INTERVAL", "time between samples, [[hh:]mm:]ss, fractions allowed (default 1)",
-     [](Options& o, const std::string& v, std::string* e) {
-         if (ParseInterval(v, &o.interval)) return true;
-         *e = "-si: \"" + v + "\" is not an interval; give seconds such as 1, 0.5 or 1:30 (1 ms to 24 h)";
-         return false;
-     }},
+     [](Options& o, const std::string& v, std::string* e) { return ParseInterval(v, &o.interval, e); }},
     {"-sc", "SAMPLES", "number of samples (default 1; without it -si samples until stopped)",
      [](Options& o, const std::string& v, std::string* e) {
-         if (ParseWhole(v, 1000000000L, &o.count) && o.count > 0) return true;
-         *e = "-sc: \"" + v + "\" is not a number of samples; give a whole number from 1";
-         return false;
+         vz::ULONGLONG count = 0;
+         if (!vz::ParseWholeNumber("-sc", v, 1, 1000000000, &count, e)) return false;
+         return o.count = static_cast<long>(count), true;
      }},
     {"-f", "CSV|TSV", "typeperf's log layout (PDH-CSV 4.0 or PDH-TSV 4.0); the default with -o",
      [](Options& o, const std::string& v, std::string* e) {
@@ -121,10 +109,9 @@ const OptionSpec kOptions[] = {
      }},
     {"--serve", "PORT", "serve the OpenMetrics text on http://127.0.0.1:PORT/metrics",
      [](Options& o, const std::string& v, std::string* e) {
-         long port = 0;
-         if (ParseWhole(v, 65535, &port) && port > 0) return o.servePort = static_cast<int>(port), true;
-         *e = "--serve: \"" + v + "\" is not a port; give a number from 1 to 65535";
-         return false;
+         vz::ULONGLONG port = 0;
+         if (!vz::ParseWholeNumber("--serve", v, 1, 65535, &port, e)) return false;
+         return o.servePort = static_cast<int>(port), true;
      }},
     {"--service", "NAME", "service key of the library (default \"Quorvane Server ITA\")",
      [](Options& o, const std::string& v, std::string*) { return o.service = v, true; }},

@@ -175,6 +175,13 @@ std::string PdhLog::Field(const std::string& text) const {
     return out + "\"";
 }
 
+std::string PdhLog::Format(const Sample& sample) {
+    std::string out;
+    if (!started_) out = Header(sample);  // fixes the columns first
+    started_ = true;
+    return out + Row(sample);
+}
+
 std::string PdhLog::Header(const Sample& first) {
     const TimeParts local = SplitTime(first.time, true);
     char zone[64] = "";

@@ -39,14 +39,16 @@ class PdhLog {
 public:
     PdhLog(std::string computer, char separator)
         : computer_(std::move(computer)), separator_(separator) {}
-    // The header row for the rows of `first`, whose rows fix the columns.
-    std::string Header(const Sample& first);
-    std::string Row(const Sample& sample) const;
+    // The sample's row; for the first sample the header row before it.
+    std::string Format(const Sample& sample);
 
 private:
+    std::string Header(const Sample& first);
+    std::string Row(const Sample& sample) const;
     std::string Field(const std::string& text) const;
     std::string computer_;
     char separator_;
+    bool started_ = false;
     std::vector<std::string> keys_;  // object, instance and counter of each column
 };
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "support/utf_text.h"
+
 namespace qvperf {
 
 namespace {
@@ -48,7 +50,7 @@ constexpr Range kZeroWidth[] = {
 };
 
 template <std::size_t N>
-bool InRanges(const Range (&ranges)[N], std::uint32_t cp) {
+bool InRanges(const Range (&ranges)[N], char32_t cp) {
     std::size_t low = 0, high = N;
     while (low < high) {
         const std::size_t mid = (low + high) / 2;
@@ -62,86 +64,43 @@ bool InRanges(const Range (&ranges)[N], std::uint32_t cp) {
     return false;
 }
 
-// Decodes the code point at `text[*i]` and advances `*i`; false (and one
-// byte consumed) for a byte that does not start valid UTF-8.
-bool NextCodePoint(const std::string& text, std::size_t* i, std::uint32_t* cp) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(*i);
-    std::size_t length = 0;
-    std::uint32_t value = 0, least = 0;
-    if (lead < 0x80) {
-        *cp = lead;
-        ++*i;
-        return true;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2, value = lead & 0x1Fu, least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, value = lead & 0x0Fu, least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, value = lead & 0x07u, least = 0x10000;
-    } else {
-        ++*i;
-        return false;
-    }
-    if (*i + length > text.size()) {
-        ++*i;
-        return false;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(*i + k) & 0xC0) != 0x80) {
-            ++*i;
-            return false;
-        }
-        value = (value << 6) | (byte(*i + k) & 0x3Fu);
-    }
-    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        ++*i;
-        return false;
-    }
-    *cp = value;
-    *i += length;
-    return true;
+// The code points of `utf8`; each byte of an invalid sequence is U+FFFD.
+std::u32string CodePoints(const std::string& utf8) {
+    std::u16string wide;
+    vz::DecodeUtf8(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(), &wide);
+    std::u32string points;
+    for (std::size_t i = 0; i < wide.size();) points.push_back(vz::NextCodePoint(wide.data(), wide.size(), &i));
+    return points;
 }
 
-bool IsControl(std::uint32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
+bool IsControl(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
 
 }  // namespace
 
 std::size_t DisplayColumns(const std::string& utf8) {
     std::size_t columns = 0;
-    for (std::size_t i = 0; i < utf8.size();) {
-        std::uint32_t cp = 0;
-        if (!NextCodePoint(utf8, &i, &cp) || IsControl(cp))
-            columns += 1;  // not met in escaped text
-        else if (InRanges(kZeroWidth, cp))
-            continue;
-        else
-            columns += InRanges(kWide, cp) ? 2 : 1;
-    }
+    for (char32_t cp : CodePoints(utf8))
+        if (!InRanges(kZeroWidth, cp)) columns += InRanges(kWide, cp) ? 2 : 1;
     return columns;
 }
 
 std::string EscapeControls(const std::string& utf8) {
     std::string out;
     out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
-        const std::size_t start = i;
-        std::uint32_t cp = 0;
-        const bool valid = NextCodePoint(utf8, &i, &cp);
-        if (valid && !IsControl(cp)) {
-            out.append(utf8, start, i - start);
-        } else if (valid && cp == '\n') {
+    for (char32_t cp : CodePoints(utf8)) {
+        if (cp == '\n') {
             out += "\\n";
-        } else if (valid && cp == '\r') {
+        } else if (cp == '\r') {
             out += "\\r";
-        } else if (valid && cp == '\t') {
+        } else if (cp == '\t') {
             out += "\\t";
-        } else {
+        } else if (IsControl(cp)) {
             char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X",
-                          valid ? static_cast<unsigned>(cp)
-                                : static_cast<unsigned>(static_cast<unsigned char>(utf8[start])));
+            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned>(cp));
             out += escape;
+        } else {
+            unsigned char bytes[4];
+            out.append(reinterpret_cast<const char*>(bytes), vz::EncodeUtf8(cp, bytes));
         }
     }
     return out;

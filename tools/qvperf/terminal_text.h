@@ -7,12 +7,12 @@
 
 namespace qvperf {
 
-// Columns `utf8` takes on a terminal (after EscapeControls, so every code
-// point is printable).
+// Columns `utf8` takes on a terminal (meant for text after EscapeControls,
+// where every code point is printable).
 std::size_t DisplayColumns(const std::string& utf8);
 
-// C0 and C1 control characters and DEL as \n, \r, \t or \xNN; a byte that
-// is not part of valid UTF-8 also as \xNN. Everything else unchanged.
+// C0 and C1 control characters and DEL as \n, \r, \t or \xNN; each byte
+// that is not part of valid UTF-8 as U+FFFD. Everything else unchanged.
 std::string EscapeControls(const std::string& utf8);
 
 }  // namespace qvperf
