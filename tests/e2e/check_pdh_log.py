@@ -35,9 +35,11 @@ def main():
     for row in data:
         if len(row) != len(header) or not all(v.isdigit() for v in row[1:]):
             problems.append("row %r" % row)
-    # Every field quoted: writing the parsed rows back with QUOTE_ALL gives the same text.
+    # Every field quoted: writing the parsed rows back with QUOTE_ALL gives the
+    # same text (with the file's line ends: CR LF on Windows).
     again = io.StringIO()
-    csv.writer(again, delimiter=delimiter, quoting=csv.QUOTE_ALL, lineterminator="\n").writerows(rows)
+    ending = "\r\n" if "\r\n" in raw else "\n"
+    csv.writer(again, delimiter=delimiter, quoting=csv.QUOTE_ALL, lineterminator=ending).writerows(rows)
     if again.getvalue() != raw:
         problems.append("not every field is quoted as typeperf quotes them")
     for problem in problems:

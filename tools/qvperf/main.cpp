@@ -285,6 +285,7 @@ void LoadTitles(Options& options, TitleNames* titles) {
 // The emulated registry this run reads, or a refusal of --registry on Windows.
 bool SelectRegistry(const Options& options, std::string* where, std::string* error) {
 #ifdef _WIN32
+    (void)where;
     if (!options.registry.empty()) {
         *error = "--registry works only with the emulated registry of the Linux build";
         return false;
