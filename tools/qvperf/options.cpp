@@ -55,7 +55,7 @@ bool SetFormat(Options& o, OutputFormat format, const std::string& chosenBy, std
 
 using Apply = bool (*)(Options& o, const std::string& value, std::string* error);
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     const char* value;  // placeholder of the value; null for a flag
     const char* help;
@@ -63,7 +63,7 @@ struct OptionSpec {
 };
 
 // Every option, in the order --help shows them.
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {"-cf", "FILE", "file with one counter path per line",
      [](Options& o, const std::string& v, std::string*) { return o.counterFile = v, true; }},
     {"-si", "INTERVAL", "time between samples, [[hh:]mm:]ss, fractions allowed (default 1)",
@@ -125,10 +125,10 @@ const OptionSpec kOptions[] = {
      [](Options& o, const std::string&, std::string*) { return o.help = true, true; }},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
+const OptionEntry* FindOption(const std::string& name) {
     if (name == "--help" || name == "-?") return FindOption("-h");
-    for (const OptionSpec& spec : kOptions)
-        if (name == spec.name) return &spec;
+    for (const OptionEntry& entry : kOptions)
+        if (name == entry.name) return &entry;
     return nullptr;
 }
 
@@ -140,22 +140,22 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg.size() > 1 && arg[0] == '-') {
-            const OptionSpec* spec = FindOption(arg);
-            if (spec == nullptr) {
+            const OptionEntry* entry = FindOption(arg);
+            if (entry == nullptr) {
                 *error = "unknown option " + arg;
                 *showUsage = true;
                 return false;
             }
             std::string value;
-            if (spec->value != nullptr) {
+            if (entry->value != nullptr) {
                 if (i + 1 >= args.size()) {
-                    *error = arg + " needs a value: " + arg + " " + spec->value;
+                    *error = arg + " needs a value: " + arg + " " + entry->value;
                     *showUsage = true;
                     return false;
                 }
                 value = args[++i];
             }
-            if (!spec->apply(*options, value, error)) return false;
+            if (!entry->apply(*options, value, error)) return false;
         } else if (options->listing != Listing::None && !arg.empty() && arg[0] != '\\') {
             options->objectNames.push_back(arg);
         } else {
@@ -176,10 +176,10 @@ std::string UsageText() {
         "  counter path    [\\\\COMPUTER]\\Object(Instance)\\Counter; '*' and '?' match any\n"
         "                  text or one character, e.g. \\Quorvane Server 11(Quorvane0*)\\*;\n"
         "                  default \\*(*)\\*\n";
-    for (const OptionSpec& spec : kOptions) {
-        std::string left = std::string("  ") + spec.name + (spec.value ? std::string(" ") + spec.value : "");
+    for (const OptionEntry& entry : kOptions) {
+        std::string left = std::string("  ") + entry.name + (entry.value ? std::string(" ") + entry.value : "");
         left.resize(left.size() < 18 ? 18 : left.size() + 1, ' ');
-        out += left + spec.help + "\n";
+        out += left + entry.help + "\n";
     }
     out +=
         "-f and --format both choose the output format; giving both is refused.\n"
