@@ -106,6 +106,7 @@ TEST(QvperfNames, GlobMatching) {
         {"*", "", true},                     {"?", "", false},
         {"db?", "dbè", true},                {"a*b*c", "aXbYbZc", true},
         {"a*b*c", "aXbYbZ", false},          {"Database aperti", "database APERTI", true},
+        {"?\xBA", "?\xBA", true},  // a stray continuation byte is not part of the '?'s character
     };
     for (const auto& c : cases)
         EXPECT_EQ(qvperf::NameMatches(c.pattern, c.name), c.matches) << c.pattern << " " << c.name;

@@ -86,8 +86,10 @@ bool NameMatches(const std::string& pattern, const std::string& name) {
             starN = n;
         } else if (p < pattern.size() && pattern[p] == '?') {
             ++p;
-            do ++n;
-            while (n < name.size() && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80);
+            const bool multiByte = static_cast<unsigned char>(name[n]) >= 0xC0;
+            ++n;
+            while (multiByte && n < name.size() && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80)
+                ++n;
         } else if (p < pattern.size() && LowerAscii(pattern[p]) == LowerAscii(name[n])) {
             ++p;
             ++n;
