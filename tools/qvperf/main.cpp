@@ -3,6 +3,7 @@
 // OpenMetrics text or typeperf's PDH-CSV/TSV log, or serves OpenMetrics over HTTP.
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include "platform/platform.h"
 #include "sample.h"
 #include "support/wide_string.h"
+#include "text_file.h"
 #include "title_names.h"
 #ifdef _WIN32
 #include <io.h>
@@ -80,7 +82,7 @@ public:
     }
     bool Open(const std::string& path, std::string* error) {
         name_ = path.empty() ? "standard output" : path;
-        file_ = path.empty() ? stdout : std::fopen(path.c_str(), "w");
+        file_ = path.empty() ? stdout : OpenFile(path, "w");
         if (file_ == nullptr) *error = "cannot create " + path + ": " + std::strerror(errno);
         return file_ != nullptr;
     }
@@ -117,7 +119,7 @@ bool InputIsTerminal() {
 // answer is no unless -y was given.
 bool MayWrite(const Options& options, std::string* error) {
     if (options.outputFile.empty() || options.overwrite) return true;
-    std::FILE* existing = std::fopen(options.outputFile.c_str(), "r");
+    std::FILE* existing = OpenFile(options.outputFile, "r");
     if (existing == nullptr) return true;
     std::fclose(existing);
     if (InputIsTerminal()) {
@@ -158,7 +160,7 @@ bool SelectRegistry(const Options& options, std::string* where, std::string* err
 #else
     *where = vz::emu::UseRegistryFile(options.registry);
     if (!options.registry.empty()) {
-        std::FILE* file = std::fopen(options.registry.c_str(), "r");
+        std::FILE* file = OpenFile(options.registry, "r");
         if (file == nullptr) {
             *error = "--registry: cannot read " + options.registry + ": " + std::strerror(errno);
             return false;

@@ -1,11 +1,9 @@
 #include "options.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "support/decimal.h"
+#include "text_file.h"
 
 namespace qvperf {
 
@@ -216,26 +214,23 @@ bool CollectCounterPaths(const Options& options, std::vector<CounterPath>* paths
         if (!add("\\" + object + "(*)\\*", "")) return false;
     if (!options.counterFile.empty()) {
         const std::size_t before = paths->size();
-        std::ifstream in(options.counterFile, std::ios::binary);
-        if (!in) {
-            *error = "-cf: cannot read " + options.counterFile + " (" + std::strerror(errno) + ")";
+        std::string text;
+        if (!ReadFile(options.counterFile, &text, error)) {
+            *error = "-cf: " + *error;
             return false;
         }
+        if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0) {
+            *error = options.counterFile + " is UTF-16 text; save it as UTF-8";
+            return false;
+        }
+        if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+        std::istringstream in(text);
         std::string line;
         for (int number = 1; std::getline(in, line); ++number) {
-            if (number == 1 && line.compare(0, 2, "\xFF\xFE") == 0) {
-                *error = options.counterFile + " is UTF-16 text; save it as UTF-8";
-                return false;
-            }
-            if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
             const std::size_t first = line.find_first_not_of(" \t\r");
             if (first == std::string::npos || line[first] == '#') continue;
             line = line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
             if (!add(line, options.counterFile + ":" + std::to_string(number) + ": ")) return false;
-        }
-        if (in.bad()) {
-            *error = "-cf: reading " + options.counterFile + " failed";
-            return false;
         }
         if (paths->size() == before) {
             *error = "-cf: " + options.counterFile + " names no counter path";
