@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# The main job: build, register the library into a registry kept in work-dir/,
-# start the server simulator and show five samples of live counters.
+# The main job: build, register the library, start the server simulator and
+# show five samples of live counters. On Linux the registration goes to the
+# registry file the tools share (VUDOZID_REGISTRY when set, else
+# ~/.local/state/vudozid/registry.reg; `qvreg --where` prints it), so qvsim and
+# qvperf find it in any later shell without flags.
 #
 #   scripts/main-job.sh          the Linux build with the emulated platform
 #   scripts/main-job.sh --wine   the 64-bit Windows DLL and tools under Wine
@@ -29,9 +32,12 @@ linux_job() {
   cmake --preset linux && cmake --build --preset linux -j2
   local build=$root/build/linux
   rm -rf work-dir && mkdir -p work-dir
-  export VUDOZID_REGISTRY=$root/work-dir/registry.reg
+  # A fresh registration each run, in the file every later shell finds.
+  local registry
+  registry=$("$build/tools/qvreg" --where)
+  rm -f "$registry"
 
-  echo "=== registering $build/src/libVudoZid.so"
+  echo "=== registering $build/src/libVudoZid.so into $registry"
   "$build/tools/qvreg" --seed "$build/src/libVudoZid.so"
 
   echo "=== starting the simulator"
@@ -44,6 +50,7 @@ linux_job() {
   echo "=== live counters"
   "$build/tools/qvperf" -si 1 -sc 5
   stop_simulator
+  echo "=== registered in $registry; in another shell: $build/provider/qvsim & $build/tools/qvperf"
 }
 
 wine_job() {

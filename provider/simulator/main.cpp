@@ -20,6 +20,9 @@
 
 #include "server_statistics.h"
 #include "vudozid_provider.hpp"
+#ifndef _WIN32
+#include "platform/emulated/emulated_control.h"
+#endif
 
 namespace {
 
@@ -114,6 +117,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
 }
 
 int Publish(const Options& options) {
+#ifndef _WIN32
+    vz::emu::UseRegistryFile("");  // the registration's title indices, as qvreg wrote them
+#endif
     vzp_object object = qvsim::ServerStatisticsObject();
     const bool registered = vudozid::RegisteredIndices(options.application, object);
     vudozid::Publisher publisher(options.application, object);

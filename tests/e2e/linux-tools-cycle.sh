@@ -5,16 +5,7 @@
 #
 #   linux-tools-cycle.sh BUILD_DIR
 set -euo pipefail
-build=$1
-work=$(mktemp -d "${TMPDIR:-/tmp}/vudozid-tools.XXXXXX")
-sim=
-cleanup() {
-  [ -n "$sim" ] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export VUDOZID_REGISTRY=$work/registry.reg
-export VUDOZID_SHM_NAMESPACE=cycle$$
+. "$(dirname "$0")/tools-env.sh" "$1" cycle
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 timeout 30 "$build/tools/qvreg" --seed "$build/src/libVudoZid.so"
@@ -23,13 +14,11 @@ grep -qF "$perf_key" "$VUDOZID_REGISTRY" || fail "no Performance key after regis
 grep -qF '"Open"="_OpenPerfMon@4"' "$VUDOZID_REGISTRY" || fail "no Open entry point"
 grep -qF '"Library"=' "$VUDOZID_REGISTRY" || fail "no Library value"
 
-timeout 60 "$build/provider/qvsim" --instances 2 --interval-ms 100 --seconds 30 >"$work/qvsim.log" 2>&1 &
-sim=$!
-for _ in $(seq 50); do grep -q "instance" "$work/qvsim.log" && break; sleep 0.1; done
+start_simulator 2
 out=$(timeout 30 "$build/tools/qvperf" --format csv '\Quorvane Server 11(*)\Database aperti')
 echo "$out"
 [ "$(grep -c 'Database aperti' <<<"$out")" -eq 2 ] || fail "expected two instances from qvsim"
-kill "$sim"; wait "$sim" 2>/dev/null || true; sim=
+stop_simulator
 
 timeout 30 "$build/tools/qvreg" /u "$build/src/libVudoZid.so"
 ! grep -qF "$perf_key" "$VUDOZID_REGISTRY" || fail "Performance key left after unregistration"

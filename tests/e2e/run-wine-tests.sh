@@ -59,6 +59,13 @@ run_suite() {  # run_suite ARCH BUILD_DIR WINE PRESET
   sleep 4
   $w 'C:\vudozid\qvperf.exe' --format csv -sc 1 >"$prefix/live.csv" 2>&1
   check "qvperf shows the simulator's instances ($arch)" grep -q "Quorvane02" "$prefix/live.csv"
+  local host object='\Quorvane Server 11'
+  host=$($w cmd /c 'echo %COMPUTERNAME%' 2>/dev/null | tr -d '\r')
+  $w 'C:\vudozid\qvperf.exe' -si 0.5 -sc 3 -f CSV -o 'C:\vudozid\log.csv' \
+    "$object(Quorvane0*)\\Database aperti" >"$prefix/log.txt" 2>&1
+  check "typeperf's CSV log read back by Python's csv module ($arch)" \
+    python3 "$here/check_pdh_log.py" "$dir/log.csv" CSV 3 \
+    "\\\\$host$object(Quorvane01)\\Database aperti" "\\\\$host$object(Quorvane02)\\Database aperti"
   # One publisher per application: a second simulator is refused, the first stays readable.
   $w 'C:\vudozid\qvsim.exe' --instances 5 --seconds 5 >"$prefix/sim-second.log" 2>&1
   check "a second simulator exits with status 3 ($arch)" test $? -eq 3

@@ -8,8 +8,18 @@ char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 
 }  // namespace
 
-bool ParseCounterPath(const std::string& text, CounterPath* path, std::string* error) {
+bool ParseCounterPath(const std::string& fullText, CounterPath* path, std::string* error) {
     *path = CounterPath();
+    std::string text = fullText;
+    if (text.compare(0, 2, "\\\\") == 0) {
+        const std::size_t end = text.find('\\', 2);
+        if (end == std::string::npos || end == 2) {
+            *error = "a path that starts with \\\\ names a computer: \\\\Computer\\Object\\Counter";
+            return false;
+        }
+        path->machine = text.substr(2, end - 2);
+        text.erase(0, end);
+    }
     if (text.size() < 2 || text[0] != '\\') {
         *error = "a counter path starts with a backslash: \\Object(Instance)\\Counter";
         return false;
@@ -50,12 +60,48 @@ bool ParseCounterPath(const std::string& text, CounterPath* path, std::string* e
     return true;
 }
 
-bool NameMatches(const std::string& pattern, const std::string& name) {
-    if (pattern == "*") return true;
-    if (pattern.size() != name.size()) return false;
-    for (std::size_t i = 0; i < name.size(); ++i)
-        if (LowerAscii(pattern[i]) != LowerAscii(name[i])) return false;
+std::string CounterPathText(const CounterPath& path) {
+    return "\\" + path.object + (path.hasInstance ? "(" + path.instance + ")" : "") + "\\" +
+           path.counter;
+}
+
+bool HasWildcard(const std::string& pattern) {
+    return pattern.find_first_of("*?") != std::string::npos;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
     return true;
+}
+
+bool NameMatches(const std::string& pattern, const std::string& name) {
+    // Glob with backtracking to the last '*': at most pattern length times
+    // name length steps. '?' takes one UTF-8 code point of the name.
+    std::size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() && pattern[p] == '?') {
+            ++p;
+            const bool multiByte = static_cast<unsigned char>(name[n]) >= 0xC0;
+            ++n;
+            while (multiByte && n < name.size() && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80)
+                ++n;
+        } else if (p < pattern.size() && LowerAscii(pattern[p]) == LowerAscii(name[n])) {
+            ++p;
+            ++n;
+        } else if (starP != std::string::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
 }
 
 bool PathSelects(const CounterPath& path, const std::string& object, const std::string& instance,

@@ -1,24 +1,33 @@
 // qvperf: loads a registered perflib v1 library the way perflib does and prints
-// the counters it returns, once or at an interval, as a table, CSV, JSON lines
-// or OpenMetrics text, or serves the latter over HTTP.
+// the counters it returns, once or at an interval, as a table, CSV, JSON lines,
+// OpenMetrics text or typeperf's PDH-CSV/TSV log, or serves OpenMetrics over HTTP.
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "counter_path.h"
+#include "counter_selection.h"
+#include "local_machine.h"
 #include "metrics_server.h"
+#include "options.h"
 #include "perf_decoder.h"
 #include "perf_library.h"
 #include "platform/platform.h"
 #include "sample.h"
 #include "support/wide_string.h"
+#include "text_file.h"
 #include "title_names.h"
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+
 #include "platform/emulated/emulated_control.h"
 #endif
 
@@ -26,241 +35,212 @@ namespace {
 
 using namespace qvperf;
 
-constexpr int kExitError = 2;
-
-const char kUsage[] =
-    "usage: qvperf [options] [counter path ...]\n"
-    "  counter path       \\Object(Instance)\\Counter, '*' for all; default \\*(*)\\*\n"
-    "  -si SECONDS        sample interval (default 1 when -sc > 1)\n"
-    "  -sc N              number of samples (default 1; unlimited with -si alone)\n"
-    "  -q                 list the counter paths the library describes, then stop\n"
-    "  --format F         table (default), csv, jsonl or prometheus\n"
-    "  --serve PORT       serve the OpenMetrics text on http://127.0.0.1:PORT/\n"
-    "  --service NAME     service key of the library (default \"Quorvane Server ITA\")\n"
-    "  --lang CODE        perflib language of the names (default: the system's, else 009)\n"
-    "  --query TEXT       Collect's value name (default Global)\n"
-    "  --registry FILE    load the emulated registry from a .reg file (Linux)\n";
+constexpr int kExitFailure = 1;  // reading the counters or writing the output failed
+constexpr int kExitMistake = 2;  // the command line, a counter path or the -cf file is wrong
 
 std::atomic<bool> g_stop{false};
 extern "C" void OnSignal(int) { g_stop = true; }
 
-struct Options {
-    std::vector<CounterPath> paths;
-    double interval = -1;
-    long count = -1;
-    std::string format = "table";
-    int servePort = 0;
-    std::string service = "Quorvane Server ITA";
-    std::string language;  // empty: the system's default language, else 009
-    std::string query = "Global";
-    std::string registry;
-    bool list = false;
-};
-
-int Fail(const std::string& message) {
+int Fail(int code, const std::string& message) {
     std::fprintf(stderr, "qvperf: %s\n", message.c_str());
-    return kExitError;
+    return code;
 }
 
-bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= args.size()) {
-                *error = a + " needs a value";
-                return false;
-            }
-            *out = args[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "-q") {
-            o->list = true;
-        } else if (a == "-si") {
-            if (!value(&v)) return false;
-            o->interval = std::atof(v.c_str());
-            if (o->interval <= 0) return (*error = "-si needs a positive number"), false;
-        } else if (a == "-sc") {
-            if (!value(&v)) return false;
-            o->count = std::atol(v.c_str());
-            if (o->count <= 0) return (*error = "-sc needs a positive count"), false;
-        } else if (a == "--format") {
-            if (!value(&o->format)) return false;
-            if (o->format != "table" && o->format != "csv" && o->format != "jsonl" &&
-                o->format != "prometheus")
-                return (*error = "unknown format " + o->format), false;
-        } else if (a == "--serve") {
-            if (!value(&v)) return false;
-            o->servePort = std::atoi(v.c_str());
-            if (o->servePort <= 0 || o->servePort > 65535)
-                return (*error = "--serve needs a port 1..65535"), false;
-        } else if (a == "--service") {
-            if (!value(&o->service)) return false;
-        } else if (a == "--lang") {
-            if (!value(&o->language)) return false;
-        } else if (a == "--query") {
-            if (!value(&o->query)) return false;
-        } else if (a == "--registry") {
-            if (!value(&o->registry)) return false;
-        } else if (a == "-h" || a == "--help") {
-            return (*error = ""), false;
-        } else if (!a.empty() && a[0] == '-') {
-            return (*error = "unknown option " + a), false;
-        } else {
-            CounterPath path;
-            std::string why;
-            if (!ParseCounterPath(a, &path, &why))
-                return (*error = "bad counter path " + a + ": " + why), false;
-            o->paths.push_back(path);
-        }
-    }
-    if (o->paths.empty()) {
-        CounterPath all;
-        std::string unused;
-        ParseCounterPath("\\*(*)\\*", &all, &unused);
-        o->paths.push_back(all);
-    }
-    return true;
-}
-
-Sample BuildSample(const DecodeResult& decoded, const TitleNames& titles,
-                   const std::vector<CounterPath>& paths, int sequence) {
-    Sample sample;
-    sample.sequence = sequence;
-    sample.time = std::time(nullptr);
-    for (const PerfObject& object : decoded.objects) {
-        const std::string objectName = titles.Name(object.nameIndex);
-        for (const Instance& instance : object.instances) {
-            for (std::size_t i = 0; i < object.counters.size() && i < instance.values.size(); ++i) {
-                const CounterDefinition& counter = object.counters[i];
-                SampleRow row;
-                row.object = objectName;
-                row.instance = instance.name;
-                row.counter = titles.Name(counter.nameIndex);
-                bool selected = false;
-                for (const CounterPath& path : paths)
-                    selected = selected || PathSelects(path, row.object, row.instance, row.counter);
-                if (!selected) continue;
-                row.help = titles.Help(counter.helpIndex);
-                row.numeric = instance.values[i].numeric;
-                row.number = instance.values[i].number;
-                row.text = instance.values[i].text;
-                sample.rows.push_back(row);
-            }
-        }
-    }
-    return sample;
-}
-
-// A path is known when some object and counter of the data match it; its
-// instance may come and go between samples.
-bool PathKnown(const CounterPath& path, const DecodeResult& decoded, const TitleNames& titles) {
-    for (const PerfObject& object : decoded.objects) {
-        if (!NameMatches(path.object, titles.Name(object.nameIndex))) continue;
-        if (path.hasInstance != object.hasInstances && path.instance != "*") continue;
-        for (const CounterDefinition& counter : object.counters)
-            if (NameMatches(path.counter, titles.Name(counter.nameIndex))) return true;
-    }
-    return false;
-}
-
-// One line per counter: "\Object(*)\Counter", or "\Object\Counter" for an
-// object without instances; the objects' instance counts come first.
-std::string FormatCounterList(const DecodeResult& decoded, const TitleNames& titles) {
-    std::string out;
-    for (const PerfObject& object : decoded.objects) {
-        const std::string name = titles.Name(object.nameIndex);
-        out += "# " + name + ": " +
-               (object.hasInstances ? std::to_string(object.instances.size()) + " instances"
-                                    : std::string("no instances")) +
-               "\n";
-        for (const CounterDefinition& counter : object.counters)
-            out += "\\" + name + (object.hasInstances ? "(*)" : "") + "\\" +
-                   titles.Name(counter.nameIndex) + "\n";
-    }
-    return out;
-}
+void Warn(const std::string& message) { std::fprintf(stderr, "qvperf: %s\n", message.c_str()); }
 
 class Sampler {
 public:
-    Sampler(PerfLibrary& library, const TitleNames& titles, const Options& options)
-        : library_(library), titles_(titles), options_(options) {}
+    Sampler(PerfLibrary& library, const TitleNames& titles, const std::vector<CounterPath>& paths,
+            const std::string& query)
+        : library_(library), titles_(titles), paths_(paths), query_(query) {}
 
     // False with a message when the library gives nothing usable.
     bool Take(int sequence, Sample* sample, DecodeResult* decoded, std::string* error) {
         std::vector<unsigned char> data;
         std::uint32_t count = 0;
-        if (!library_.Collect(options_.query, &data, &count, error)) return false;
+        if (!library_.Collect(query_, &data, &count, error)) return false;
         *decoded = DecodePerfData(data.data(), data.size(), count);
         for (const std::string& problem : decoded->problems)
-            std::fprintf(stderr, "qvperf: bad data from %s: %s\n", library_.LibraryPath().c_str(),
-                         problem.c_str());
-        *sample = BuildSample(*decoded, titles_, options_.paths, sequence);
+            Warn("bad data from " + library_.LibraryPath() + ": " + problem);
+        *sample = BuildSample(*decoded, titles_, paths_, sequence);
         return true;
     }
 
 private:
     PerfLibrary& library_;
     const TitleNames& titles_;
-    const Options& options_;
+    const std::vector<CounterPath>& paths_;
+    const std::string& query_;
 };
 
-std::string Format(const Options& options, const Sample& sample) {
-    if (options.format == "csv") return FormatCsv(sample, sample.sequence == 1);
-    if (options.format == "jsonl") return FormatJsonLine(sample);
-    if (options.format == "prometheus") return FormatPrometheus(sample);
-    return FormatTable(sample) + "\n";
+// Where the output goes: standard output or the -o file. Every write is
+// checked, so a full disk or a closed pipe ends the run with a message.
+class Output {
+public:
+    ~Output() {
+        if (file_ != nullptr && file_ != stdout) std::fclose(file_);
+    }
+    bool Open(const std::string& path, std::string* error) {
+        name_ = path.empty() ? "standard output" : path;
+        file_ = path.empty() ? stdout : OpenFile(path, "w");
+        if (file_ == nullptr) *error = "cannot create " + path + ": " + std::strerror(errno);
+        return file_ != nullptr;
+    }
+    bool Write(const std::string& text, std::string* error) {
+        errno = 0;
+        if (std::fwrite(text.data(), 1, text.size(), file_) == text.size() &&
+            std::fflush(file_) == 0)
+            return true;
+        *error = "writing to " + name_ + " failed: " + std::strerror(errno != 0 ? errno : EIO);
+        return false;
+    }
+    bool Close(std::string* error) {
+        if (file_ == nullptr || file_ == stdout) return true;
+        const bool closed = std::fclose(file_) == 0;
+        file_ = nullptr;
+        if (!closed) *error = "writing to " + name_ + " failed: " + std::strerror(errno);
+        return closed;
+    }
+
+private:
+    std::FILE* file_ = nullptr;
+    std::string name_;
+};
+
+bool InputIsTerminal() {
+#ifdef _WIN32
+    return _isatty(0) != 0;
+#else
+    return isatty(0) != 0;
+#endif
+}
+
+// typeperf asks before it overwrites a log; without a terminal to ask on, the
+// answer is no unless -y was given.
+bool MayWrite(const Options& options, std::string* error) {
+    if (options.outputFile.empty() || options.overwrite) return true;
+    std::FILE* existing = OpenFile(options.outputFile, "r");
+    if (existing == nullptr) return true;
+    std::fclose(existing);
+    if (InputIsTerminal()) {
+        std::fprintf(stderr, "qvperf: %s exists; overwrite it? [y/N] ", options.outputFile.c_str());
+        char answer[16] = "";
+        if (std::fgets(answer, sizeof answer, stdin) != nullptr && (answer[0] == 'y' || answer[0] == 'Y'))
+            return true;
+    }
+    *error = options.outputFile + " exists; -y overwrites it";
+    return false;
+}
+
+// The perflib texts of the system's language, else of --lang or 009.
+void LoadTitles(Options& options, TitleNames* titles) {
+    if (!options.language.empty()) {
+        if (!titles->Load(options.language))
+            Warn("no perflib texts for language " + options.language +
+                 " (--lang); showing index numbers");
+        return;
+    }
+    char code[8];
+    std::snprintf(code, sizeof code, "%03x", vz::plat::GetSystemDefaultLangID() & 0x3FFu);
+    if (titles->Load(code)) return;
+    if (std::strcmp(code, "009") != 0 && titles->Load("009")) return;
+    Warn(std::string("no perflib texts for the system's language ") + code +
+         (std::strcmp(code, "009") != 0 ? " nor for 009" : "") + "; showing index numbers");
+}
+
+// The emulated registry this run reads, or a refusal of --registry on Windows.
+bool SelectRegistry(const Options& options, std::string* where, std::string* error) {
+#ifdef _WIN32
+    (void)where;
+    if (!options.registry.empty()) {
+        *error = "--registry works only with the emulated registry of the Linux build";
+        return false;
+    }
+    return true;
+#else
+    *where = vz::emu::UseRegistryFile(options.registry);
+    if (!options.registry.empty()) {
+        std::FILE* file = OpenFile(options.registry, "r");
+        if (file == nullptr) {
+            *error = "--registry: cannot read " + options.registry + ": " + std::strerror(errno);
+            return false;
+        }
+        std::fclose(file);
+    }
+    return true;
+#endif
+}
+
+std::string NotRegisteredHint(const std::string& registry) {
+#ifdef _WIN32
+    (void)registry;
+    return "; register the library with regsvr32 or qvreg";
+#else
+    return "; the registry read is " + (registry.empty() ? std::string("in memory only") : registry) +
+           "; register with qvreg, or name the file the registration wrote with "
+           "VUDOZID_REGISTRY or --registry";
+#endif
 }
 
 int Run(const std::vector<std::string>& args) {
     Options options;
     std::string error;
-    if (!ParseOptions(args, &options, &error)) {
-        if (error.empty()) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        std::fprintf(stderr, "qvperf: %s\n%s", error.c_str(), kUsage);
-        return kExitError;
+    bool showUsage = false;
+    if (!ParseOptions(args, &options, &error, &showUsage))
+        return Fail(kExitMistake, error + (showUsage ? "\nusage: qvperf [options] [counter path ...]; "
+                                                       "qvperf --help lists the options"
+                                                     : ""));
+    if (options.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
     }
-    if (!options.registry.empty()) {
-#ifdef _WIN32
-        return Fail("--registry works only with the emulated registry of the Linux build");
-#else
-        if (!vz::emu::LoadRegistryFile(options.registry))
-            return Fail("cannot load the registry file " + options.registry);
-#endif
-    }
-    TitleNames titles;
-    bool loaded = false;
-    if (options.language.empty()) {
-        // The texts of the system's language, as the library installed them.
-        char code[8];
-        std::snprintf(code, sizeof code, "%03x", vz::plat::GetSystemDefaultLangID() & 0x3FFu);
-        loaded = titles.Load(code);
-        options.language = loaded ? code : "009";
-    }
-    if (!loaded && !titles.Load(options.language))
-        std::fprintf(stderr, "qvperf: no perflib texts for language %s, showing index numbers\n",
-                     options.language.c_str());
+    std::vector<CounterPath> paths;
+    if (!CollectCounterPaths(options, &paths, &error)) return Fail(kExitMistake, error);
+    if (!options.computer.empty() && !IsLocalComputer(options.computer))
+        return Fail(kExitMistake, "-s " + options.computer +
+                                      ": qvperf reads only this computer (" + LocalComputerName() +
+                                      "), loading the library in its own process");
+    for (const CounterPath& path : paths)
+        if (!path.machine.empty() && !IsLocalComputer(path.machine))
+            return Fail(kExitMistake, "\\\\" + path.machine + CounterPathText(path) +
+                                          ": qvperf reads only this computer (" +
+                                          LocalComputerName() + ")");
+    if (!MayWrite(options, &error)) return Fail(kExitMistake, error);
+    std::string registry;
+    if (!SelectRegistry(options, &registry, &error)) return Fail(kExitMistake, error);
 
     PerfLibrary library;
-    if (!library.Open(options.service, &error)) return Fail(error);
-    Sampler sampler(library, titles, options);
+    if (!library.Open(options.service, &error))
+        return Fail(kExitFailure, error + NotRegisteredHint(registry));
+    TitleNames titles;
+    LoadTitles(options, &titles);
+    Sampler sampler(library, titles, paths, options.query);
     Sample sample;
     DecodeResult decoded;
-    if (!sampler.Take(1, &sample, &decoded, &error)) return Fail(error);
+    if (!sampler.Take(1, &sample, &decoded, &error)) return Fail(kExitFailure, error);
     if (decoded.objects.empty() && decoded.problems.empty())
-        return Fail("library " + library.LibraryPath() + " returned no object for query \"" +
-                    options.query + "\"");
-    for (const CounterPath& path : options.paths)
-        if (!PathKnown(path, decoded, titles))
-            return Fail("unknown counter path \\" + path.object +
-                        (path.hasInstance ? "(" + path.instance + ")" : "") + "\\" +
-                        path.counter);
+        return Fail(kExitFailure, "library " + library.LibraryPath() +
+                                      " returned no object for query \"" + options.query + "\"");
+    for (const CounterPath& path : paths) {
+        const std::string problem = CheckPath(path, decoded, titles);
+        if (!problem.empty()) return Fail(kExitMistake, problem);
+    }
+    std::vector<std::string> idle = ObjectsWithoutInstances(decoded, titles, paths);
+    for (const std::string& name : idle)
+        Warn("\"" + name + "\" has no instances: no server is publishing it" +
+#ifndef _WIN32
+             std::string(" (a server started with another VUDOZID_SHM_NAMESPACE is not seen)") +
+#endif
+             "");
 
-    if (options.list) {
-        std::fputs(FormatCounterList(decoded, titles).c_str(), stdout);
+    Output output;
+    if (options.listing != Listing::None) {
+        if (!output.Open(options.outputFile, &error) ||
+            !output.Write(FormatCounterList(decoded, titles, paths,
+                                            options.listing == Listing::Instances),
+                          &error) ||
+            !output.Close(&error))
+            return Fail(kExitFailure, error);
         return 0;
     }
 
@@ -275,29 +255,49 @@ int Run(const std::vector<std::string>& args) {
                 Sample fresh;
                 DecodeResult unused;
                 std::string why;
-                if (!sampler.Take(++sequence, &fresh, &unused, &why))
-                    std::fprintf(stderr, "qvperf: %s\n", why.c_str());
+                if (!sampler.Take(++sequence, &fresh, &unused, &why)) Warn(why);
                 return FormatPrometheus(fresh);
             },
             [] { return !g_stop; }, &error);
-        return served ? 0 : Fail(error);
+        return served ? 0 : Fail(kExitFailure, error);
     }
 
+    if (!output.Open(options.outputFile, &error)) return Fail(kExitFailure, error);
+    PdhLog pdh(LocalComputerName(), options.format == OutputFormat::PdhTsv ? '\t' : ',');
+    auto format = [&](const Sample& s) {
+        switch (options.format) {
+            case OutputFormat::Csv: return FormatCsv(s, s.sequence == 1);
+            case OutputFormat::JsonLines: return FormatJsonLine(s);
+            case OutputFormat::Prometheus: return FormatPrometheus(s);
+            case OutputFormat::PdhCsv:
+            case OutputFormat::PdhTsv: return pdh.Format(s);
+            case OutputFormat::Table: break;
+        }
+        return FormatTable(s) + "\n";
+    };
     long count = options.count;
     if (count < 0) count = options.interval > 0 ? 0 : 1;  // 0: until stopped
-    const double interval = options.interval > 0 ? options.interval : 1.0;
+    const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(options.interval > 0 ? options.interval : 1.0));
+    const auto start = std::chrono::steady_clock::now();
     for (int sequence = 1;; ++sequence) {
-        if (sequence > 1 && !sampler.Take(sequence, &sample, &decoded, &error)) return Fail(error);
-        std::fputs(Format(options, sample).c_str(), stdout);
-        std::fflush(stdout);
+        if (sequence > 1) {
+            if (!sampler.Take(sequence, &sample, &decoded, &error)) return Fail(kExitFailure, error);
+            const std::vector<std::string> now = ObjectsWithoutInstances(decoded, titles, paths);
+            if (now != idle)
+                Warn(now.empty() ? "instances are published again"
+                                 : "\"" + now.front() + "\" has no instances now");
+            idle = now;
+        }
+        if (!output.Write(format(sample), &error)) return Fail(kExitFailure, error);
         if ((count != 0 && sequence >= count) || g_stop) break;
-        const auto until = std::chrono::steady_clock::now() +
-                           std::chrono::milliseconds(static_cast<long>(interval * 1000));
-        while (!g_stop && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto next = start + interval * sequence;  // a steady cadence, not drifting
+        while (!g_stop && std::chrono::steady_clock::now() < next)
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                std::chrono::milliseconds(50), next - std::chrono::steady_clock::now()));
         if (g_stop) break;
     }
-    return 0;
+    return output.Close(&error) ? 0 : Fail(kExitFailure, error);
 }
 
 }  // namespace

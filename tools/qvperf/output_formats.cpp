@@ -1,40 +1,65 @@
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <ctime>
 #include <map>
 
 #include "metric_name.h"
 #include "sample.h"
+#include "terminal_text.h"
 
 namespace qvperf {
 
 namespace {
 
-std::string IsoTime(std::time_t t) {
-    char text[32];
-    std::tm parts{};
+struct TimeParts {
+    std::tm fields{};
+    int millis = 0;
+};
+
+TimeParts SplitTime(std::chrono::system_clock::time_point time, bool local) {
+    const auto sinceEpoch =
+        std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(sinceEpoch / 1000);
+    TimeParts parts;
+    parts.millis = static_cast<int>(sinceEpoch % 1000);
 #ifdef _WIN32
-    gmtime_s(&parts, &t);
+    local ? localtime_s(&parts.fields, &seconds) : gmtime_s(&parts.fields, &seconds);
 #else
-    gmtime_r(&t, &parts);
+    local ? localtime_r(&seconds, &parts.fields) : gmtime_r(&seconds, &parts.fields);
 #endif
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return parts;
+}
+
+// strftime `format` followed by ".mmm".
+std::string FormatTime(const TimeParts& parts, const char* format) {
+    char text[64];
+    const std::size_t n = std::strftime(text, sizeof text, format, &parts.fields);
+    std::snprintf(text + n, sizeof text - n, ".%03d", parts.millis);
     return text;
+}
+
+std::string IsoTime(std::chrono::system_clock::time_point time) {
+    return FormatTime(SplitTime(time, false), "%Y-%m-%dT%H:%M:%S") + "Z";
+}
+
+// Minutes to add to the local time to get UTC, as Windows reports a time zone's bias.
+long BiasMinutes(std::chrono::system_clock::time_point time) {
+    const std::tm local = SplitTime(time, true).fields;
+    const std::tm utc = SplitTime(time, false).fields;
+    long days = local.tm_yday - utc.tm_yday;
+    if (local.tm_year != utc.tm_year) days = local.tm_year > utc.tm_year ? 1 : -1;
+    const long localMinutes = (days * 24 + local.tm_hour) * 60 + local.tm_min;
+    return utc.tm_hour * 60L + utc.tm_min - localMinutes;
 }
 
 std::string ValueText(const SampleRow& row) {
     return row.numeric ? std::to_string(row.number) : row.text;
 }
 
-// Width on a terminal: one column per UTF-8 code point.
-std::size_t Columns(const std::string& text) {
-    std::size_t n = 0;
-    for (unsigned char c : text)
-        if ((c & 0xC0) != 0x80) ++n;
-    return n;
-}
-
 std::string Pad(const std::string& text, std::size_t width, bool right) {
-    const std::string fill(width > Columns(text) ? width - Columns(text) : 0, ' ');
+    const std::size_t columns = DisplayColumns(text);
+    const std::string fill(width > columns ? width - columns : 0, ' ');
     return right ? fill + text : text + fill;
 }
 
@@ -68,23 +93,20 @@ std::string JsonString(const std::string& text) {
 }  // namespace
 
 std::string FormatTable(const Sample& sample) {
-    const char* titles[4] = {"Object", "Instance", "Counter", "Value"};
-    std::size_t width[4];
-    for (int i = 0; i < 4; ++i) width[i] = Columns(titles[i]);
-    for (const SampleRow& row : sample.rows) {
-        width[0] = std::max(width[0], Columns(row.object));
-        width[1] = std::max(width[1], Columns(row.instance));
-        width[2] = std::max(width[2], Columns(row.counter));
-        width[3] = std::max(width[3], Columns(ValueText(row)));
-    }
+    // Names are shown with their control characters escaped and padded by the
+    // columns they take, so wide characters keep the table aligned.
+    std::vector<std::array<std::string, 4>> cells{{"Object", "Instance", "Counter", "Value"}};
+    for (const SampleRow& row : sample.rows)
+        cells.push_back({EscapeControls(row.object), EscapeControls(row.instance),
+                         EscapeControls(row.counter), EscapeControls(ValueText(row))});
+    std::size_t width[4] = {};
+    for (const auto& line : cells)
+        for (int i = 0; i < 4; ++i) width[i] = std::max(width[i], DisplayColumns(line[i]));
     std::string out = "Sample " + std::to_string(sample.sequence) + "  " + IsoTime(sample.time) +
                       "\n";
-    out += Pad(titles[0], width[0], false) + "  " + Pad(titles[1], width[1], false) + "  " +
-           Pad(titles[2], width[2], false) + "  " + Pad(titles[3], width[3], true) + "\n";
-    for (const SampleRow& row : sample.rows)
-        out += Pad(row.object, width[0], false) + "  " + Pad(row.instance, width[1], false) +
-               "  " + Pad(row.counter, width[2], false) + "  " +
-               Pad(ValueText(row), width[3], true) + "\n";
+    for (const auto& line : cells)
+        out += Pad(line[0], width[0], false) + "  " + Pad(line[1], width[1], false) + "  " +
+               Pad(line[2], width[2], false) + "  " + Pad(line[3], width[3], true) + "\n";
     return out;
 }
 
@@ -142,6 +164,51 @@ std::string FormatPrometheus(const Sample& sample) {
         out += "# HELP " + family.name + " " + EscapeMetricText(family.help, false) + "\n# TYPE " +
                family.name + " gauge\n" + family.lines;
     return out + "# EOF\n";
+}
+
+std::string PdhLog::Field(const std::string& text) const {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string PdhLog::Format(const Sample& sample) {
+    std::string out;
+    if (!started_) out = Header(sample);  // fixes the columns first
+    started_ = true;
+    return out + Row(sample);
+}
+
+std::string PdhLog::Header(const Sample& first) {
+    const TimeParts local = SplitTime(first.time, true);
+    char zone[64] = "";
+    std::strftime(zone, sizeof zone, "%Z", &local.fields);
+    std::string out = Field(std::string(separator_ == '\t' ? "(PDH-TSV 4.0) (" : "(PDH-CSV 4.0) (") +
+                            zone + ")(" + std::to_string(BiasMinutes(first.time)) + ")");
+    keys_.clear();
+    for (const SampleRow& row : first.rows) {
+        keys_.push_back(row.object + '\n' + row.instance + '\n' + row.counter);
+        out += separator_;
+        out += Field("\\\\" + computer_ + "\\" + row.object +
+                     (row.instance.empty() ? "" : "(" + row.instance + ")") + "\\" + row.counter);
+    }
+    return out + "\n";
+}
+
+std::string PdhLog::Row(const Sample& sample) const {
+    std::map<std::string, std::string> values;
+    for (const SampleRow& row : sample.rows)
+        values.emplace(row.object + '\n' + row.instance + '\n' + row.counter, ValueText(row));
+    std::string out = Field(FormatTime(SplitTime(sample.time, true), "%m/%d/%Y %H:%M:%S"));
+    for (const std::string& key : keys_) {
+        const auto it = values.find(key);
+        out += separator_;
+        out += Field(it == values.end() ? " " : it->second);
+    }
+    return out + "\n";
 }
 
 }  // namespace qvperf

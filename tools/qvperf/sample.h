@@ -1,9 +1,10 @@
 // One sample as qvperf prints it: the selected counter values with their
 // object, instance and counter names resolved, in buffer order.
 #pragma once
+#include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qvperf {
@@ -20,7 +21,7 @@ struct SampleRow {
 
 struct Sample {
     int sequence = 1;
-    std::time_t time = 0;
+    std::chrono::system_clock::time_point time;
     std::vector<SampleRow> rows;
 };
 
@@ -28,5 +29,27 @@ std::string FormatTable(const Sample& sample);
 std::string FormatCsv(const Sample& sample, bool withHeader);
 std::string FormatJsonLine(const Sample& sample);
 std::string FormatPrometheus(const Sample& sample);  // OpenMetrics text, ends with "# EOF"
+
+// typeperf's log layout (PDH-CSV 4.0 or PDH-TSV 4.0): a header row naming the
+// time zone and one column per counter, \\Computer\Object(Instance)\Counter,
+// then one row per sample with the local time as MM/DD/YYYY HH:MM:SS.mmm.
+// Every field is quoted. The columns are fixed by the first sample; a value
+// missing from a later sample is written as a blank, as typeperf does.
+class PdhLog {
+public:
+    PdhLog(std::string computer, char separator)
+        : computer_(std::move(computer)), separator_(separator) {}
+    // The sample's row; for the first sample the header row before it.
+    std::string Format(const Sample& sample);
+
+private:
+    std::string Header(const Sample& first);
+    std::string Row(const Sample& sample) const;
+    std::string Field(const std::string& text) const;
+    std::string computer_;
+    char separator_;
+    bool started_ = false;
+    std::vector<std::string> keys_;  // object, instance and counter of each column
+};
 
 }  // namespace qvperf

@@ -1,9 +1,11 @@
 // qvreg: a small regsvr32. Loads a library by path and calls its
 // DllRegisterServer, or DllUnregisterServer with /u. With --seed it first gives
 // an empty registry a perflib key like a real machine's. On Linux the emulated
-// registry is kept in the file named by VUDOZID_REGISTRY.
+// registry is kept in the file named by VUDOZID_REGISTRY, else in the default
+// file qvsim and qvperf also read; --where prints which.
 //
 //   qvreg [--seed] [/u] [path]
+//   qvreg --where
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,6 +16,9 @@
 #include "support/hresult.h"
 #include "support/registry_paths.h"
 #include "support/wide_string.h"
+#ifndef _WIN32
+#include "platform/emulated/emulated_control.h"
+#endif
 
 namespace {
 
@@ -147,30 +152,49 @@ int CallRegistration(const std::u16string& path, bool unregister) {
     return vz::Succeeded(hr) ? 0 : 1;
 }
 
+const char kUsage[] =
+    "usage: qvreg [--seed] [/u] [library path]\n"
+    "       qvreg --where     prints the registry file the Linux tools share\n";
+
 int Run(const std::vector<std::string>& args) {
-    bool seed = false, unregister = false;
+    bool seed = false, unregister = false, where = false;
     std::string path;
     for (const std::string& a : args) {
         if (a == "--seed")
             seed = true;
+        else if (a == "--where")
+            where = true;
         else if (a == "/u" || a == "-u" || a == "/U")
             unregister = true;
         else if (path.empty() && !a.empty() && a[0] != '-')
             path = a;
         else {
-            std::fprintf(stderr, "usage: qvreg [--seed] [/u] [library path]\n");
+            std::fprintf(stderr, "qvreg: unexpected argument %s\n%s", a.c_str(), kUsage);
             return 2;
         }
     }
-    if (!seed && path.empty()) {
-        std::fprintf(stderr, "usage: qvreg [--seed] [/u] [library path]\n");
+    if (!seed && !where && path.empty()) {
+        std::fputs(kUsage, stderr);
         return 2;
     }
-#ifndef _WIN32
+#ifdef _WIN32
+    if (where) {
+        std::puts("the Windows registry");
+        return 0;
+    }
+#else
     // The emulated registry writes every change to this file, which is how the
     // library (with a registry layer of its own) and later processes see it.
-    if (std::getenv("VUDOZID_REGISTRY") == nullptr)
-        std::fprintf(stderr, "qvreg: VUDOZID_REGISTRY is not set; changes are lost at exit\n");
+    const std::string registry = vz::emu::UseRegistryFile("");
+    if (where) {
+        if (registry.empty()) return std::fputs("qvreg: neither VUDOZID_REGISTRY nor HOME is set\n", stderr), 1;
+        std::puts(registry.c_str());
+        return 0;
+    }
+    if (registry.empty())
+        std::fprintf(stderr, "qvreg: neither VUDOZID_REGISTRY nor HOME is set; changes are lost at exit\n");
+    else
+        std::printf("qvreg: registry file %s\n", registry.c_str());
 #endif
     int status = 0;
     if (seed) status = Seed();

@@ -1,0 +1,51 @@
+#!/usr/bin/env python3
+"""Reads a qvperf log back with Python's csv module and checks typeperf's
+layout: the "(PDH-CSV 4.0) (zone)(bias)" header, the full counter paths,
+every field quoted, one row per sample with distinct MM/DD/YYYY HH:MM:SS.mmm
+timestamps and whole-number values.
+
+    check_pdh_log.py LOG CSV|TSV SAMPLES PATH...
+"""
+import csv
+import io
+import re
+import sys
+
+
+def main():
+    log, layout, samples, paths = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4:]
+    delimiter = "," if layout == "CSV" else "\t"
+    with open(log, newline="", encoding="utf-8") as f:
+        raw = f.read()
+    rows = list(csv.reader(io.StringIO(raw), delimiter=delimiter))
+    problems = []
+    header, data = rows[0], rows[1:]
+    if not re.fullmatch(r"\(PDH-%s 4\.0\) \([^()]+\)\(-?\d+\)" % layout, header[0]):
+        problems.append("header cell %r" % header[0])
+    if header[1:] != paths:
+        problems.append("paths %r, expected %r" % (header[1:], paths))
+    if len(data) != samples:
+        problems.append("%d rows, expected %d" % (len(data), samples))
+    stamps = [row[0] for row in data]
+    for stamp in stamps:
+        if not re.fullmatch(r"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3}", stamp):
+            problems.append("timestamp %r" % stamp)
+    if len(set(stamps)) != len(stamps):
+        problems.append("repeated timestamps %r" % stamps)
+    for row in data:
+        if len(row) != len(header) or not all(v.isdigit() for v in row[1:]):
+            problems.append("row %r" % row)
+    # Every field quoted: writing the parsed rows back with QUOTE_ALL gives the
+    # same text (with the file's line ends: CR LF on Windows).
+    again = io.StringIO()
+    ending = "\r\n" if "\r\n" in raw else "\n"
+    csv.writer(again, delimiter=delimiter, quoting=csv.QUOTE_ALL, lineterminator=ending).writerows(rows)
+    if again.getvalue() != raw:
+        problems.append("not every field is quoted as typeperf quotes them")
+    for problem in problems:
+        print("check_pdh_log: %s: %s" % (log, problem))
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

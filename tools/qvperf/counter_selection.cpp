@@ -1,0 +1,139 @@
+#include "counter_selection.h"
+
+#include <chrono>
+#include <set>
+#include <tuple>
+
+namespace qvperf {
+
+namespace {
+
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& name : names) out += (out.empty() ? "" : ", ") + name;
+    return out.empty() ? "none" : out;
+}
+
+}  // namespace
+
+Sample BuildSample(const DecodeResult& decoded, const TitleNames& titles,
+                   const std::vector<CounterPath>& paths, int sequence) {
+    Sample sample;
+    sample.sequence = sequence;
+    sample.time = std::chrono::system_clock::now();
+    std::set<std::tuple<std::size_t, std::size_t, std::size_t>> taken;
+    for (const CounterPath& path : paths) {
+        for (std::size_t o = 0; o < decoded.objects.size(); ++o) {
+            const PerfObject& object = decoded.objects[o];
+            const std::string objectName = titles.Name(object.nameIndex);
+            if (!NameMatches(path.object, objectName)) continue;
+            for (std::size_t n = 0; n < object.instances.size(); ++n) {
+                const Instance& instance = object.instances[n];
+                for (std::size_t i = 0; i < object.counters.size() && i < instance.values.size(); ++i) {
+                    const CounterDefinition& counter = object.counters[i];
+                    SampleRow row;
+                    row.object = objectName;
+                    row.instance = instance.name;
+                    row.counter = titles.Name(counter.nameIndex);
+                    if (!PathSelects(path, row.object, row.instance, row.counter) ||
+                        !taken.insert(std::make_tuple(o, n, i)).second)
+                        continue;
+                    row.help = titles.Help(counter.helpIndex);
+                    row.numeric = instance.values[i].numeric;
+                    row.number = instance.values[i].number;
+                    row.text = instance.values[i].text;
+                    sample.rows.push_back(row);
+                }
+            }
+        }
+    }
+    return sample;
+}
+
+std::string CheckPath(const CounterPath& path, const DecodeResult& decoded,
+                      const TitleNames& titles) {
+    std::vector<std::string> objects, counters, instances;
+    bool objectFound = false, counterFound = false, instanceFound = false;
+    for (const PerfObject& object : decoded.objects) {
+        const std::string name = titles.Name(object.nameIndex);
+        objects.push_back("\"" + name + "\"");
+        if (!NameMatches(path.object, name)) continue;
+        objectFound = true;
+        bool counterHere = false;
+        for (const CounterDefinition& counter : object.counters) {
+            const std::string counterName = titles.Name(counter.nameIndex);
+            counters.push_back("\"" + counterName + "\"");
+            counterHere = counterHere || NameMatches(path.counter, counterName);
+        }
+        if (!counterHere) continue;
+        counterFound = true;
+        if (!path.hasInstance) {
+            instanceFound = instanceFound || !object.hasInstances;
+            continue;
+        }
+        if (path.instance == "*") {
+            instanceFound = true;
+            continue;
+        }
+        for (const Instance& instance : object.instances) {
+            instances.push_back("\"" + instance.name + "\"");
+            instanceFound = instanceFound || NameMatches(path.instance, instance.name);
+        }
+    }
+    const std::string shown = CounterPathText(path);
+    if (!objectFound) return shown + ": no object \"" + path.object + "\"; objects: " + JoinNames(objects);
+    if (!counterFound)
+        return shown + ": no counter \"" + path.counter + "\"; counters: " + JoinNames(counters);
+    if (instanceFound) return {};
+    if (!path.hasInstance)
+        return shown + ": the object has instances; name one, or all with (*)";
+    if (instances.empty())
+        return shown + ": no instance \"" + path.instance +
+               "\": the object has no instances now (is the server publishing?)";
+    return shown + (HasWildcard(path.instance) ? ": no instance matches \"" : ": no instance \"") +
+           path.instance + "\"; instances: " + JoinNames(instances);
+}
+
+std::vector<std::string> ObjectsWithoutInstances(const DecodeResult& decoded,
+                                                 const TitleNames& titles,
+                                                 const std::vector<CounterPath>& paths) {
+    std::vector<std::string> names;
+    for (const PerfObject& object : decoded.objects) {
+        const std::string name = titles.Name(object.nameIndex);
+        bool selected = false;
+        for (const CounterPath& path : paths) selected = selected || NameMatches(path.object, name);
+        if (selected && object.hasInstances && object.instances.empty()) names.push_back(name);
+    }
+    return names;
+}
+
+std::string FormatCounterList(const DecodeResult& decoded, const TitleNames& titles,
+                              const std::vector<CounterPath>& paths, bool expand) {
+    std::string out;
+    std::set<std::string> seen;
+    auto add = [&](const std::string& line) {
+        if (seen.insert(line).second) out += line + "\n";
+    };
+    for (const PerfObject& object : decoded.objects) {
+        const std::string name = titles.Name(object.nameIndex);
+        for (const CounterDefinition& counter : object.counters) {
+            const std::string counterName = titles.Name(counter.nameIndex);
+            for (const CounterPath& path : paths) {
+                if (!object.hasInstances) {
+                    if (PathSelects(path, name, "", counterName)) add("\\" + name + "\\" + counterName);
+                } else if (!expand) {
+                    if (NameMatches(path.object, name) && NameMatches(path.counter, counterName) &&
+                        path.hasInstance)
+                        add("\\" + name + "(*)\\" + counterName);
+                } else {
+                    for (const Instance& instance : object.instances)
+                        if (PathSelects(path, name, instance.name, counterName))
+                            add("\\" + name + "(" + instance.name + ")\\" + counterName);
+                }
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace qvperf
