@@ -2,11 +2,34 @@
 // and values, and must reject every malformed one without reading outside it.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <functional>
 #include <vector>
 
 #include "perf_decoder.h"
+
+namespace {
+
+// Bytes requested from operator new while counting is on.
+std::size_t g_allocated = 0;
+bool g_counting = false;
+
+}  // namespace
+
+// The replacements below pair malloc with free; GCC cannot see that they
+// replace the library's pair and warns at every inlined use.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t size) {
+    if (g_counting) g_allocated += size;
+    if (void* p = std::malloc(size != 0 ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -131,6 +154,22 @@ TEST(PerfDecoder, MalformedObjectIsReportedAndTheNextOneDecoded) {
         {"counter offset past the counter block", [](auto& b) { Put(b, 64 + 36, 14); }},
         {"counter size past the counter block", [](auto& b) { Put(b, 64 + 32, 0xFFFFFFF0); }},
         {"too many instances", [](auto& b) { Put(b, 40, 0x7FFFFFFF); }},
+        {"one instance fewer than counted", [](auto& b) { Put(b, 40, 0); }},
+        {"negative instance count other than PERF_NO_INSTANCES", [](auto& b) { Put(b, 40, 0xFFFFFFFE); }},
+        {"no instances and no counter block", [](auto& b) {
+             Put(b, 40, 0xFFFFFFFF);
+             b.resize(64 + 80);
+             Put(b, 0, 64 + 80);
+         }},
+        {"counter definitions short of the definition length", [](auto& b) { Put(b, 32, 1); }},
+        {"name without terminator", [&](auto& b) { Put(b, firstInstance + 20, 8); }},
+        {"name of odd length", [&](auto& b) { Put(b, firstInstance + 20, 21); }},
+        {"DWORD counter of 8 bytes", [](auto& b) { Put(b, 64 + 32, 8); }},
+        {"LARGE counter of 4 bytes", [](auto& b) { Put(b, 64 + 28, 0x10100); }},
+        {"bytes after the last instance", [](auto& b) {
+             b.resize(b.size() + 8, 0);
+             Put(b, 0, static_cast<std::uint32_t>(b.size()));
+         }},
     };
     for (const Corruption& c : cases) {
         std::vector<unsigned char> data = ObjectBytes({u"Quorvane01"});
@@ -142,6 +181,15 @@ TEST(PerfDecoder, MalformedObjectIsReportedAndTheNextOneDecoded) {
         ASSERT_EQ(r.objects.size(), 1u) << c.what;
         EXPECT_EQ(r.objects[0].nameIndex, 900u) << c.what;
     }
+}
+
+TEST(PerfDecoder, BytesAfterTheLastObjectAreAProblem) {
+    std::vector<unsigned char> data = ObjectBytes({u"x"});
+    data.resize(data.size() + 4, 0);
+    DecodeResult r = DecodePerfData(data.data(), data.size(), 1);
+    EXPECT_EQ(r.objects.size(), 1u);
+    ASSERT_EQ(r.problems.size(), 1u);
+    EXPECT_NE(r.problems[0].find("4 bytes after the last object"), std::string::npos);
 }
 
 TEST(PerfDecoder, UnusableTotalLengthStopsDecoding) {
@@ -160,6 +208,105 @@ TEST(PerfDecoder, MoreObjectsCountedThanReturned) {
     EXPECT_EQ(r.objects.size(), 1u);
     EXPECT_EQ(r.problems.size(), 1u);
     EXPECT_TRUE(DecodePerfData(nullptr, 100, 1).objects.empty());
+}
+
+// Counters that share their bytes (zero-size ones at offset 0) once made the
+// decoded values grow with counters x instances: 205 KB of data took 432 MB.
+// Whatever the library claims, decoding allocates a small multiple of what it
+// returned, and such an object is refused.
+TEST(PerfDecoder, SharedCounterBytesCannotInflateTheDecodedValues) {
+    for (std::uint32_t type : {0x40000200u /* zero size */, 0x10300u /* ASCII text */}) {
+        const std::uint32_t counters = 2500, instances = 2500, textSize = 16;
+        const std::uint32_t size = type == 0x10300u ? textSize : 0;
+        const std::uint32_t definitions = 64 + 40 * counters;
+        const std::uint32_t block = 8 + size;
+        std::vector<unsigned char> b(definitions + instances * (24 + 8 + block), 0);
+        Put(b, 0, static_cast<std::uint32_t>(b.size()));
+        Put(b, 4, definitions);
+        Put(b, 8, 64);
+        Put(b, 32, counters);
+        Put(b, 40, instances);
+        for (std::uint32_t i = 0; i < counters; ++i) {
+            Put(b, 64 + 40 * i, 40);
+            Put(b, 64 + 40 * i + 28, type);
+            Put(b, 64 + 40 * i + 32, size);
+            Put(b, 64 + 40 * i + 36, 8);
+        }
+        for (std::uint32_t k = 0; k < instances; ++k) {
+            const std::size_t at = definitions + k * (24 + 8 + block);
+            Put(b, at, 32);
+            Put(b, at + 16, 24);
+            Put(b, at + 20, 2);
+            Put(b, at + 32, block);
+            std::memset(b.data() + at + 40, 'a', size);
+        }
+        g_allocated = 0;
+        g_counting = true;
+        DecodeResult r = DecodePerfData(b.data(), b.size(), 1);
+        g_counting = false;
+        EXPECT_TRUE(r.objects.empty()) << type;
+        ASSERT_EQ(r.problems.size(), 1u) << type;
+        EXPECT_NE(r.problems[0].find("exceed the bytes returned"), std::string::npos) << type;
+        EXPECT_LT(g_allocated, 32 * b.size()) << type;
+    }
+}
+
+// The contract of one Collect call, checked on what a fake library does.
+TEST(CollectCallCheck, EachBreachOfTheContractIsFound) {
+    static const std::vector<unsigned char> object = ObjectBytes({u"Quorvane01"});
+    struct Case {
+        const char* what;
+        std::function<std::uint32_t(void**, std::uint32_t*, std::uint32_t*)> library;
+        bool good;
+    };
+    auto put = [](void** data, std::uint32_t* total, std::uint32_t* objects) {
+        std::memcpy(*data, object.data(), object.size());
+        *data = static_cast<unsigned char*>(*data) + object.size();
+        *total = static_cast<std::uint32_t>(object.size());
+        *objects += 1;
+    };
+    const Case cases[] = {
+        {"a well-formed object", [&](void** d, auto* t, auto* o) { put(d, t, o); return 0u; }, true},
+        {"nothing requested", [](void**, auto* t, auto*) { *t = 0; return 0u; }, true},
+        {"ERROR_MORE_DATA kept clean", [](void**, auto* t, auto* o) { *t = 0; *o = 0; return 234u; }, true},
+        {"another result", [](void**, auto* t, auto*) { *t = 0; return 5u; }, false},
+        {"ERROR_MORE_DATA with bytes", [&](void** d, auto* t, auto* o) { put(d, t, o); return 234u; }, false},
+        {"data not advanced", [&](void** d, auto* t, auto* o) {
+             void* start = *d;
+             put(d, t, o);
+             *d = start;
+             return 0u;
+         }, false},
+        {"a byte past the object", [&](void** d, auto* t, auto* o) {
+             put(d, t, o);
+             static_cast<unsigned char*>(*d)[3] = 0;
+             return 0u;
+         }, false},
+        {"a byte past the buffer", [](void** d, auto* t, auto*) {
+             static_cast<unsigned char*>(*d)[4096] = 0;
+             *t = 0;
+             return 0u;
+         }, false},
+        {"bytes without an object", [&](void** d, auto* t, auto* o) {
+             put(d, t, o);
+             *o -= 1;
+             return 0u;
+         }, false},
+        {"a malformed object", [&](void** d, auto* t, auto* o) {
+             unsigned char* start = static_cast<unsigned char*>(*d);
+             put(d, t, o);
+             const std::uint32_t twoInstances = 2;
+             std::memcpy(start + 40, &twoInstances, 4);
+             return 0u;
+         }, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<unsigned char> buffer;
+        auto collect = [&](const char16_t*, void** data, std::uint32_t* total,
+                           std::uint32_t* objects) { return c.library(data, total, objects); };
+        const qvperf::CollectCall call = qvperf::CallCollect(collect, u"Global", 4096, 3, &buffer);
+        EXPECT_EQ(qvperf::CheckCollectCall(call).empty(), c.good) << c.what;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "perf_decoder.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "support/wide_string.h"
@@ -12,8 +13,14 @@ constexpr std::uint32_t kObjectHeaderSize = 64;
 constexpr std::uint32_t kCounterDefinitionSize = 40;
 constexpr std::uint32_t kInstanceDefinitionSize = 24;
 constexpr std::uint32_t kSizeMask = 0x300;
+constexpr std::uint32_t kSizeDword = 0x000;
+constexpr std::uint32_t kSizeLarge = 0x100;
+constexpr std::uint32_t kSizeZero = 0x200;
 constexpr std::uint32_t kSizeVariable = 0x300;
 constexpr std::uint32_t kTextAscii = 0x10000;
+constexpr std::int32_t kNoInstances = -1;
+// What one decoded value may cost against the budget, besides its text.
+constexpr std::size_t kValueCost = 4;
 
 // A bounded view of the buffer; every read is checked, nothing is aligned.
 class Bytes {
@@ -39,6 +46,23 @@ private:
     std::size_t size_;
 };
 
+// Decoded values are charged against the bytes the library returned, so a
+// library cannot make the decoder allocate more than a small multiple of its
+// buffer (counters sharing bytes, or zero-size counters, would otherwise let
+// the values grow with counters x instances).
+class Budget {
+public:
+    explicit Budget(std::size_t bytes) : left_(bytes) {}
+    bool Charge(std::size_t cost) {
+        if (cost > left_) return false;
+        left_ -= cost;
+        return true;
+    }
+
+private:
+    std::size_t left_;
+};
+
 std::string Utf16Text(const unsigned char* at, std::size_t bytes) {
     std::u16string text;
     for (std::size_t i = 0; i + 1 < bytes; i += 2) {
@@ -55,10 +79,16 @@ std::string AsciiText(const unsigned char* at, std::size_t bytes) {
     return text;
 }
 
+std::string Hex(std::uint32_t value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
 // The counter block at `offset` of the object view; false when malformed.
 bool DecodeCounterBlock(const Bytes& object, std::size_t offset,
-                        const std::vector<CounterDefinition>& counters, Instance* instance,
-                        std::uint32_t* blockLength, std::string* problem) {
+                        const std::vector<CounterDefinition>& counters, Budget& budget,
+                        Instance* instance, std::uint32_t* blockLength, std::string* problem) {
     if (!object.Has(offset, 4)) {
         *problem = "counter block beyond the object";
         return false;
@@ -68,6 +98,11 @@ bool DecodeCounterBlock(const Bytes& object, std::size_t offset,
         *problem = "counter block length " + std::to_string(length) + " out of bounds";
         return false;
     }
+    if (!budget.Charge(kValueCost * counters.size())) {
+        *problem = "decoded values would exceed the bytes returned";
+        return false;
+    }
+    instance->values.reserve(counters.size());
     for (const CounterDefinition& counter : counters) {
         CounterValue value;
         if (counter.offset > length || counter.size > length - counter.offset) {
@@ -76,26 +111,62 @@ bool DecodeCounterBlock(const Bytes& object, std::size_t offset,
             return false;
         }
         const unsigned char* at = object.At(offset + counter.offset);
-        if ((counter.type & kSizeMask) == kSizeVariable) {
+        const std::uint32_t sizeBits = counter.type & kSizeMask;
+        if (sizeBits == kSizeVariable) {
             value.text = (counter.type & kTextAscii) ? AsciiText(at, counter.size)
                                                      : Utf16Text(at, counter.size);
-        } else if (counter.size == 4) {
+        } else if (sizeBits == kSizeDword) {
             std::uint32_t v;
             std::memcpy(&v, at, 4);
             value.numeric = true;
             value.number = v;
-        } else if (counter.size == 8) {
+        } else if (sizeBits == kSizeLarge) {
             std::memcpy(&value.number, at, 8);
             value.numeric = true;
         }
-        instance->values.push_back(value);
+        if (!budget.Charge(value.text.size())) {
+            *problem = "decoded values would exceed the bytes returned";
+            return false;
+        }
+        instance->values.push_back(std::move(value));
     }
     *blockLength = length;
     return true;
 }
 
+// The size a counter of this type occupies; false for a variable-length one.
+bool FixedCounterSize(std::uint32_t type, std::uint32_t* size) {
+    switch (type & kSizeMask) {
+        case kSizeDword: *size = 4; return true;
+        case kSizeLarge: *size = 8; return true;
+        case kSizeZero: *size = 0; return true;
+        default: return false;
+    }
+}
+
+// The instance name at `offset`: NameLength bytes ending in a UTF-16 zero,
+// inside the instance definition. False when malformed.
+bool DecodeInstanceName(const Bytes& object, std::size_t definition, std::uint32_t length,
+                        Instance* instance, std::string* problem) {
+    const std::uint32_t nameOffset = object.Word(definition + 16);
+    const std::uint32_t nameLength = object.Word(definition + 20);
+    if (nameOffset < kInstanceDefinitionSize || nameOffset > length ||
+        nameLength > length - nameOffset) {
+        *problem = "name outside its instance definition";
+        return false;
+    }
+    const unsigned char* name = object.At(definition + nameOffset);
+    if (nameLength < 2 || nameLength % 2 != 0 || name[nameLength - 2] != 0 ||
+        name[nameLength - 1] != 0) {
+        *problem = "name of " + std::to_string(nameLength) + " bytes not terminated";
+        return false;
+    }
+    instance->name = Utf16Text(name, nameLength);
+    return true;
+}
+
 // One object in a view that ends at its TotalByteLength.
-bool DecodeObject(const Bytes& object, std::uint32_t total, PerfObject* out,
+bool DecodeObject(const Bytes& object, std::uint32_t total, Budget& budget, PerfObject* out,
                   std::string* problem) {
     const std::uint32_t definitionLength = object.Word(4);
     const std::uint32_t headerLength = object.Word(8);
@@ -138,19 +209,35 @@ bool DecodeObject(const Bytes& object, std::uint32_t total, PerfObject* out,
         counter.type = object.Word(cursor + 28);
         counter.size = object.Word(cursor + 32);
         counter.offset = object.Word(cursor + 36);
+        std::uint32_t fixedSize = 0;
+        if (FixedCounterSize(counter.type, &fixedSize) && counter.size != fixedSize) {
+            *problem = "counter definition " + std::to_string(i) + " of type 0x" +
+                       Hex(counter.type) + " has size " + std::to_string(counter.size);
+            return false;
+        }
         out->counters.push_back(counter);
         cursor += length;
+    }
+    if (cursor != definitionLength) {
+        *problem = "counter definitions end at " + std::to_string(cursor) +
+                   ", the definition length is " + std::to_string(definitionLength);
+        return false;
     }
 
     cursor = definitionLength;
     std::uint32_t blockLength = 0;
-    if (numInstances < 0) {
+    if (numInstances < kNoInstances) {
+        *problem = "instance count " + std::to_string(numInstances);
+        return false;
+    }
+    if (numInstances == kNoInstances) {
         out->hasInstances = false;
         Instance single;
-        if (!DecodeCounterBlock(object, cursor, out->counters, &single, &blockLength, problem))
+        if (!DecodeCounterBlock(object, cursor, out->counters, budget, &single, &blockLength,
+                                problem))
             return false;
-        out->instances.push_back(single);
-        return true;
+        cursor += blockLength;
+        out->instances.push_back(std::move(single));
     }
     for (std::int32_t i = 0; i < numInstances; ++i) {
         if (!object.Has(cursor, kInstanceDefinitionSize)) {
@@ -159,23 +246,24 @@ bool DecodeObject(const Bytes& object, std::uint32_t total, PerfObject* out,
             return false;
         }
         const std::uint32_t length = object.Word(cursor);
-        const std::uint32_t nameOffset = object.Word(cursor + 16);
-        const std::uint32_t nameLength = object.Word(cursor + 20);
-        if (length < kInstanceDefinitionSize || !object.Has(cursor, length) ||
-            nameOffset < kInstanceDefinitionSize || nameOffset > length ||
-            nameLength > length - nameOffset) {
+        Instance instance;
+        if (length < kInstanceDefinitionSize || !object.Has(cursor, length)) {
             *problem = "instance " + std::to_string(i) + " definition out of bounds";
             return false;
         }
-        Instance instance;
-        instance.name = Utf16Text(object.At(cursor + nameOffset), nameLength);
-        cursor += length;
-        if (!DecodeCounterBlock(object, cursor, out->counters, &instance, &blockLength, problem)) {
+        if (!DecodeInstanceName(object, cursor, length, &instance, problem) ||
+            !DecodeCounterBlock(object, cursor + length, out->counters, budget, &instance,
+                                &blockLength, problem)) {
             *problem = "instance " + std::to_string(i) + ": " + *problem;
             return false;
         }
-        cursor += blockLength;
-        out->instances.push_back(instance);
+        cursor += length + blockLength;
+        out->instances.push_back(std::move(instance));
+    }
+    if (cursor != total) {
+        *problem = std::to_string(total - cursor) + " bytes after the last " +
+                   (numInstances == kNoInstances ? "counter block" : "instance");
+        return false;
     }
     return true;
 }
@@ -185,6 +273,7 @@ bool DecodeObject(const Bytes& object, std::uint32_t total, PerfObject* out,
 DecodeResult DecodePerfData(const void* data, std::size_t bytes, std::uint32_t objectCount) {
     DecodeResult result;
     const Bytes all(static_cast<const unsigned char*>(data), data != nullptr ? bytes : 0);
+    Budget budget(bytes);
     std::size_t offset = 0;
     for (std::uint32_t n = 0; n < objectCount; ++n) {
         const std::string where = "object " + std::to_string(n) + " at byte " +
@@ -203,13 +292,61 @@ DecodeResult DecodePerfData(const void* data, std::size_t bytes, std::uint32_t o
         }
         PerfObject object;
         std::string problem;
-        if (DecodeObject(Bytes(all.At(offset), total), total, &object, &problem))
+        if (DecodeObject(Bytes(all.At(offset), total), total, budget, &object, &problem))
             result.objects.push_back(std::move(object));
         else
             result.problems.push_back(where + problem);
         offset += total;
     }
+    if (result.problems.empty() && offset != bytes)
+        result.problems.push_back(std::to_string(bytes - offset) +
+                                  " bytes after the last object");
     return result;
+}
+
+std::vector<std::string> CheckCollectCall(const CollectCall& call) {
+    constexpr std::uint32_t kMoreData = 234;
+    std::vector<std::string> problems;
+    for (std::size_t i = call.capacity; i < call.capacity + call.guard; ++i)
+        if (call.buffer[i] != call.fill) {
+            problems.push_back("byte " + std::to_string(i) + " written past the buffer of " +
+                               std::to_string(call.capacity));
+            return problems;
+        }
+    if (call.result != 0 && call.result != kMoreData) {
+        problems.push_back("result " + std::to_string(call.result));
+        return problems;
+    }
+    if (call.result == kMoreData) {
+        if (call.totalBytes != 0 || call.objectsAfter != 0 || call.advanced != 0)
+            problems.push_back("ERROR_MORE_DATA with " + std::to_string(call.totalBytes) +
+                               " bytes, " + std::to_string(call.objectsAfter) + " objects, " +
+                               std::to_string(call.advanced) + " bytes advanced");
+        return problems;
+    }
+    if (call.advanced != call.totalBytes || call.totalBytes > call.capacity) {
+        problems.push_back("data advanced by " + std::to_string(call.advanced) + " for " +
+                           std::to_string(call.totalBytes) + " bytes of " +
+                           std::to_string(call.capacity));
+        return problems;
+    }
+    for (std::size_t i = call.totalBytes; i < call.capacity; ++i)
+        if (call.buffer[i] != call.fill) {
+            problems.push_back("byte " + std::to_string(i) + " written past the " +
+                               std::to_string(call.totalBytes) + " bytes returned");
+            return problems;
+        }
+    if (call.totalBytes == 0) {
+        if (call.objectsAfter != call.objectsBefore && call.objectsAfter != 0)
+            problems.push_back(std::to_string(call.objectsAfter) + " objects in no bytes");
+        return problems;
+    }
+    if (call.objectsAfter <= call.objectsBefore) {
+        problems.push_back(std::to_string(call.totalBytes) + " bytes in no object");
+        return problems;
+    }
+    return DecodePerfData(call.buffer, call.totalBytes, call.objectsAfter - call.objectsBefore)
+        .problems;
 }
 
 }  // namespace qvperf
