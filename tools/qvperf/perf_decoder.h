@@ -78,8 +78,9 @@ struct CollectCall {
 
 // Everything wrong with what the call left behind: a result other than 0 or
 // ERROR_MORE_DATA; a failure that counts bytes or objects or moves *data;
-// *data not advanced by exactly *totalBytes; a byte written beyond
-// *totalBytes; and every problem of DecodePerfData on the bytes returned.
+// *data not advanced by exactly *totalBytes; a byte written past the buffer,
+// or past *totalBytes when the call returned data; and every problem of
+// DecodePerfData on the bytes returned.
 // Empty when the call kept perflib's contract.
 std::vector<std::string> CheckCollectCall(const CollectCall& call);
 
