@@ -72,4 +72,53 @@ constexpr DWORD PERF_TEXT_ASCII = 0x00010000;
 constexpr DWORD PERF_COUNTER_RAWCOUNT = 0x00010000;
 constexpr DWORD PERF_ELAPSED_TIME = 0x30240500;
 
+// --- The counter-size rule -------------------------------------------------
+// Where a counter's value goes in a PERF_COUNTER_BLOCK, from the size bits of
+// its type (type & PERF_SIZE_MASK): DWORD 4 bytes aligned to 4, LARGE 8 aligned
+// to 8, ZERO nothing, VARIABLE_LEN the text field (maximum characters, 8-bit
+// with PERF_TEXT_ASCII else UTF-16) rounded up to 4 and not aligned.
+struct CounterPlacement {
+    ULONGLONG size;   // CounterSize
+    DWORD alignment;  // 0: placed without alignment
+};
+
+// Bytes the value takes in an instance record: the same sizes, the text field
+// not rounded. Wide, so that a hostile maximum cannot wrap it.
+constexpr ULONGLONG CounterValueBytes(DWORD counterType, DWORD maxCharacters) noexcept {
+    switch (counterType & PERF_SIZE_MASK) {
+        case PERF_SIZE_DWORD: return 4;
+        case PERF_SIZE_LARGE: return 8;
+        case PERF_SIZE_ZERO: return 0;
+        default:
+            return (counterType & PERF_TEXT_ASCII) ? ULONGLONG{maxCharacters}
+                                                   : 2 * ULONGLONG{maxCharacters};
+    }
+}
+
+constexpr CounterPlacement CounterPlacementOf(DWORD counterType, DWORD maxCharacters) noexcept {
+    const ULONGLONG bytes = CounterValueBytes(counterType, maxCharacters);
+    switch (counterType & PERF_SIZE_MASK) {
+        case PERF_SIZE_DWORD: return {bytes, 4};
+        case PERF_SIZE_LARGE: return {bytes, 8};
+        case PERF_SIZE_ZERO: return {bytes, 0};
+        default: return {(bytes + 3) & ~ULONGLONG{3}, 0};
+    }
+}
+
+static_assert(CounterPlacementOf(PERF_SIZE_LARGE, 0).alignment == 8, "LARGE aligns to 8");
+static_assert(CounterPlacementOf(PERF_SIZE_VARIABLE_LEN | PERF_TEXT_ASCII, 5).size == 8,
+              "ASCII text of 5 takes 8 bytes");
+static_assert(CounterPlacementOf(PERF_SIZE_VARIABLE_LEN, 5).size == 12,
+              "UTF-16 text of 5 takes 12 bytes");
+
+// --- Instances in perflib's buffer ----------------------------------------------
+// A PERF_INSTANCE_DEFINITION is followed by its name (UTF-16 with terminator,
+// NameLength bytes) padded to 8; its counter block follows.
+constexpr DWORD kInstanceNameOffset = sizeof(PERF_INSTANCE_DEFINITION);
+constexpr ULONGLONG InstanceDefinitionLength(ULONGLONG nameBytes) noexcept {
+    return sizeof(PERF_INSTANCE_DEFINITION) + ((nameBytes + 7) & ~ULONGLONG{7});
+}
+// A counter block begins with its ByteLength word and four more bytes.
+constexpr DWORD kCounterBlockHeaderSize = 8;
+
 }  // namespace vz

@@ -6,6 +6,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "support/decimal.h"
+
 namespace vz {
 
 namespace {
@@ -81,24 +83,6 @@ inline bool PairAt(const WCHAR* list, std::size_t count, NulScanner& nuls, std::
     return true;
 }
 
-bool IsWhiteSpace(WCHAR ch) { return ch == u' ' || (ch >= u'\t' && ch <= u'\r'); }
-
-inline DWORD ParseIndex(const WCHAR* text, std::size_t length) {
-    std::size_t pos = 0;
-    while (pos < length && IsWhiteSpace(text[pos])) ++pos;
-    bool negative = false;
-    if (pos < length && (text[pos] == u'+' || text[pos] == u'-')) {
-        negative = text[pos] == u'-';
-        ++pos;
-    }
-    ULONGLONG magnitude = 0;
-    for (; pos < length && text[pos] >= u'0' && text[pos] <= u'9'; ++pos) {
-        magnitude = magnitude * 10 + static_cast<unsigned>(text[pos] - u'0');
-        if (magnitude > 0xFFFFFFFFu) magnitude = 0xFFFFFFFFu;
-    }
-    DWORD value = static_cast<DWORD>(magnitude);
-    return negative ? 0u - value : value;
-}
 
 // "%d" of the index, as perflib's readers expect; returns the digits written.
 std::size_t FormatIndex(DWORD index, WCHAR* out) {
@@ -124,7 +108,7 @@ std::size_t DecimalDigits(DWORD index) {
 }  // namespace
 
 DWORD ParseTitleIndex(const WCHAR* text, std::size_t length) {
-    return ParseIndex(text, length);
+    return WideToUnsigned32(text, length);
 }
 
 std::size_t TitlePairLength(DWORD index, std::size_t textLength) {
@@ -163,7 +147,7 @@ std::size_t MergePairList(const WCHAR* old, std::size_t oldCount, const WString*
     NulScanner nuls(old, oldCount);
     Pair pair;
     while (PairAt(old, oldCount, nuls, pos, &pair)) {
-        DWORD index = ParseIndex(old + pos, pair.indexLength);
+        DWORD index = WideToUnsigned32(old + pos, pair.indexLength);
         bool keep = index < first || index > last;
         if ((!blockWritten && index >= first) || !keep) {
             if (!copy(old + runStart, pos - runStart)) return 0;
@@ -200,7 +184,7 @@ std::size_t RemovePairRange(WCHAR* list, std::size_t count, DWORD lowest, DWORD 
     NulScanner nuls(list, count);
     Pair pair;
     while (PairAt(list, count, nuls, read, &pair)) {
-        DWORD index = ParseIndex(list + read, pair.indexLength);
+        DWORD index = WideToUnsigned32(list + read, pair.indexLength);
         if (index < lowest || index > highest) {
             lastKept = write + (read - runStart);
         } else {

@@ -10,42 +10,10 @@
 namespace vz {
 namespace {
 
-constexpr WCHAR kBlockNamePrefix[] = u"Global\\ATLPERF_";
-
-// Writes "Global\ATLPERF_<application>_<number, at least 3 digits>" into out.
-// False when it does not fit.
-bool FormatBlockName(WCHAR* out, std::size_t capacity, const WCHAR* application,
-                     DWORD number) {
-    std::size_t n = 0;
-    auto put = [&](WCHAR ch) {
-        if (n + 1 >= capacity) return false;
-        out[n++] = ch;
-        return true;
-    };
-    for (const WCHAR* p = kBlockNamePrefix; *p; ++p)
-        if (!put(*p)) return false;
-    for (const WCHAR* p = application; p && *p; ++p)
-        if (!put(*p)) return false;
-    if (!put(u'_')) return false;
-    WCHAR digits[10];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<WCHAR>(u'0' + number % 10);
-        number /= 10;
-    } while (number != 0);
-    while (count < 3) digits[count++] = u'0';
-    while (count > 0)
-        if (!put(digits[--count])) return false;
-    out[n] = 0;
-    return true;
-}
-
 // The block number stored at offset (map size) of a block, when it lies in the view.
 bool ReadBlockNumber(const CSharedBlock& block, DWORD mapSize, DWORD* number) {
-    if (block.View == nullptr || static_cast<ULONGLONG>(mapSize) + 4 > block.ViewSize)
-        return false;
-    *number = LoadWord(block.Bytes() + mapSize);
-    return true;
+    if (block.View == nullptr) return false;
+    return ByteReader(block.Bytes(), block.ViewSize).WordAt(BlockNumberOffset(mapSize), number);
 }
 
 }  // namespace
@@ -94,7 +62,7 @@ CSharedBlock* CPerfMon::OpenNextBlock(CSharedBlock* previous) {
     // The name and the probe live on the stack: a collection where nothing has
     // changed only fails to open the next block number and allocates nothing.
     vz::WCHAR name[260];
-    if (!vz::FormatBlockName(name, sizeof name / sizeof name[0], ApplicationName(), number))
+    if (vz::FormatBlockName(ApplicationName(), number, name, sizeof name / sizeof name[0]) == 0)
         return nullptr;
     CSharedBlock probe;
     if (vz::Failed(probe.MapBlock(name, allocationGranularity, 0, 0, vz::plat::FILE_MAP_READ)))

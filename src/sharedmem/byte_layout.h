@@ -1,8 +1,13 @@
-// Word access to the cross-process byte formats (shared-memory blocks, the
-// serialized map). Words are 32-bit little-endian and may be unaligned.
+// The cross-process byte formats of the provider's shared-memory blocks, stated
+// once: the serialized object map (block 0's start, and the registry value
+// "Map"), the block-number word of every block, the instance area and the
+// instance record header. Words are 32-bit little-endian and may be unaligned.
+// Readers and writers go through support/byte_cursor.h or LoadWord/StoreWord
+// with these offsets; nothing else restates them.
 #pragma once
 #include <cstring>
 
+#include "support/byte_cursor.h"
 #include "support/types.h"
 
 namespace vz {
@@ -15,25 +20,161 @@ inline DWORD LoadWord(const void* at) noexcept {
 
 inline void StoreWord(void* at, DWORD value) noexcept { std::memcpy(at, &value, sizeof value); }
 
-// Instance record header.
+// --- Serialized map -------------------------------------------------------
+// Header: the map size in bytes (header, entries and name area), then N.
+constexpr std::size_t kMapSizeOffset = 0;
+constexpr std::size_t kMapEntryCountOffset = 4;
+constexpr std::size_t kMapHeaderSize = 8;
+
+// N entries of nine words follow the header, in map order. Word 0 tells the
+// kind: non-zero for a category entry, 0 for a counter entry.
+constexpr std::size_t kMapEntryWords = 9;
+constexpr std::size_t kMapEntrySize = 4 * kMapEntryWords;
+
+// Fields of both kinds of entry (byte offsets inside the entry).
+namespace map_entry {
+constexpr std::size_t kKind = 0;
+constexpr std::size_t kId = 4;
+constexpr std::size_t kDetailLevel = 8;
+constexpr std::size_t kNameTitleIndex = 28;
+constexpr std::size_t kHelpTitleIndex = 32;
+}  // namespace map_entry
+
+// Fields of a category entry only.
+namespace category_entry {
+constexpr DWORD kKindValue = 1;  // what writers store in word 0
+constexpr std::size_t kDefaultCounter = 12;
+constexpr std::size_t kNoInstances = 16;  // non-zero: the category has no instances
+constexpr std::size_t kInstanceDataSize = 20;
+constexpr std::size_t kMaxInstanceNameLength = 24;
+}  // namespace category_entry
+
+// Fields of a counter entry only (note the order differs from a category's).
+namespace counter_entry {
+constexpr DWORD kKindValue = 0;
+constexpr std::size_t kCounterType = 12;
+constexpr std::size_t kMaxCharacters = 16;
+constexpr std::size_t kDataOffset = 20;
+constexpr std::size_t kDefaultScale = 24;  // two's-complement 32-bit
+}  // namespace counter_entry
+
+static_assert(map_entry::kHelpTitleIndex + 4 == kMapEntrySize, "the help index is the last word");
+
+// Where entry `index` starts, and where the entries of a map of `count` end
+// (the name area starts there when the map size is larger). Wide: no wrap.
+constexpr ULONGLONG MapEntryOffset(ULONGLONG index) noexcept {
+    return kMapHeaderSize + kMapEntrySize * index;
+}
+constexpr ULONGLONG MapEntriesEnd(ULONGLONG count) noexcept { return MapEntryOffset(count); }
+
+// A name record: the length L in UTF-16 units (no terminator), the L units,
+// zero padding to a multiple of 4.
+constexpr std::size_t kNameLengthSize = 4;
+constexpr ULONGLONG NameTextBytes(ULONGLONG units) noexcept { return 2 * units; }
+constexpr ULONGLONG NameRecordSize(ULONGLONG units) noexcept {
+    return kNameLengthSize + ((NameTextBytes(units) + 3) & ~static_cast<ULONGLONG>(3));
+}
+static_assert(NameRecordSize(0) == 4 && NameRecordSize(1) == 8 && NameRecordSize(3) == 12,
+              "name records are padded to words");
+
+// The nine words of one entry, by field. Writers fill one of these and append it
+// with WriteMapEntry so that no writer places a field by hand.
+struct CategoryEntry {
+    DWORD id = 0;
+    DWORD detailLevel = 0;
+    DWORD defaultCounter = 0;
+    DWORD noInstances = 0;
+    DWORD instanceDataSize = 0;
+    DWORD maxInstanceNameLength = 0;
+    DWORD nameTitleIndex = 0;
+    DWORD helpTitleIndex = 0;
+};
+struct CounterEntry {
+    DWORD id = 0;
+    DWORD detailLevel = 0;
+    DWORD counterType = 0;
+    DWORD maxCharacters = 0;
+    DWORD dataOffset = 0;
+    LONG defaultScale = 0;
+    DWORD nameTitleIndex = 0;
+    DWORD helpTitleIndex = 0;
+};
+
+inline bool WriteEntryWords(ByteWriter& out, const DWORD (&words)[kMapEntryWords]) noexcept {
+    if (!out.Holds(out.Offset(), kMapEntrySize)) return out.Skip(kMapEntrySize);  // refused
+    for (DWORD word : words) out.WriteWord(word);
+    return true;
+}
+
+inline bool WriteMapEntry(ByteWriter& out, const CategoryEntry& e) noexcept {
+    DWORD words[kMapEntryWords] = {};
+    words[map_entry::kKind / 4] = category_entry::kKindValue;
+    words[map_entry::kId / 4] = e.id;
+    words[map_entry::kDetailLevel / 4] = e.detailLevel;
+    words[category_entry::kDefaultCounter / 4] = e.defaultCounter;
+    words[category_entry::kNoInstances / 4] = e.noInstances;
+    words[category_entry::kInstanceDataSize / 4] = e.instanceDataSize;
+    words[category_entry::kMaxInstanceNameLength / 4] = e.maxInstanceNameLength;
+    words[map_entry::kNameTitleIndex / 4] = e.nameTitleIndex;
+    words[map_entry::kHelpTitleIndex / 4] = e.helpTitleIndex;
+    return WriteEntryWords(out, words);
+}
+
+inline bool WriteMapEntry(ByteWriter& out, const CounterEntry& e) noexcept {
+    DWORD words[kMapEntryWords] = {};
+    words[map_entry::kKind / 4] = counter_entry::kKindValue;
+    words[map_entry::kId / 4] = e.id;
+    words[map_entry::kDetailLevel / 4] = e.detailLevel;
+    words[counter_entry::kCounterType / 4] = e.counterType;
+    words[counter_entry::kMaxCharacters / 4] = e.maxCharacters;
+    words[counter_entry::kDataOffset / 4] = e.dataOffset;
+    words[counter_entry::kDefaultScale / 4] = static_cast<DWORD>(e.defaultScale);
+    words[map_entry::kNameTitleIndex / 4] = e.nameTitleIndex;
+    words[map_entry::kHelpTitleIndex / 4] = e.helpTitleIndex;
+    return WriteEntryWords(out, words);
+}
+
+// Appends one name record (length, text, padding).
+inline bool WriteNameRecord(ByteWriter& out, const char16_t* name, std::size_t units) noexcept {
+    if (!out.Holds(out.Offset(), NameRecordSize(units))) return out.Skip(NameRecordSize(units));
+    out.WriteWord(static_cast<DWORD>(units));
+    out.WriteBytes(name, NameTextBytes(units));
+    return out.PadTo(4);
+}
+
+// --- Blocks --------------------------------------------------------------
+// Every block carries its number in the word at offset `map size` (block 0's
+// map size; the other blocks leave the map's bytes unused). The instance area
+// starts at (map size + 4) rounded up to 16.
+constexpr std::size_t kBlockNumberSize = 4;
+constexpr ULONGLONG BlockNumberOffset(DWORD mapSize) noexcept { return mapSize; }
+constexpr ULONGLONG InstanceAreaOffsetFor(DWORD mapSize) noexcept {
+    return (static_cast<ULONGLONG>(mapSize) + kBlockNumberSize + 15) & ~static_cast<ULONGLONG>(15);
+}
+static_assert(InstanceAreaOffsetFor(620) == 624, "17 unnamed entries: instance area at 624");
+
+// The shared-memory object name of block `number`: "Global\ATLPERF_<application>_NNN",
+// the number with at least three digits. Written into out (room for outCount
+// units with the terminator); returns the units written, 0 when it does not fit.
+std::size_t FormatBlockName(const char16_t* application, DWORD number, char16_t* out,
+                            std::size_t outCount) noexcept;
+
+// --- Instance records ------------------------------------------------------
+// Record header fields (byte offsets from the record's start).
 constexpr std::size_t kRecordSizeOffset = 0;
 constexpr std::size_t kCategoryIdOffset = 4;
 constexpr std::size_t kInstanceIdOffset = 8;
 constexpr std::size_t kUseCountOffset = 12;
 constexpr std::size_t kNameOffsetOffset = 16;
 constexpr DWORD kRecordHeaderSize = 20;
+static_assert(kNameOffsetOffset + 4 == kRecordHeaderSize, "NameOffset ends the header");
 
 // RecordSize values with a meaning of their own.
-constexpr DWORD kEndOfInstances = 0;
-constexpr DWORD kEndOfBlock = 0xFFFFFFFFu;
+constexpr DWORD kEndOfInstances = 0;          // no record follows anywhere
+constexpr DWORD kEndOfBlock = 0xFFFFFFFFu;    // continue at the next block's instance area
 
-// Serialized map.
-constexpr std::size_t kMapHeaderSize = 8;
-constexpr std::size_t kMapEntrySize = 36;
-
-// Where instance records start in every block: (map size + 4) rounded up to 16.
-inline ULONGLONG InstanceAreaOffsetFor(DWORD mapSize) noexcept {
-    return (static_cast<ULONGLONG>(mapSize) + 4 + 15) & ~static_cast<ULONGLONG>(15);
-}
+// UseCount of a free record; writers store kLiveUseCount for a live one.
+constexpr DWORD kFreeUseCount = 0;
+constexpr DWORD kLiveUseCount = 1;
 
 }  // namespace vz

@@ -7,14 +7,15 @@ namespace ATL {
 
 void CPerfMon::PrepareOutputTemplates(CategoryRecord& category) {
     // ByteLength and four reserved bytes come before the first value.
-    vz::ULONGLONG blockSize = 8;
+    vz::ULONGLONG blockSize = vz::kCounterBlockHeaderSize;
     const auto counterCount = static_cast<vz::DWORD>(category.counters.GetCount());
 
     vz::PERF_OBJECT_TYPE& object = category.objectTemplate;
     object = vz::PERF_OBJECT_TYPE{};
-    object.DefinitionLength = 64 + 40 * counterCount;
+    object.DefinitionLength = sizeof(vz::PERF_OBJECT_TYPE) +
+                              sizeof(vz::PERF_COUNTER_DEFINITION) * counterCount;
     object.TotalByteLength = object.DefinitionLength;
-    object.HeaderLength = 64;
+    object.HeaderLength = sizeof(vz::PERF_OBJECT_TYPE);
     object.ObjectNameTitleIndex = category.nameTitleIndex;
     object.ObjectHelpTitleIndex = category.helpTitleIndex;
     object.DetailLevel = category.detailLevel;
@@ -28,18 +29,16 @@ void CPerfMon::PrepareOutputTemplates(CategoryRecord& category) {
     for (CounterRecord& counter : category.counters) {
         vz::PERF_COUNTER_DEFINITION& definition = counter.definitionTemplate;
         definition = vz::PERF_COUNTER_DEFINITION{};
-        definition.ByteLength = 40;
+        definition.ByteLength = sizeof(vz::PERF_COUNTER_DEFINITION);
         definition.CounterNameTitleIndex = counter.nameTitleIndex;
         definition.CounterHelpTitleIndex = counter.helpTitleIndex;
         definition.DefaultScale = counter.defaultScale;
         definition.DetailLevel = counter.detailLevel;
         definition.CounterType = counter.counterType;
-        vz::CounterPlacement placement =
-            vz::PlacementOf(counter.counterType, counter.maxCharacters);
-        vz::ULONGLONG offset = vz::AlignUp(blockSize, placement.alignment);
+        const vz::CounterPlacement placement =
+            vz::CounterPlacementOf(counter.counterType, counter.maxCharacters);
         definition.CounterSize = static_cast<vz::DWORD>(placement.size);
-        definition.CounterOffset = static_cast<vz::DWORD>(offset);
-        blockSize = offset + placement.size;
+        definition.CounterOffset = static_cast<vz::DWORD>(vz::PlaceCounter(placement, &blockSize));
     }
     // The serialized-map reader refuses layouts beyond 32 bits before it gets here.
     category.counterBlockSize = static_cast<vz::DWORD>(vz::AlignUp(blockSize, 8));

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/types.h"
+#include "support/utf_text.h"
 
 namespace vz {
 
@@ -45,12 +46,5 @@ private:
     void Reserve(std::size_t capacity);  // makes the buffer unshared, with room
     Buffer* buffer_ = nullptr;
 };
-
-// UTF-8 <-> UTF-16 helpers (invalid sequences become U+FFFD).
-std::u16string Utf8ToUtf16(const std::string& text);
-std::string Utf16ToUtf8(const char16_t* text, std::size_t length);
-inline std::string Utf16ToUtf8(const std::u16string& text) {
-    return Utf16ToUtf8(text.data(), text.size());
-}
 
 }  // namespace vz

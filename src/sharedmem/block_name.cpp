@@ -1,0 +1,34 @@
+// The name of a block of the provider's chain, shared by the library (which
+// opens the blocks) and the provider (which creates them).
+#include "sharedmem/byte_layout.h"
+
+namespace vz {
+
+std::size_t FormatBlockName(const char16_t* application, DWORD number, char16_t* out,
+                            std::size_t outCount) noexcept {
+    static constexpr char16_t kPrefix[] = u"Global\\ATLPERF_";
+    std::size_t n = 0;
+    auto put = [&](char16_t ch) {
+        if (n + 1 >= outCount) return false;
+        out[n++] = ch;
+        return true;
+    };
+    for (const char16_t* p = kPrefix; *p; ++p)
+        if (!put(*p)) return 0;
+    for (const char16_t* p = application; p && *p; ++p)
+        if (!put(*p)) return 0;
+    if (!put(u'_')) return 0;
+    char16_t digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char16_t>(u'0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    while (count < 3) digits[count++] = u'0';
+    while (count > 0)
+        if (!put(digits[--count])) return 0;
+    out[n] = 0;
+    return n;
+}
+
+}  // namespace vz

@@ -1,0 +1,157 @@
+// Bounds-checked cursors over a byte range, for every cross-process and perflib
+// byte format. A read, write or step that would leave the range is refused: the
+// call returns false, the cursor stays where it was, and FailureMessage() says
+// which access was refused. Words are little-endian and may be unaligned.
+//
+// Both cursors are header-only and allocate nothing, so the collection path can
+// use them per record.
+#pragma once
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+#include "support/types.h"
+
+namespace vz {
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte formats are little-endian");
+
+// What a refused access looked like; shared by the reader and the writer.
+struct ByteRangeFault {
+    bool refused = false;
+    ULONGLONG offset = 0;  // where the access started
+    ULONGLONG count = 0;   // bytes it needed
+    std::size_t size = 0;  // bytes in the range
+};
+
+// "<verb> of <count> bytes at offset <offset> passes the end of the <size>-byte range".
+std::string DescribeByteRangeFault(const ByteRangeFault& fault, const char* verb);
+
+class ByteReader {
+public:
+    ByteReader(const void* data, std::size_t size) noexcept
+        : data_(static_cast<const BYTE*>(data)), size_(data == nullptr ? 0 : size) {}
+
+    std::size_t Offset() const noexcept { return offset_; }
+    std::size_t Size() const noexcept { return size_; }
+    std::size_t Remaining() const noexcept { return size_ - offset_; }
+    const BYTE* Data() const noexcept { return data_; }
+    // True when `count` bytes at `offset` lie inside the range.
+    bool Holds(ULONGLONG offset, ULONGLONG count) const noexcept {
+        return offset <= size_ && count <= size_ - offset;
+    }
+
+    bool Seek(ULONGLONG offset) noexcept {
+        if (!Holds(offset, 0)) return Refuse(offset, 0);
+        offset_ = static_cast<std::size_t>(offset);
+        return true;
+    }
+    bool Skip(ULONGLONG count) noexcept {
+        if (!Holds(offset_, count)) return Refuse(offset_, count);
+        offset_ += static_cast<std::size_t>(count);
+        return true;
+    }
+    bool ReadWord(DWORD* value) noexcept { return ReadBytes(value, sizeof *value); }
+    bool ReadQword(ULONGLONG* value) noexcept { return ReadBytes(value, sizeof *value); }
+    bool ReadBytes(void* out, ULONGLONG count) noexcept {
+        const BYTE* at;
+        if (!ReadSpan(count, &at)) return false;
+        if (count != 0) std::memcpy(out, at, static_cast<std::size_t>(count));
+        return true;
+    }
+    // Points *at to the next `count` bytes in place and steps over them.
+    bool ReadSpan(ULONGLONG count, const BYTE** at) noexcept {
+        if (!Holds(offset_, count)) return Refuse(offset_, count);
+        *at = data_ + offset_;
+        offset_ += static_cast<std::size_t>(count);
+        return true;
+    }
+    // The word at an absolute offset; the cursor does not move.
+    bool WordAt(ULONGLONG offset, DWORD* value) noexcept {
+        if (!Holds(offset, sizeof *value)) return Refuse(offset, sizeof *value);
+        std::memcpy(value, data_ + offset, sizeof *value);
+        return true;
+    }
+
+    bool Failed() const noexcept { return fault_.refused; }
+    const ByteRangeFault& Fault() const noexcept { return fault_; }
+    std::string FailureMessage() const { return DescribeByteRangeFault(fault_, "read"); }
+
+private:
+    bool Refuse(ULONGLONG offset, ULONGLONG count) noexcept {
+        fault_ = {true, offset, count, size_};
+        return false;
+    }
+
+    const BYTE* data_;
+    std::size_t size_;
+    std::size_t offset_ = 0;
+    ByteRangeFault fault_;
+};
+
+class ByteWriter {
+public:
+    ByteWriter(void* data, std::size_t size) noexcept
+        : data_(static_cast<BYTE*>(data)), size_(data == nullptr ? 0 : size) {}
+
+    std::size_t Offset() const noexcept { return offset_; }
+    std::size_t Size() const noexcept { return size_; }
+    std::size_t Remaining() const noexcept { return size_ - offset_; }
+    BYTE* Data() const noexcept { return data_; }
+    bool Holds(ULONGLONG offset, ULONGLONG count) const noexcept {
+        return offset <= size_ && count <= size_ - offset;
+    }
+
+    bool Seek(ULONGLONG offset) noexcept {
+        if (!Holds(offset, 0)) return Refuse(offset, 0);
+        offset_ = static_cast<std::size_t>(offset);
+        return true;
+    }
+    // Steps over `count` bytes, leaving them as they are.
+    bool Skip(ULONGLONG count) noexcept {
+        if (!Holds(offset_, count)) return Refuse(offset_, count);
+        offset_ += static_cast<std::size_t>(count);
+        return true;
+    }
+    bool WriteWord(DWORD value) noexcept { return WriteBytes(&value, sizeof value); }
+    bool WriteQword(ULONGLONG value) noexcept { return WriteBytes(&value, sizeof value); }
+    bool WriteBytes(const void* bytes, ULONGLONG count) noexcept {
+        if (!Holds(offset_, count)) return Refuse(offset_, count);
+        if (count != 0) std::memcpy(data_ + offset_, bytes, static_cast<std::size_t>(count));
+        offset_ += static_cast<std::size_t>(count);
+        return true;
+    }
+    bool WriteZeros(ULONGLONG count) noexcept {
+        if (!Holds(offset_, count)) return Refuse(offset_, count);
+        if (count != 0) std::memset(data_ + offset_, 0, static_cast<std::size_t>(count));
+        offset_ += static_cast<std::size_t>(count);
+        return true;
+    }
+    // Zero-fills up to the next multiple of `alignment` (a power of two).
+    bool PadTo(std::size_t alignment) noexcept {
+        return WriteZeros((alignment - offset_ % alignment) % alignment);
+    }
+    // The word at an absolute offset; the cursor does not move.
+    bool WordAt(ULONGLONG offset, DWORD value) noexcept {
+        if (!Holds(offset, sizeof value)) return Refuse(offset, sizeof value);
+        std::memcpy(data_ + offset, &value, sizeof value);
+        return true;
+    }
+
+    bool Failed() const noexcept { return fault_.refused; }
+    const ByteRangeFault& Fault() const noexcept { return fault_; }
+    std::string FailureMessage() const { return DescribeByteRangeFault(fault_, "write"); }
+
+private:
+    bool Refuse(ULONGLONG offset, ULONGLONG count) noexcept {
+        fault_ = {true, offset, count, size_};
+        return false;
+    }
+
+    BYTE* data_;
+    std::size_t size_;
+    std::size_t offset_ = 0;
+    ByteRangeFault fault_;
+};
+
+}  // namespace vz
