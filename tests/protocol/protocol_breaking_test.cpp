@@ -35,8 +35,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr DWORD kBlockSize = 4096;  // small blocks: a chain of several
-constexpr int kInstances = 40;
+constexpr DWORD kBlockSize = 8192;  // two pages: a chain of several blocks
+constexpr int kInstances = 100;
 
 double SamplingSeconds() {
     const char* text = std::getenv("VUDOZID_PROTOCOL_SECONDS");
@@ -62,9 +62,9 @@ void Resize(const std::u16string& name, off_t size) {
 
 void PutWord(BYTE* at, DWORD value) { __atomic_store_n(reinterpret_cast<DWORD*>(at), value, __ATOMIC_RELAXED); }
 
-// The provider process: publishes, then breaks the rules until `until`.
-// Writes the number of rewrites to `report` and exits 0.
-[[noreturn]] void BreakTheRules(Clock::time_point until, int report, unsigned seed) {
+// The provider process: publishes, says so on `report`, then breaks the rules
+// for `seconds`. Writes the number of rewrites to `report` and exits 0.
+[[noreturn]] void BreakTheRules(double seconds, int report, unsigned seed) {
     provider::StatisticsPublisher publisher(provider::kServerApplicationName,
                                             provider::ServerStatisticsDescription());
     if (!publisher.Start()) _exit(20);
@@ -76,7 +76,7 @@ void PutWord(BYTE* at, DWORD value) { __atomic_store_n(reinterpret_cast<DWORD*>(
         publisher.SetCounters(handle, std::vector<ULONGLONG>(16, 1000 + i));
     }
     // Some free records too: records of removed instances stay in the chain.
-    for (provider::InstanceHandle handle : {3u, 17u, 30u}) publisher.RemoveInstance(handle);
+    for (provider::InstanceHandle handle : {3u, 17u, 30u, 71u}) publisher.RemoveInstance(handle);
 
     std::vector<Block> blocks(publisher.BlockCount());
     for (std::size_t k = 0; k < blocks.size(); ++k) {
@@ -105,6 +105,9 @@ void PutWord(BYTE* at, DWORD value) { __atomic_store_n(reinterpret_cast<DWORD*>(
         }
     }
 
+    const char ready = 1;
+    if (write(report, &ready, 1) != 1) _exit(24);
+    const auto until = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
     std::mt19937 random(seed);
     const DWORD hostileSizes[] = {0, 1, 4, 19, 20, 21, 0xFFFFFFFFu, 0xFFFFFFFEu, 0x7FFFFFFFu,
                                   kBlockSize, 212, 424, 106};
@@ -129,7 +132,8 @@ void PutWord(BYTE* at, DWORD value) { __atomic_store_n(reinterpret_cast<DWORD*>(
                 if (!block.shrunk) std::memcpy(block.view, block.pristine.data(), kBlockSize);
             } else if (random() % 64 == 0) {  // the object shrinks under the readers, or grows back
                 Block& block = blocks[1 + random() % (blocks.size() - 1)];
-                Resize(block.name, block.shrunk ? kBlockSize : random() % kBlockSize);
+                // Only whole pages past the end fault: to nothing, or to one page.
+                Resize(block.name, block.shrunk ? kBlockSize : (random() % 2) * 4096);
                 block.shrunk = !block.shrunk;
                 if (!block.shrunk) std::memcpy(block.view, block.pristine.data(), kBlockSize);
             }
@@ -169,9 +173,6 @@ TEST(ProtocolBreakingProvider, EverySampleKeepsTheContract) {
     emu::ResetRegistry();
     ClosePerfMon();
     const double seconds = SamplingSeconds();
-    const auto start = Clock::now();
-    const auto half = start + std::chrono::milliseconds(static_cast<long>(seconds * 500));
-    const auto end = start + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
     const unsigned seed = static_cast<unsigned>(getpid());
 
     int pipeFds[2];
@@ -180,13 +181,17 @@ TEST(ProtocolBreakingProvider, EverySampleKeepsTheContract) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(pipeFds[0]);
-        BreakTheRules(end, pipeFds[1], seed);
+        BreakTheRules(seconds, pipeFds[1], seed);
     }
     close(pipeFds[1]);
+    char ready = 0;
+    ASSERT_EQ(read(pipeFds[0], &ready, 1), 1) << "the provider did not publish";
+    const auto start = Clock::now();
+    const auto half = start + std::chrono::milliseconds(static_cast<long>(seconds * 500));
+    const auto end = start + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
 
     std::mt19937 random(seed + 1);
     Tally kept, closed;
-    // The provider needs a moment to publish; samples before that see nothing.
     while (Clock::now() < half) Sample(false, random, &kept);
     kept.shrunkViews = emu::BrokenViewCount();
     while (Clock::now() < end) Sample(true, random, &closed);

@@ -24,11 +24,13 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string>
 
 #include "platform/emulated/emulated_control.h"
 #include "platform/emulated/fault_injection.h"
 #include "platform/shared_memory_writer.h"
 #include "support/hresult.h"
+#include "support/utf_text.h"
 
 namespace vz {
 namespace emu {
@@ -173,31 +175,6 @@ bool AppendHexByte(unsigned char byte, char* out, std::size_t size, std::size_t*
     return true;
 }
 
-// The UTF-8 bytes of one code point (unpaired surrogates become U+FFFD).
-std::size_t EncodeUtf8(char32_t cp, unsigned char bytes[4]) {
-    if (cp < 0x80) {
-        bytes[0] = static_cast<unsigned char>(cp);
-        return 1;
-    }
-    if (cp < 0x800) {
-        bytes[0] = static_cast<unsigned char>(0xC0 | (cp >> 6));
-        bytes[1] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp >= 0xD800 && cp < 0xE000) cp = 0xFFFD;
-    if (cp < 0x10000) {
-        bytes[0] = static_cast<unsigned char>(0xE0 | (cp >> 12));
-        bytes[1] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-        bytes[2] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    bytes[0] = static_cast<unsigned char>(0xF0 | (cp >> 18));
-    bytes[1] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
-    bytes[2] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-    bytes[3] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-    return 4;
-}
-
 }  // namespace
 
 // Built in the caller's buffer: probing for a block that is not there must not
@@ -209,14 +186,10 @@ bool FormatSharedMemoryObjectName(const char16_t* name, char* out, std::size_t s
                            : std::snprintf(out, size, "/vudozid.");
     if (prefix < 0 || static_cast<std::size_t>(prefix) >= size) return false;
     std::size_t used = static_cast<std::size_t>(prefix);
-    for (const char16_t* at = name; *at != 0; ++at) {
-        char32_t cp = *at;
-        if (cp >= 0xD800 && cp < 0xDC00 && at[1] >= 0xDC00 && at[1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (at[1] - 0xDC00);
-            ++at;
-        }
+    const std::size_t length = std::char_traits<char16_t>::length(name);
+    for (std::size_t pos = 0; pos < length;) {
         unsigned char bytes[4];
-        const std::size_t count = EncodeUtf8(cp, bytes);
+        const std::size_t count = EncodeUtf8(NextCodePoint(name, length, &pos), bytes);
         for (std::size_t k = 0; k < count; ++k)
             if (!AppendHexByte(bytes[k], out, size, &used)) return false;
     }
