@@ -176,6 +176,13 @@ Bytes Utf16(const std::u16string& text) {
     return bytes;
 }
 
+// The characters of a literal with its terminating zero: a REG_MULTI_SZ
+// whose last string ends in the literal's own zero.
+template <std::size_t N>
+std::u16string MultiString(const char16_t (&text)[N]) {
+    return std::u16string(text, N);
+}
+
 void RegistrationSeeds() {
     Write(g_corpus, "registration", "register", {0});
     Write(g_corpus, "registration", "register_unregister", {2});
@@ -189,12 +196,12 @@ void RegistrationSeeds() {
         input.push_back(static_cast<std::uint8_t>(bytes.size() >> 8));
         input.insert(input.end(), bytes.begin(), bytes.end());
     };
-    record(8, 5, Utf16(std::u16string(u"010\0", 5)));        // Languages, REG_MULTI_SZ
+    record(8, 5, Utf16(MultiString(u"010\0")));              // Languages, REG_MULTI_SZ
     record(9, 4, {0x38, 0x07, 0, 0});                        // First Counter 1848
     record(10, 4, {0x39, 0x07, 0, 0});                       // First Help 1849
     record(11, 4, {0x58, 0x07, 0, 0});                       // Last Counter 1880
     record(12, 4, {0x59, 0x07, 0, 0});                       // Last Help 1881
-    record(4, 5, Utf16(std::u16string(u"1\0" u"1881\0" u"1848\0Quorvane Server 11\0\0", 34)));
+    record(4, 5, Utf16(MultiString(u"1\0" u"1881\0" u"1848\0Quorvane Server 11\0")));
     Write(g_corpus, "registration", "registered_italian", input);
 }
 
