@@ -119,7 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (view == nullptr) continue;
         block.view = static_cast<std::uint8_t*>(view);
         std::memset(block.view, 0, block.size);
-        std::memcpy(block.view, image.data(), image.size() < block.size ? image.size() : block.size);
+        if (!image.empty())
+            std::memcpy(block.view, image.data(), image.size() < block.size ? image.size() : block.size);
         if ((flags & 4) && static_cast<std::uint64_t>(mapSize) + 4 <= block.size) {
             const DWORD number = static_cast<DWORD>(k);
             std::memcpy(block.view + mapSize, &number, 4);

@@ -83,6 +83,7 @@ fuzzing() {
     mkdir -p "$corpus"
     [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$corpus/"
     findings=0
+    rm -f "build/linux-fuzz/$name.regressions.log"
     if [ -d "fuzz/regressions/$name" ]; then
       "$f" fuzz/regressions/"$name"/* >"build/linux-fuzz/$name.regressions.log" 2>&1 ||
         { echo "regression input fails: $name"; tail -n 20 "build/linux-fuzz/$name.regressions.log"; findings=1; }
@@ -90,6 +91,9 @@ fuzzing() {
     "$f" -max_total_time="$FUZZ_SECONDS" -entropic=0 -print_final_stats=1 \
       -artifact_prefix="build/linux-fuzz/$name-" "$corpus" >"$log" 2>&1 ||
       { echo "fuzz finding: $name"; tail -n 40 "$log"; findings=$((findings + 1)); }
+    # UndefinedBehaviorSanitizer reports and goes on: each distinct report is a finding.
+    findings=$((findings + $(grep -h 'runtime error:' "$log" "build/linux-fuzz/$name.regressions.log" 2>/dev/null |
+      sort -u | tee /dev/stderr | wc -l)))
     [ $findings -eq 0 ] || failed=1
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     cov=$(grep -E '^#[0-9]+' "$log" | tail -n 1 | grep -oE 'cov: [0-9]+' | cut -d' ' -f2)
