@@ -1,7 +1,10 @@
 // Helpers shared by the fuzz targets.
 #pragma once
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,20 +12,42 @@
 #include "collect/perf_exports.h"
 #include "objectmap/perfmon.h"
 #include "perf_decoder.h"
+#include "platform/platform.h"
+#include "registration/registry_access.h"
 
 namespace vz {
 namespace fuzz {
 
+constexpr WCHAR kApplication[] = u"Quorvane Server ITA";
+
 // A monitor with no object map of its own: everything comes from the input.
 class BareMonitor : public ATL::CPerfMon {
 public:
-    const WCHAR* ApplicationName() const override { return u"Quorvane Server ITA"; }
+    const WCHAR* ApplicationName() const override { return kApplication; }
 };
 
 inline DWORD Word(const std::uint8_t* data) {
     DWORD v;
     std::memcpy(&v, data, 4);
     return v;
+}
+
+// Shared-memory blocks of this process stay apart from any other program's.
+inline void UseOwnSharedMemoryNamespace() {
+    const std::string space = "fuzz" + std::to_string(static_cast<long>(getpid()));
+    setenv("VUDOZID_SHM_NAMESPACE", space.c_str(), 1);
+}
+
+// Writes a value below HKEY_LOCAL_MACHINE, creating the key.
+inline void SetValue(const WCHAR* keyPath, const WCHAR* name, DWORD type, const void* bytes,
+                     std::size_t size) {
+    plat::HKEY key = nullptr;
+    if (plat::RegCreateKeyExW(plat::HKeyLocalMachine(), keyPath, 0, nullptr, 0,
+                              kReadWriteAccess, nullptr, &key, nullptr) != 0)
+        return;
+    plat::RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(bytes),
+                         static_cast<DWORD>(size));
+    plat::RegCloseKey(key);
 }
 
 // The input consumed from the front; reads past the end give zeros.

@@ -3,18 +3,13 @@
 // value, and whatever object it yields must reach perflib well formed.
 // Input: [type selector][capacity selector][value bytes].
 #include <cstdint>
-#include <cstdlib>
-#include <string>
-
-#include <unistd.h>
 
 #include "fuzz_support.h"
 #include "platform/emulated/emulated_control.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // No other process's blocks may stand in for the registered map.
-    const std::string space = "fuzz" + std::to_string(static_cast<long>(getpid()));
-    setenv("VUDOZID_SHM_NAMESPACE", space.c_str(), 1);
+    vz::fuzz::UseOwnSharedMemoryNamespace();
     return 0;
 }
 
@@ -24,14 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vz::emu::ResetRegistry();
     vz::emu::ResetCallCounts();  // an ever longer call log would look like a leak
     ClosePerfMon();
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKeyLocalMachine(),
-                        u"SYSTEM\\CurrentControlSet\\Services\\Quorvane Server ITA\\Performance", 0,
-                        nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) != 0)
-        return 0;
     const vz::DWORD types[] = {REG_BINARY, REG_BINARY, REG_BINARY, REG_SZ, REG_DWORD, REG_MULTI_SZ};
-    RegSetValueExW(key, u"Map", 0, types[data[0] % 6], data + 2, static_cast<vz::DWORD>(size - 2));
-    RegCloseKey(key);
+    vz::fuzz::SetValue(vz::PerformanceKeyPath(vz::fuzz::kApplication).c_str(), u"Map",
+                       types[data[0] % 6], data + 2, size - 2);
 
     // Enough room, then one byte short of what the object took.
     const vz::DWORD capacity = data[1] < 128 ? 1u << 16 : data[1] * 8u;

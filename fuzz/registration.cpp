@@ -16,12 +16,15 @@ namespace {
 
 using namespace vz::plat;
 
-const char16_t kPerflib[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib";
-const char16_t kEnglish[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009";
-const char16_t kItalian[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\010";
-const char16_t kGerman[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\007";
-const char16_t kPerformance[] =
-    u"SYSTEM\\CurrentControlSet\\Services\\Quorvane Server ITA\\Performance";
+const vz::WCHAR* const kPerflib = vz::kPerflibKeyPath;
+const vz::WString kEnglishPath = vz::PerflibLanguageKeyPath(u"009", 3);
+const vz::WString kItalianPath = vz::PerflibLanguageKeyPath(u"010", 3);
+const vz::WString kGermanPath = vz::PerflibLanguageKeyPath(u"007", 3);
+const vz::WString kPerformancePath = vz::PerformanceKeyPath(vz::fuzz::kApplication);
+const vz::WCHAR* const kEnglish = kEnglishPath.c_str();
+const vz::WCHAR* const kItalian = kItalianPath.c_str();
+const vz::WCHAR* const kGerman = kGermanPath.c_str();
+const vz::WCHAR* const kPerformance = kPerformancePath.c_str();
 
 struct Place {
     const char16_t* key;
@@ -40,27 +43,16 @@ const Place kPlaces[] = {
 const vz::DWORD kTypes[] = {REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ,
                             REG_QWORD};
 
-void Set(const char16_t* keyPath, const char16_t* name, vz::DWORD type, const void* bytes,
-         std::size_t size) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKeyLocalMachine(), keyPath, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
-                        &key, nullptr) != 0)
-        return;
-    RegSetValueExW(key, name, 0, type, static_cast<const vz::BYTE*>(bytes),
-                   static_cast<vz::DWORD>(size));
-    RegCloseKey(key);
-}
-
 // A perflib key the way a machine has it, before the input spoils it.
 void SeedPerflib() {
     const vz::DWORD lastCounter = 1846, lastHelp = 1847;
-    Set(kPerflib, u"Last Counter", REG_DWORD, &lastCounter, 4);
-    Set(kPerflib, u"Last Help", REG_DWORD, &lastHelp, 4);
+    vz::fuzz::SetValue(kPerflib, u"Last Counter", REG_DWORD, &lastCounter, 4);
+    vz::fuzz::SetValue(kPerflib, u"Last Help", REG_DWORD, &lastHelp, 4);
     static const char16_t kCounter[] = u"1\0" u"1847\0" u"2\0" u"System\0" u"1846\0" u"Last\0";
     static const char16_t kHelp[] = u"3\0" u"System help\0" u"1847\0" u"Last help\0";
-    for (const char16_t* key : {kEnglish, kItalian}) {
-        Set(key, u"Counter", REG_MULTI_SZ, kCounter, sizeof kCounter);
-        Set(key, u"Help", REG_MULTI_SZ, kHelp, sizeof kHelp);
+    for (const vz::WCHAR* key : {kEnglish, kItalian}) {
+        vz::fuzz::SetValue(key, u"Counter", REG_MULTI_SZ, kCounter, sizeof kCounter);
+        vz::fuzz::SetValue(key, u"Help", REG_MULTI_SZ, kHelp, sizeof kHelp);
     }
 }
 
@@ -82,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const vz::DWORD type = typeByte < 224 ? kTypes[typeByte % 7] : typeByte;
         const std::size_t length = (in.Byte() | (in.Byte() << 8)) % 8192;
         const std::vector<std::uint8_t> bytes = in.Bytes(length);
-        Set(place.key, place.value, type, bytes.data(), bytes.size());
+        vz::fuzz::SetValue(place.key, place.value, type, bytes.data(), bytes.size());
     }
     CheckKeysClosed();
     switch (mode % 4) {

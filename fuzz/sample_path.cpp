@@ -21,25 +21,16 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "fuzz_support.h"
 #include "platform/emulated/emulated_control.h"
 #include "platform/shared_memory_writer.h"
+#include "sharedmem/byte_layout.h"
 
 namespace {
 
 using vz::DWORD;
 
 constexpr std::size_t kMaxBlocks = 4;
-const char16_t kPerformanceKey[] =
-    u"SYSTEM\\CurrentControlSet\\Services\\Quorvane Server ITA\\Performance";
-
-std::u16string BlockName(DWORD number) {
-    std::u16string name = u"Global\\ATLPERF_Quorvane Server ITA_00";
-    name.push_back(static_cast<char16_t>(u'0' + number));
-    return name;
-}
 
 std::u16string Query(vz::fuzz::Input& in) {
     const std::uint8_t kind = in.Byte();
@@ -73,22 +64,10 @@ struct ProviderBlock {
     DWORD size = 0;
 };
 
-void SetRegisteredMap(const std::uint8_t* bytes, DWORD size) {
-    vz::plat::HKEY key = nullptr;
-    if (vz::plat::RegCreateKeyExW(vz::plat::HKeyLocalMachine(), kPerformanceKey, 0, nullptr, 0,
-                                  vz::plat::KEY_READ | vz::plat::KEY_WRITE, nullptr, &key,
-                                  nullptr) != 0)
-        return;
-    vz::plat::RegSetValueExW(key, u"Map", 0, vz::plat::REG_BINARY, bytes, size);
-    vz::plat::RegCloseKey(key);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Blocks of this process stay apart from any other test's.
-    const std::string space = "fuzz" + std::to_string(static_cast<long>(getpid()));
-    setenv("VUDOZID_SHM_NAMESPACE", space.c_str(), 1);
+    vz::fuzz::UseOwnSharedMemoryNamespace();
     return 0;
 }
 
@@ -114,8 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (k == 2 && (flags & 8)) continue;
         ProviderBlock& block = blocks[k];
         block.size = (flags & 16) && k + 1 == blockCount ? granularity / 2 : granularity;
-        const std::u16string name = BlockName(static_cast<DWORD>(k));
-        void* view = vz::plat::CreateWritableSharedMemory(name.c_str(), block.size, &block.mapping);
+        vz::WCHAR name[64];
+        vz::FormatBlockName(vz::fuzz::kApplication, static_cast<DWORD>(k), name, 64);
+        void* view = vz::plat::CreateWritableSharedMemory(name, block.size, &block.mapping);
         if (view == nullptr) continue;
         block.view = static_cast<std::uint8_t*>(view);
         std::memset(block.view, 0, block.size);
@@ -127,7 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     if ((flags & 32) && blocks[0].view != nullptr)
-        SetRegisteredMap(blocks[0].view, mapSize < blocks[0].size ? mapSize : blocks[0].size);
+        vz::fuzz::SetValue(vz::PerformanceKeyPath(vz::fuzz::kApplication).c_str(), u"Map",
+                           vz::plat::REG_BINARY, blocks[0].view,
+                           mapSize < blocks[0].size ? mapSize : blocks[0].size);
 
     DWORD lastBytes = 0;
     for (std::uint8_t operation : operations) {
