@@ -1,24 +1,14 @@
 // Named file mappings over POSIX shared memory. A mapping handle holds the
 // open descriptor; views are mmap'ed from it. Reader views are PROT_READ, so a
 // stray write through them faults as it would on Windows.
-//
-// Unlike a Windows section, a POSIX shared-memory object can shrink under its
-// views: a provider that truncates its object would kill the reader with
-// SIGBUS at the next read past the new end. Reader views are therefore kept
-// in a table that a SIGBUS handler can search without locking; for a fault
-// inside one of them the handler maps zero pages over the rest of the view and
-// marks it broken. A zero RecordSize ends the instance walk, so such a block
-// yields no instances until the reader closes its blocks and maps them again.
-// Faults anywhere else go to the handler that was installed before.
+// Reader views are guarded against a provider that shrinks its object (see
+// view_guard.h).
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -28,6 +18,7 @@
 
 #include "platform/emulated/emulated_control.h"
 #include "platform/emulated/fault_injection.h"
+#include "platform/emulated/view_guard.h"
 #include "platform/shared_memory_writer.h"
 #include "support/hresult.h"
 #include "support/utf_text.h"
@@ -62,83 +53,6 @@ struct MappingTable {
 MappingTable& Table() {
     static MappingTable table;
     return table;
-}
-
-// The reader views the SIGBUS handler may repair. A slot is filled (size
-// first, then start) before its view is handed out and emptied before the view
-// is unmapped; the handler only reads the slots.
-struct GuardedView {
-    std::atomic<std::uintptr_t> start{0};
-    std::atomic<std::size_t> size{0};
-    std::atomic<bool> broken{false};
-};
-constexpr std::size_t kMaxGuardedViews = 4096;
-GuardedView g_guardedViews[kMaxGuardedViews];
-struct sigaction g_previousBusHandler;
-std::uintptr_t g_pageSize = 4096;
-bool g_busHandlerInstalled = false;
-
-void ChainBusError(int signal, siginfo_t* info, void* context) {
-    if (g_previousBusHandler.sa_flags & SA_SIGINFO) {
-        g_previousBusHandler.sa_sigaction(signal, info, context);
-    } else if (g_previousBusHandler.sa_handler != SIG_DFL &&
-               g_previousBusHandler.sa_handler != SIG_IGN) {
-        g_previousBusHandler.sa_handler(signal);
-    } else {
-        // The faulting read runs again and ends the process the default way.
-        struct sigaction fallback = {};
-        fallback.sa_handler = SIG_DFL;
-        sigaction(SIGBUS, &fallback, nullptr);
-    }
-}
-
-void OnBusError(int signal, siginfo_t* info, void* context) {
-    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-    for (GuardedView& view : g_guardedViews) {
-        const std::uintptr_t start = view.start.load(std::memory_order_acquire);
-        const std::size_t size = view.size.load(std::memory_order_acquire);
-        if (start == 0 || address - start >= size) continue;
-        const std::uintptr_t page = address & ~(g_pageSize - 1);
-        const std::uintptr_t end = (start + size + g_pageSize - 1) & ~(g_pageSize - 1);
-        if (mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
-                 MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) == MAP_FAILED)
-            break;
-        view.broken.store(true, std::memory_order_release);
-        return;
-    }
-    ChainBusError(signal, info, context);
-}
-
-// Called with the table locked.
-bool InstallBusHandler() {
-    if (g_busHandlerInstalled) return true;
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pageSize > 0) g_pageSize = static_cast<std::uintptr_t>(pageSize);
-    struct sigaction action = {};
-    action.sa_sigaction = OnBusError;
-    action.sa_flags = SA_SIGINFO;
-    sigemptyset(&action.sa_mask);
-    if (sigaction(SIGBUS, &action, &g_previousBusHandler) != 0) return false;
-    g_busHandlerInstalled = true;
-    return true;
-}
-
-// Called with the table locked; false when every slot is taken.
-bool GuardView(const void* view, std::size_t size) {
-    for (GuardedView& slot : g_guardedViews) {
-        if (slot.start.load(std::memory_order_relaxed) != 0) continue;
-        slot.broken.store(false, std::memory_order_relaxed);
-        slot.size.store(size, std::memory_order_release);
-        slot.start.store(reinterpret_cast<std::uintptr_t>(view), std::memory_order_release);
-        return true;
-    }
-    return false;
-}
-
-void UnguardView(const void* view) {
-    for (GuardedView& slot : g_guardedViews)
-        if (slot.start.load(std::memory_order_relaxed) == reinterpret_cast<std::uintptr_t>(view))
-            slot.start.store(0, std::memory_order_release);
 }
 
 LONG ErrorFromErrno(int error) {
@@ -214,15 +128,6 @@ std::size_t OpenMappingCount() {
     return count;
 }
 
-std::size_t BrokenViewCount() {
-    std::lock_guard<std::mutex> lock(Table().mutex);
-    std::size_t count = 0;
-    for (const GuardedView& slot : g_guardedViews)
-        if (slot.start.load(std::memory_order_acquire) != 0 &&
-            slot.broken.load(std::memory_order_acquire))
-            ++count;
-    return count;
-}
 
 }  // namespace emu
 
@@ -262,17 +167,13 @@ void* MapLocked(Mapping* mapping, DWORD access, std::uint64_t offset, std::size_
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    if (reader && !emu::InstallBusHandler()) {
-        SetLastError(emu::ErrorFromErrno(errno));
-        return nullptr;
-    }
     void* view = mmap(nullptr, size, write ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,
                       mapping->fd, static_cast<off_t>(offset));
     if (view == MAP_FAILED) {
         SetLastError(emu::ErrorFromErrno(errno));
         return nullptr;
     }
-    if (reader && !emu::GuardView(view, size)) {
+    if (reader && !emu::GuardReaderView(view, size)) {
         munmap(view, size);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -287,7 +188,7 @@ bool UnmapLocked(const void* view) {
         SetLastError(emu::ERROR_INVALID_ADDRESS);
         return false;
     }
-    if (it->second.reader) emu::UnguardView(view);
+    if (it->second.reader) emu::UnguardReaderView(view);
     munmap(const_cast<void*>(view), it->second.size);
     emu::Table().views.erase(it);
     return true;
