@@ -74,7 +74,7 @@ protocol_breaking() {
 # frequencies, so it is off.
 fuzzing() {
   cmake --preset linux-fuzz >/dev/null && cmake --build --preset linux-fuzz -j"$JOBS" || return 1
-  local failed=0 f name corpus log findings execs cov
+  local failed=0 f name corpus log findings execs cov ub
   for f in build/linux-fuzz/fuzz/fuzz_*; do
     [ -x "$f" ] || continue
     name=$(basename "$f"); name=${name#fuzz_}
@@ -92,8 +92,11 @@ fuzzing() {
       -artifact_prefix="build/linux-fuzz/$name-" "$corpus" >"$log" 2>&1 ||
       { echo "fuzz finding: $name"; tail -n 40 "$log"; findings=$((findings + 1)); }
     # UndefinedBehaviorSanitizer reports and goes on: each distinct report is a finding.
-    findings=$((findings + $(grep -h 'runtime error:' "$log" "build/linux-fuzz/$name.regressions.log" 2>/dev/null |
-      sort -u | tee /dev/stderr | wc -l)))
+    ub=$(grep -h 'runtime error:' "$log" "build/linux-fuzz/$name.regressions.log" 2>/dev/null | sort -u)
+    if [ -n "$ub" ]; then
+      echo "$ub"
+      findings=$((findings + $(printf '%s\n' "$ub" | wc -l)))
+    fi
     [ $findings -eq 0 ] || failed=1
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     cov=$(grep -E '^#[0-9]+' "$log" | tail -n 1 | grep -oE 'cov: [0-9]+' | cut -d' ' -f2)
