@@ -76,9 +76,7 @@ void ReadPastATruncatedFileOfItsOwn() {
     DWORD total = static_cast<DWORD>(buffer.size()), objects = 0;
     CollectPerfMon(u"Global", &data, &total, &objects);
 
-    char path[] = "/tmp/vudozid-sigbus-XXXXXX";
-    const int fd = mkstemp(path);
-    unlink(path);
+    const int fd = memfd_create("vudozid-sigbus", 0);
     if (fd < 0 || ftruncate(fd, 8192) != 0) _exit(10);
     auto* own = static_cast<volatile char*>(mmap(nullptr, 8192, PROT_READ, MAP_SHARED, fd, 0));
     if (own == MAP_FAILED || ftruncate(fd, 0) != 0) _exit(10);
