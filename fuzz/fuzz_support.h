@@ -1,23 +1,97 @@
 // Helpers shared by the fuzz targets.
 #pragma once
-#include <cstdint>
-#include <cstring>
+#include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "collect/perf_exports.h"
 #include "objectmap/perfmon.h"
+#include "perf_decoder.h"
+#include "platform/platform.h"
+#include "registration/registry_access.h"
 
 namespace vz {
 namespace fuzz {
 
+constexpr WCHAR kApplication[] = u"Quorvane Server ITA";
+
 // A monitor with no object map of its own: everything comes from the input.
 class BareMonitor : public ATL::CPerfMon {
 public:
-    const WCHAR* ApplicationName() const override { return u"Quorvane Server ITA"; }
+    const WCHAR* ApplicationName() const override { return kApplication; }
 };
 
 inline DWORD Word(const std::uint8_t* data) {
     DWORD v;
     std::memcpy(&v, data, 4);
     return v;
+}
+
+// Shared-memory blocks of this process stay apart from any other program's.
+inline void UseOwnSharedMemoryNamespace() {
+    const std::string space = "fuzz" + std::to_string(static_cast<long>(getpid()));
+    setenv("VUDOZID_SHM_NAMESPACE", space.c_str(), 1);
+}
+
+// Writes a value below HKEY_LOCAL_MACHINE, creating the key.
+inline void SetValue(const WCHAR* keyPath, const WCHAR* name, DWORD type, const void* bytes,
+                     std::size_t size) {
+    plat::HKEY key = nullptr;
+    if (plat::RegCreateKeyExW(plat::HKeyLocalMachine(), keyPath, 0, nullptr, 0,
+                              kReadWriteAccess, nullptr, &key, nullptr) != 0)
+        return;
+    plat::RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(bytes),
+                         static_cast<DWORD>(size));
+    plat::RegCloseKey(key);
+}
+
+// The input consumed from the front; reads past the end give zeros.
+class Input {
+public:
+    Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    std::uint8_t Byte() { return size_ > 0 ? (--size_, *data_++) : 0; }
+    DWORD Word() {
+        DWORD v = 0;
+        for (int i = 0; i < 4; ++i) v |= static_cast<DWORD>(Byte()) << (8 * i);
+        return v;
+    }
+    // Up to `count` bytes (fewer when the input runs out).
+    std::vector<std::uint8_t> Bytes(std::size_t count) {
+        if (count > size_) count = size_;
+        std::vector<std::uint8_t> out(data_, data_ + count);
+        data_ += count;
+        size_ -= count;
+        return out;
+    }
+    std::size_t Left() const { return size_; }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+};
+
+// One CollectPerfMon through the exports into a guarded buffer; every breach of
+// perflib's contract or malformed byte of the result stops the fuzzer.
+// The result's buffer pointer is null.
+inline qvperf::CollectCall CheckedCollect(const WCHAR* query, std::size_t capacity,
+                                          DWORD objectsBefore = 0) {
+    std::vector<unsigned char> buffer;
+    const qvperf::CollectCall call =
+        qvperf::CallCollect(CollectPerfMon, query, capacity, objectsBefore, &buffer);
+    const std::vector<std::string> problems = qvperf::CheckCollectCall(call);
+    if (!problems.empty()) {
+        for (const std::string& problem : problems)
+            std::fprintf(stderr, "Collect into %zu bytes: %s\n", capacity, problem.c_str());
+        __builtin_trap();
+    }
+    qvperf::CollectCall outcome = call;
+    outcome.buffer = nullptr;  // the buffer is gone with this function
+    return outcome;
 }
 
 }  // namespace fuzz

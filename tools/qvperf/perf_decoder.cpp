@@ -1,42 +1,59 @@
 #include "perf_decoder.h"
 
-#include <cstring>
+#include <cstddef>
+#include <cstdio>
 
-#include "support/wide_string.h"
+#include "objectmap/perf_structures.h"
+#include "support/byte_cursor.h"
+#include "support/utf_text.h"
 
 namespace qvperf {
 
 namespace {
 
-constexpr std::uint32_t kObjectHeaderSize = 64;
-constexpr std::uint32_t kCounterDefinitionSize = 40;
-constexpr std::uint32_t kInstanceDefinitionSize = 24;
-constexpr std::uint32_t kSizeMask = 0x300;
-constexpr std::uint32_t kSizeVariable = 0x300;
-constexpr std::uint32_t kTextAscii = 0x10000;
+using vz::ByteReader;
+using vz::PERF_COUNTER_BLOCK;
+using vz::PERF_COUNTER_DEFINITION;
+using vz::PERF_INSTANCE_DEFINITION;
+using vz::PERF_OBJECT_TYPE;
 
-// A bounded view of the buffer; every read is checked, nothing is aligned.
-class Bytes {
+constexpr std::size_t kObjectHeaderSize = sizeof(PERF_OBJECT_TYPE);
+constexpr std::size_t kCounterDefinitionSize = sizeof(PERF_COUNTER_DEFINITION);
+constexpr std::size_t kInstanceDefinitionSize = sizeof(PERF_INSTANCE_DEFINITION);
+constexpr std::size_t kCounterBlockSize = sizeof(PERF_COUNTER_BLOCK);
+// What one decoded value may cost against the budget, besides its text.
+constexpr std::size_t kValueCost = 4;
+
+// The word at `at`; zero when it lies outside the range (callers check the
+// extent of a structure before reading its fields).
+std::uint32_t WordAt(ByteReader& bytes, std::size_t at) {
+    vz::DWORD value = 0;
+    bytes.WordAt(at, &value);
+    return value;
+}
+// A 32-bit field of the perflib structure that starts at `at`.
+#define QVPERF_FIELD(type, bytes, at, member) WordAt(bytes, (at) + offsetof(vz::type, member))
+
+std::int64_t Quad(ByteReader& bytes, std::size_t at) {
+    const std::uint64_t low = WordAt(bytes, at), high = WordAt(bytes, at + 4);
+    return static_cast<std::int64_t>((high << 32) | low);
+}
+
+// Decoded values are charged against the bytes the library returned, so a
+// library cannot make the decoder allocate more than a small multiple of its
+// buffer (counters sharing bytes, or zero-size counters, would otherwise let
+// the values grow with counters x instances).
+class Budget {
 public:
-    Bytes(const unsigned char* base, std::size_t size) : base_(base), size_(size) {}
-    bool Has(std::size_t offset, std::size_t length) const {
-        return offset <= size_ && length <= size_ - offset;
+    explicit Budget(std::size_t bytes) : left_(bytes) {}
+    bool Charge(std::size_t cost) {
+        if (cost > left_) return false;
+        left_ -= cost;
+        return true;
     }
-    std::uint32_t Word(std::size_t offset) const {
-        std::uint32_t v;
-        std::memcpy(&v, base_ + offset, 4);
-        return v;
-    }
-    std::int64_t Quad(std::size_t offset) const {
-        std::int64_t v;
-        std::memcpy(&v, base_ + offset, 8);
-        return v;
-    }
-    const unsigned char* At(std::size_t offset) const { return base_ + offset; }
 
 private:
-    const unsigned char* base_;
-    std::size_t size_;
+    std::size_t left_;
 };
 
 std::string Utf16Text(const unsigned char* at, std::size_t bytes) {
@@ -55,19 +72,30 @@ std::string AsciiText(const unsigned char* at, std::size_t bytes) {
     return text;
 }
 
-// The counter block at `offset` of the object view; false when malformed.
-bool DecodeCounterBlock(const Bytes& object, std::size_t offset,
-                        const std::vector<CounterDefinition>& counters, Instance* instance,
-                        std::uint32_t* blockLength, std::string* problem) {
-    if (!object.Has(offset, 4)) {
+std::string Hex(std::uint32_t value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
+// The counter block at `offset` of the object; false when malformed.
+bool DecodeCounterBlock(ByteReader& object, std::size_t offset,
+                        const std::vector<CounterDefinition>& counters, Budget& budget,
+                        Instance* instance, std::uint32_t* blockLength, std::string* problem) {
+    if (!object.Holds(offset, kCounterBlockSize)) {
         *problem = "counter block beyond the object";
         return false;
     }
-    const std::uint32_t length = object.Word(offset);
-    if (length < 4 || !object.Has(offset, length)) {
+    const std::uint32_t length = QVPERF_FIELD(PERF_COUNTER_BLOCK, object, offset, ByteLength);
+    if (length < kCounterBlockSize || !object.Holds(offset, length)) {
         *problem = "counter block length " + std::to_string(length) + " out of bounds";
         return false;
     }
+    if (!budget.Charge(kValueCost * counters.size())) {
+        *problem = "decoded values would exceed the bytes returned";
+        return false;
+    }
+    instance->values.reserve(counters.size());
     for (const CounterDefinition& counter : counters) {
         CounterValue value;
         if (counter.offset > length || counter.size > length - counter.offset) {
@@ -75,38 +103,67 @@ bool DecodeCounterBlock(const Bytes& object, std::size_t offset,
                        " outside a counter block of " + std::to_string(length) + " bytes";
             return false;
         }
-        const unsigned char* at = object.At(offset + counter.offset);
-        if ((counter.type & kSizeMask) == kSizeVariable) {
-            value.text = (counter.type & kTextAscii) ? AsciiText(at, counter.size)
-                                                     : Utf16Text(at, counter.size);
-        } else if (counter.size == 4) {
-            std::uint32_t v;
-            std::memcpy(&v, at, 4);
+        const unsigned char* at = object.Data() + offset + counter.offset;
+        const std::uint32_t sizeBits = counter.type & vz::PERF_SIZE_MASK;
+        if (sizeBits == vz::PERF_SIZE_VARIABLE_LEN) {
+            value.text = (counter.type & vz::PERF_TEXT_ASCII) ? AsciiText(at, counter.size)
+                                                              : Utf16Text(at, counter.size);
+        } else if (sizeBits == vz::PERF_SIZE_DWORD) {
             value.numeric = true;
-            value.number = v;
-        } else if (counter.size == 8) {
-            std::memcpy(&value.number, at, 8);
+            value.number = WordAt(object, offset + counter.offset);
+        } else if (sizeBits == vz::PERF_SIZE_LARGE) {
             value.numeric = true;
+            value.number = static_cast<std::uint64_t>(Quad(object, offset + counter.offset));
         }
-        instance->values.push_back(value);
+        if (!budget.Charge(value.text.size())) {
+            *problem = "decoded values would exceed the bytes returned";
+            return false;
+        }
+        instance->values.push_back(std::move(value));
     }
     *blockLength = length;
     return true;
 }
 
-// One object in a view that ends at its TotalByteLength.
-bool DecodeObject(const Bytes& object, std::uint32_t total, PerfObject* out,
+// The instance name: NameLength bytes ending in a UTF-16 zero, inside the
+// instance definition of `length` bytes at `definition`. False when malformed.
+bool DecodeInstanceName(ByteReader& object, std::size_t definition, std::uint32_t length,
+                        Instance* instance, std::string* problem) {
+    const std::uint32_t nameOffset =
+        QVPERF_FIELD(PERF_INSTANCE_DEFINITION, object, definition, NameOffset);
+    const std::uint32_t nameLength =
+        QVPERF_FIELD(PERF_INSTANCE_DEFINITION, object, definition, NameLength);
+    if (nameOffset < kInstanceDefinitionSize || nameOffset > length ||
+        nameLength > length - nameOffset) {
+        *problem = "name outside its instance definition";
+        return false;
+    }
+    const unsigned char* name = object.Data() + definition + nameOffset;
+    if (nameLength < 2 || nameLength % 2 != 0 || name[nameLength - 2] != 0 ||
+        name[nameLength - 1] != 0) {
+        *problem = "name of " + std::to_string(nameLength) + " bytes not terminated";
+        return false;
+    }
+    instance->name = Utf16Text(name, nameLength);
+    return true;
+}
+
+// One object in a range that ends at its TotalByteLength.
+bool DecodeObject(ByteReader& object, std::uint32_t total, Budget& budget, PerfObject* out,
                   std::string* problem) {
-    const std::uint32_t definitionLength = object.Word(4);
-    const std::uint32_t headerLength = object.Word(8);
-    const std::uint32_t numCounters = object.Word(32);
-    const std::int32_t numInstances = static_cast<std::int32_t>(object.Word(40));
-    out->nameIndex = object.Word(12);
-    out->helpIndex = object.Word(20);
-    out->detailLevel = object.Word(28);
-    out->defaultCounter = static_cast<std::int32_t>(object.Word(36));
-    out->perfTime = object.Quad(48);
-    out->perfFreq = object.Quad(56);
+    const std::uint32_t definitionLength =
+        QVPERF_FIELD(PERF_OBJECT_TYPE, object, 0, DefinitionLength);
+    const std::uint32_t headerLength = QVPERF_FIELD(PERF_OBJECT_TYPE, object, 0, HeaderLength);
+    const std::uint32_t numCounters = QVPERF_FIELD(PERF_OBJECT_TYPE, object, 0, NumCounters);
+    const std::int32_t numInstances =
+        static_cast<std::int32_t>(QVPERF_FIELD(PERF_OBJECT_TYPE, object, 0, NumInstances));
+    out->nameIndex = QVPERF_FIELD(PERF_OBJECT_TYPE, object, 0, ObjectNameTitleIndex);
+    out->helpIndex = QVPERF_FIELD(PERF_OBJECT_TYPE, object, 0, ObjectHelpTitleIndex);
+    out->detailLevel = QVPERF_FIELD(PERF_OBJECT_TYPE, object, 0, DetailLevel);
+    out->defaultCounter =
+        static_cast<std::int32_t>(QVPERF_FIELD(PERF_OBJECT_TYPE, object, 0, DefaultCounter));
+    out->perfTime = Quad(object, offsetof(PERF_OBJECT_TYPE, PerfTime));
+    out->perfFreq = Quad(object, offsetof(PERF_OBJECT_TYPE, PerfFreq));
     if (headerLength < kObjectHeaderSize || headerLength > definitionLength ||
         definitionLength > total) {
         *problem = "header length " + std::to_string(headerLength) + " / definition length " +
@@ -120,62 +177,82 @@ bool DecodeObject(const Bytes& object, std::uint32_t total, PerfObject* out,
     }
     std::size_t cursor = headerLength;
     for (std::uint32_t i = 0; i < numCounters; ++i) {
-        if (definitionLength - cursor < kCounterDefinitionSize) {
-            *problem = "counter definition " + std::to_string(i) + " beyond the definitions";
-            return false;
-        }
-        const std::uint32_t length = object.Word(cursor);
-        if (length < kCounterDefinitionSize || length > definitionLength - cursor) {
+        const std::uint32_t length =
+            QVPERF_FIELD(PERF_COUNTER_DEFINITION, object, cursor, ByteLength);
+        if (definitionLength - cursor < kCounterDefinitionSize ||
+            length < kCounterDefinitionSize || length > definitionLength - cursor) {
             *problem = "counter definition " + std::to_string(i) + " has length " +
                        std::to_string(length);
             return false;
         }
         CounterDefinition counter;
-        counter.nameIndex = object.Word(cursor + 4);
-        counter.helpIndex = object.Word(cursor + 12);
-        counter.defaultScale = static_cast<std::int32_t>(object.Word(cursor + 20));
-        counter.detailLevel = object.Word(cursor + 24);
-        counter.type = object.Word(cursor + 28);
-        counter.size = object.Word(cursor + 32);
-        counter.offset = object.Word(cursor + 36);
+        counter.nameIndex =
+            QVPERF_FIELD(PERF_COUNTER_DEFINITION, object, cursor, CounterNameTitleIndex);
+        counter.helpIndex =
+            QVPERF_FIELD(PERF_COUNTER_DEFINITION, object, cursor, CounterHelpTitleIndex);
+        counter.defaultScale = static_cast<std::int32_t>(
+            QVPERF_FIELD(PERF_COUNTER_DEFINITION, object, cursor, DefaultScale));
+        counter.detailLevel = QVPERF_FIELD(PERF_COUNTER_DEFINITION, object, cursor, DetailLevel);
+        counter.type = QVPERF_FIELD(PERF_COUNTER_DEFINITION, object, cursor, CounterType);
+        counter.size = QVPERF_FIELD(PERF_COUNTER_DEFINITION, object, cursor, CounterSize);
+        counter.offset = QVPERF_FIELD(PERF_COUNTER_DEFINITION, object, cursor, CounterOffset);
+        // Fixed-size counters have the size of their type (the counter-size rule).
+        if ((counter.type & vz::PERF_SIZE_MASK) != vz::PERF_SIZE_VARIABLE_LEN &&
+            counter.size != vz::CounterValueBytes(counter.type, 0)) {
+            *problem = "counter definition " + std::to_string(i) + " of type 0x" +
+                       Hex(counter.type) + " has size " + std::to_string(counter.size);
+            return false;
+        }
         out->counters.push_back(counter);
         cursor += length;
+    }
+    if (cursor != definitionLength) {
+        *problem = "counter definitions end at " + std::to_string(cursor) +
+                   ", the definition length is " + std::to_string(definitionLength);
+        return false;
     }
 
     cursor = definitionLength;
     std::uint32_t blockLength = 0;
-    if (numInstances < 0) {
+    if (numInstances < vz::PERF_NO_INSTANCES) {
+        *problem = "instance count " + std::to_string(numInstances);
+        return false;
+    }
+    if (numInstances == vz::PERF_NO_INSTANCES) {
         out->hasInstances = false;
         Instance single;
-        if (!DecodeCounterBlock(object, cursor, out->counters, &single, &blockLength, problem))
+        if (!DecodeCounterBlock(object, cursor, out->counters, budget, &single, &blockLength,
+                                problem))
             return false;
-        out->instances.push_back(single);
-        return true;
+        cursor += blockLength;
+        out->instances.push_back(std::move(single));
     }
     for (std::int32_t i = 0; i < numInstances; ++i) {
-        if (!object.Has(cursor, kInstanceDefinitionSize)) {
+        if (!object.Holds(cursor, kInstanceDefinitionSize)) {
             *problem = "instance " + std::to_string(i) + " of " + std::to_string(numInstances) +
                        " beyond the object";
             return false;
         }
-        const std::uint32_t length = object.Word(cursor);
-        const std::uint32_t nameOffset = object.Word(cursor + 16);
-        const std::uint32_t nameLength = object.Word(cursor + 20);
-        if (length < kInstanceDefinitionSize || !object.Has(cursor, length) ||
-            nameOffset < kInstanceDefinitionSize || nameOffset > length ||
-            nameLength > length - nameOffset) {
+        const std::uint32_t length =
+            QVPERF_FIELD(PERF_INSTANCE_DEFINITION, object, cursor, ByteLength);
+        Instance instance;
+        if (length < kInstanceDefinitionSize || !object.Holds(cursor, length)) {
             *problem = "instance " + std::to_string(i) + " definition out of bounds";
             return false;
         }
-        Instance instance;
-        instance.name = Utf16Text(object.At(cursor + nameOffset), nameLength);
-        cursor += length;
-        if (!DecodeCounterBlock(object, cursor, out->counters, &instance, &blockLength, problem)) {
+        if (!DecodeInstanceName(object, cursor, length, &instance, problem) ||
+            !DecodeCounterBlock(object, cursor + length, out->counters, budget, &instance,
+                                &blockLength, problem)) {
             *problem = "instance " + std::to_string(i) + ": " + *problem;
             return false;
         }
-        cursor += blockLength;
-        out->instances.push_back(instance);
+        cursor += length + blockLength;
+        out->instances.push_back(std::move(instance));
+    }
+    if (cursor != total) {
+        *problem = std::to_string(total - cursor) + " bytes after the last " +
+                   (numInstances == vz::PERF_NO_INSTANCES ? "counter block" : "instance");
+        return false;
     }
     return true;
 }
@@ -184,18 +261,19 @@ bool DecodeObject(const Bytes& object, std::uint32_t total, PerfObject* out,
 
 DecodeResult DecodePerfData(const void* data, std::size_t bytes, std::uint32_t objectCount) {
     DecodeResult result;
-    const Bytes all(static_cast<const unsigned char*>(data), data != nullptr ? bytes : 0);
+    ByteReader all(data, bytes);
+    Budget budget(all.Size());
     std::size_t offset = 0;
     for (std::uint32_t n = 0; n < objectCount; ++n) {
         const std::string where = "object " + std::to_string(n) + " at byte " +
                                   std::to_string(offset) + ": ";
-        if (!all.Has(offset, kObjectHeaderSize)) {
+        if (!all.Holds(offset, kObjectHeaderSize)) {
             result.problems.push_back(where + "truncated header (" + std::to_string(bytes) +
                                       " bytes returned)");
             break;
         }
-        const std::uint32_t total = all.Word(offset);
-        if (total < kObjectHeaderSize || !all.Has(offset, total)) {
+        const std::uint32_t total = QVPERF_FIELD(PERF_OBJECT_TYPE, all, offset, TotalByteLength);
+        if (total < kObjectHeaderSize || !all.Holds(offset, total)) {
             // Without a usable length the next object cannot be found.
             result.problems.push_back(where + "total length " + std::to_string(total) +
                                       " out of bounds");
@@ -203,13 +281,64 @@ DecodeResult DecodePerfData(const void* data, std::size_t bytes, std::uint32_t o
         }
         PerfObject object;
         std::string problem;
-        if (DecodeObject(Bytes(all.At(offset), total), total, &object, &problem))
+        ByteReader range(all.Data() + offset, total);
+        if (DecodeObject(range, total, budget, &object, &problem))
             result.objects.push_back(std::move(object));
         else
             result.problems.push_back(where + problem);
         offset += total;
     }
+    if (result.problems.empty() && offset != all.Size())
+        result.problems.push_back(std::to_string(all.Size() - offset) +
+                                  " bytes after the last object");
     return result;
+}
+
+std::vector<std::string> CheckCollectCall(const CollectCall& call) {
+    constexpr std::uint32_t kMoreData = 234;
+    std::vector<std::string> problems;
+    for (std::size_t i = call.capacity; i < call.capacity + call.guard; ++i)
+        if (call.buffer[i] != call.fill) {
+            problems.push_back("byte " + std::to_string(i) + " written past the buffer of " +
+                               std::to_string(call.capacity));
+            return problems;
+        }
+    if (call.result != 0 && call.result != kMoreData) {
+        problems.push_back("result " + std::to_string(call.result));
+        return problems;
+    }
+    if (call.result == kMoreData) {
+        if (call.totalBytes != 0 || call.objectsAfter != 0 || call.advanced != 0)
+            problems.push_back("ERROR_MORE_DATA with " + std::to_string(call.totalBytes) +
+                               " bytes, " + std::to_string(call.objectsAfter) + " objects, " +
+                               std::to_string(call.advanced) + " bytes advanced");
+        return problems;
+    }
+    if (call.advanced != call.totalBytes || call.totalBytes > call.capacity) {
+        problems.push_back("data advanced by " + std::to_string(call.advanced) + " for " +
+                           std::to_string(call.totalBytes) + " bytes of " +
+                           std::to_string(call.capacity));
+        return problems;
+    }
+    // A sample that failed on the way may leave scratch bytes in the buffer;
+    // perflib ignores a buffer that holds no data.
+    if (call.totalBytes == 0) {
+        if (call.objectsAfter != call.objectsBefore && call.objectsAfter != 0)
+            problems.push_back(std::to_string(call.objectsAfter) + " objects in no bytes");
+        return problems;
+    }
+    for (std::size_t i = call.totalBytes; i < call.capacity; ++i)
+        if (call.buffer[i] != call.fill) {
+            problems.push_back("byte " + std::to_string(i) + " written past the " +
+                               std::to_string(call.totalBytes) + " bytes returned");
+            return problems;
+        }
+    if (call.objectsAfter <= call.objectsBefore) {
+        problems.push_back(std::to_string(call.totalBytes) + " bytes in no object");
+        return problems;
+    }
+    return DecodePerfData(call.buffer, call.totalBytes, call.objectsAfter - call.objectsBefore)
+        .problems;
 }
 
 }  // namespace qvperf

@@ -59,6 +59,9 @@ void SetTimerFails(bool fails);
 // Open shared-memory mappings and views (leak checks). Counts what the reader
 // side opened (OpenFileMappingW, MapViewOfFileEx), not the writers' objects.
 std::size_t OpenMappingCount();
+// Reader views whose shared-memory object shrank under them: they read as
+// zeros from the first page past the object's new end (instead of SIGBUS).
+std::size_t BrokenViewCount();
 
 // The POSIX shared-memory object that stands for the named file mapping `name`
 // (for example "Global\\ATLPERF_Quorvane Server ITA_000"): "/vudozid." followed

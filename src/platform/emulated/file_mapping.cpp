@@ -1,6 +1,8 @@
 // Named file mappings over POSIX shared memory. A mapping handle holds the
 // open descriptor; views are mmap'ed from it. Reader views are PROT_READ, so a
 // stray write through them faults as it would on Windows.
+// Reader views are guarded against a provider that shrinks its object (see
+// view_guard.h).
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -12,9 +14,11 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string>
 
 #include "platform/emulated/emulated_control.h"
 #include "platform/emulated/fault_injection.h"
+#include "platform/emulated/view_guard.h"
 #include "support/hresult.h"
 #include "support/utf_text.h"
 
@@ -123,6 +127,7 @@ std::size_t OpenMappingCount() {
     return count;
 }
 
+
 }  // namespace emu
 
 namespace plat {
@@ -167,6 +172,11 @@ void* MapLocked(Mapping* mapping, DWORD access, std::uint64_t offset, std::size_
         SetLastError(emu::ErrorFromErrno(errno));
         return nullptr;
     }
+    if (reader && !emu::GuardReaderView(view, size)) {
+        munmap(view, size);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     emu::Table().views[view] = View{size, reader};
     return view;
 }
@@ -177,6 +187,7 @@ bool UnmapLocked(const void* view) {
         SetLastError(emu::ERROR_INVALID_ADDRESS);
         return false;
     }
+    if (it->second.reader) emu::UnguardReaderView(view);
     munmap(const_cast<void*>(view), it->second.size);
     emu::Table().views.erase(it);
     return true;

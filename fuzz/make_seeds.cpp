@@ -1,0 +1,266 @@
+// Writes the seed inputs of the fuzz targets from the real formats: the
+// provider SDK publishes its chain into shared memory, the blocks are copied
+// out as the provider left them, and the library's own Collect output over
+// that chain becomes qvperf's input. Inputs that break perflib's contract on
+// today's library go to the regression folder instead of the corpus.
+//
+//   make_fuzz_seeds CORPUS_DIR REGRESSION_DIR
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "collect/perf_exports.h"
+#include "platform/emulated/emulated_control.h"
+#include "platform/platform.h"
+#include "map_description.h"
+#include "server_statistics.h"
+#include "statistics_publisher.h"
+
+namespace {
+
+using namespace vz;
+using Bytes = std::vector<std::uint8_t>;
+
+std::string g_corpus, g_regressions;
+
+void Write(const std::string& dir, const std::string& target, const std::string& name,
+           const Bytes& bytes) {
+    const std::string folder = dir + "/" + target;
+    std::system(("mkdir -p '" + folder + "'").c_str());
+    std::ofstream(folder + "/" + name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void PutWord(Bytes& bytes, DWORD value) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// Title indices as registration hands them out: name 1848, help 1849, ...
+provider::MapDescription Registered(provider::MapDescription map) {
+    DWORD index = 1848;
+    for (provider::CategoryDescription& category : map) {
+        category.entry.nameTitleIndex = index++;
+        category.entry.helpTitleIndex = index++;
+        for (provider::CounterDescription& counter : category.counters) {
+            counter.entry.nameTitleIndex = index++;
+            counter.entry.helpTitleIndex = index++;
+        }
+    }
+    return map;
+}
+
+// The server's object as the simulator describes it.
+provider::MapDescription ServerStatistics() {
+    provider::MapDescription map;
+    if (provider::DescribeObject(qvsim::ServerStatisticsObject(), &map) != VZP_OK) std::exit(1);
+    return map;
+}
+
+// A category without instances (id 7) with a LARGE counter, an ASCII and a
+// UTF-16 text counter and a zero-size one.
+provider::MapDescription MixedCountersDescription() {
+    provider::CategoryDescription category;
+    category.entry.id = 7;
+    category.entry.detailLevel = 100;
+    category.entry.noInstances = 0xFFFFFFFFu;
+    category.entry.instanceDataSize = 20 + 8 + 12 + 16 + 4;
+    category.entry.maxInstanceNameLength = 8;
+    category.name = u"Quorvane Totali";
+    const DWORD types[] = {0x00010100 /* LARGE raw */, 0x00010300 | 0x10000 /* ASCII text */,
+                           0x00000300 /* UTF-16 text */, 0x40000200 /* zero size */};
+    const DWORD offsets[] = {20, 28, 40, 56};
+    const DWORD maxCharacters[] = {0, 12, 8, 0};
+    for (int i = 0; i < 4; ++i) {
+        provider::CounterDescription counter;
+        counter.entry.detailLevel = 100;
+        counter.entry.counterType = types[i];
+        counter.entry.dataOffset = offsets[i];
+        counter.entry.maxCharacters = maxCharacters[i];
+        counter.name = u"Valore " + std::u16string(1, static_cast<char16_t>(u'A' + i));
+        category.counters.push_back(counter);
+    }
+    return {category};
+}
+
+struct Chain {
+    Bytes header;                // sample_path's header, up to the block images
+    std::vector<Bytes> blocks;   // as published
+    Bytes collected;             // the library's Collect output over the chain
+    DWORD objects = 0;
+};
+
+// Publishes `map` with `live` instances of its first category (and `freed`
+// more that are removed again) in blocks of `granularity`, and copies it out.
+Chain Publish(const provider::MapDescription& map, DWORD granularity, int live, int freed) {
+    emu::SetAllocationGranularityValue(granularity);
+    ClosePerfMon();
+    Chain chain;
+    const std::u16string application = u"Quorvane Server ITA";
+    provider::StatisticsPublisher publisher(application, map);
+    if (publisher.Start() != VZP_OK) {
+        std::fprintf(stderr, "cannot publish\n");
+        std::exit(1);
+    }
+    std::vector<provider::InstanceHandle> handles;
+    for (int i = 0; i < live + freed; ++i) {
+        const std::string name = "Quorvane0" + std::to_string(i + 1);
+        provider::InstanceHandle handle = 0;
+        publisher.AddInstance(map[0].entry.id, std::u16string(name.begin(), name.end()), &handle);
+        handles.push_back(handle);
+        // Text and zero-size counters refuse a number; they keep their zeros.
+        for (DWORD c = 0; c < map[0].counters.size(); ++c)
+            static_cast<void>(publisher.SetValue(handle, c, 100 + i));
+    }
+    for (int i = 0; i < freed; ++i) publisher.RemoveInstance(handles[live + i]);
+    for (DWORD k = 0;; ++k) {
+        char16_t name[128];
+        FormatBlockName(application.c_str(), k, name, 128);
+        plat::HANDLE mapping = plat::OpenFileMappingW(plat::FILE_MAP_READ, 0, name);
+        if (mapping == nullptr) break;
+        const void* view = plat::MapViewOfFileEx(mapping, plat::FILE_MAP_READ, 0, 0, granularity, nullptr);
+        const auto* bytes = static_cast<const std::uint8_t*>(view);
+        // Trailing zeros are what the fuzz target fills in anyway.
+        std::size_t used = granularity;
+        while (used > 0 && bytes[used - 1] == 0) --used;
+        chain.blocks.emplace_back(bytes, bytes + used);
+        plat::UnmapViewOfFile(view);
+        plat::CloseHandle(mapping);
+    }
+    std::vector<std::uint8_t> buffer(1 << 16);
+    void* data = buffer.data();
+    DWORD total = static_cast<DWORD>(buffer.size());
+    CollectPerfMon(u"Global", &data, &total, &chain.objects);
+    chain.collected.assign(buffer.begin(), buffer.begin() + total);
+    ClosePerfMon();
+    return chain;
+}
+
+// sample_path's input: flags, granularity, capacity, query, operations, blocks.
+Bytes SamplePathInput(const Chain& chain, DWORD granularity, const Bytes& operations) {
+    Bytes input;
+    input.push_back(static_cast<std::uint8_t>(chain.blocks.size() - 1));
+    input.push_back(granularity == 1024 ? 0 : granularity == 2048 ? 1 : 2);
+    PutWord(input, 0xFFFF);
+    input.push_back(0);  // "Global"
+    input.push_back(static_cast<std::uint8_t>(operations.size() - 1));
+    input.insert(input.end(), operations.begin(), operations.end());
+    for (std::size_t k = 0; k < chain.blocks.size(); ++k) {
+        Bytes block = chain.blocks[k];
+        if (k + 1 < chain.blocks.size()) block.resize(granularity, 0);
+        input.insert(input.end(), block.begin(), block.end());
+    }
+    return input;
+}
+
+void SamplePathSeeds() {
+    const Bytes collectTwice = {0, 2, 1, 0};  // Collect, one byte short, Close, Collect
+    const provider::MapDescription server = Registered(ServerStatistics());
+    Write(g_corpus, "sample_path", "server_one_block",
+          SamplePathInput(Publish(server, 4096, 3, 0), 4096, collectTwice));
+    Write(g_corpus, "sample_path", "server_four_blocks",
+          SamplePathInput(Publish(server, 2048, 9, 1), 2048, collectTwice));
+    const provider::MapDescription mixed = Registered(MixedCountersDescription());
+    Write(g_corpus, "sample_path", "no_instances_mixed_counters",
+          SamplePathInput(Publish(mixed, 1024, 1, 0), 1024, collectTwice));
+    // A category without instances gets exactly one counter block, also when
+    // its only record is free or when two records are live.
+    Write(g_regressions, "sample_path", "no_instances_free_record",
+          SamplePathInput(Publish(mixed, 1024, 0, 1), 1024, {0}));
+    Write(g_regressions, "sample_path", "no_instances_two_records",
+          SamplePathInput(Publish(mixed, 1024, 2, 0), 1024, {0}));
+}
+
+void RegisteredMapSeeds() {
+    for (const auto& [name, map] :
+         {std::pair<std::string, provider::MapDescription>{"server_statistics", Registered(ServerStatistics())},
+          {"no_instances_mixed_counters", Registered(MixedCountersDescription())}}) {
+        Bytes input = {0, 0};
+        const Bytes value = provider::SerializeMap(map);
+        input.insert(input.end(), value.begin(), value.end());
+        Write(g_corpus, "registered_map", name, input);
+    }
+}
+
+Bytes Utf16(const std::u16string& text) {
+    Bytes bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<std::uint8_t>(c));
+        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    return bytes;
+}
+
+// The characters of a literal with its terminating zero: a REG_MULTI_SZ
+// whose last string ends in the literal's own zero.
+template <std::size_t N>
+std::u16string MultiString(const char16_t (&text)[N]) {
+    return std::u16string(text, N);
+}
+
+void RegistrationSeeds() {
+    Write(g_corpus, "registration", "register", {0});
+    Write(g_corpus, "registration", "register_unregister", {2});
+    // Registered before, in Italian: the performance key's values as
+    // registration wrote them (places 8.. of the target's table).
+    Bytes input = {3};
+    auto record = [&](std::uint8_t place, std::uint8_t type, const Bytes& bytes) {
+        input.push_back(place);
+        input.push_back(type);
+        input.push_back(static_cast<std::uint8_t>(bytes.size()));
+        input.push_back(static_cast<std::uint8_t>(bytes.size() >> 8));
+        input.insert(input.end(), bytes.begin(), bytes.end());
+    };
+    record(8, 5, Utf16(MultiString(u"010\0")));              // Languages, REG_MULTI_SZ
+    record(9, 4, {0x38, 0x07, 0, 0});                        // First Counter 1848
+    record(10, 4, {0x39, 0x07, 0, 0});                       // First Help 1849
+    record(11, 4, {0x58, 0x07, 0, 0});                       // Last Counter 1880
+    record(12, 4, {0x59, 0x07, 0, 0});                       // Last Help 1881
+    record(4, 5, Utf16(MultiString(u"1\0" u"1881\0" u"1848\0Quorvane Server 11\0")));
+    Write(g_corpus, "registration", "registered_italian", input);
+}
+
+void QvperfSeeds() {
+    const Chain chain = Publish(Registered(ServerStatistics()), 4096, 2, 0);
+    Bytes pairs;
+    for (DWORD index = 1848; index < 1848 + 34; index += 2) {
+        const std::string text = std::to_string(index);
+        const Bytes number = Utf16(std::u16string(text.begin(), text.end()));
+        pairs.insert(pairs.end(), number.begin(), number.end());
+        pairs.push_back(0), pairs.push_back(0);
+        const Bytes name = Utf16(index == 1848 ? u"Quorvane Server 11" : u"Database aperti");
+        pairs.insert(pairs.end(), name.begin(), name.end());
+        pairs.push_back(0), pairs.push_back(0);
+    }
+    pairs.push_back(0), pairs.push_back(0);
+    while (pairs.size() % 4 != 0) pairs.push_back(0);
+    const std::string path = "\\Quorvane Server 11(Quorvane01)\\Database aperti";
+    Bytes input = {static_cast<std::uint8_t>(chain.objects), static_cast<std::uint8_t>(pairs.size() / 4),
+                   static_cast<std::uint8_t>(path.size())};
+    input.insert(input.end(), pairs.begin(), pairs.end());
+    input.insert(input.end(), path.begin(), path.end());
+    input.insert(input.end(), chain.collected.begin(), chain.collected.end());
+    Write(g_corpus, "qvperf_inputs", "server_two_instances", input);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: make_fuzz_seeds CORPUS_DIR REGRESSION_DIR\n");
+        return 2;
+    }
+    g_corpus = argv[1];
+    g_regressions = argv[2];
+    const std::string space = "seeds" + std::to_string(static_cast<long>(getpid()));
+    setenv("VUDOZID_SHM_NAMESPACE", space.c_str(), 1);
+    emu::ResetRegistry();
+    SamplePathSeeds();
+    RegisteredMapSeeds();
+    RegistrationSeeds();
+    QvperfSeeds();
+    return 0;
+}
