@@ -13,7 +13,7 @@
 #include "collect/perf_monitor_list.h"
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
-#include "provider.h"
+#include "published_instances.h"
 #include "support/allocation.h"
 
 namespace {
@@ -37,30 +37,8 @@ namespace {
 using vz::BYTE;
 using vz::DWORD;
 
-struct Published {
-    vz::provider::StatisticsPublisher publisher{vz::provider::kServerApplicationName,
-                                                 vz::provider::ServerStatisticsDescription()};
-    std::vector<vz::provider::InstanceHandle> handles;
-    explicit Published(int count) {
-        publisher.Start();
-        std::vector<vz::ULONGLONG> values(16);
-        for (int i = 0; i < count; ++i) {
-            std::string name = "Quorvane" + std::to_string(100000 + i);
-            auto h = publisher.AddInstance(4, std::u16string(name.begin(), name.end()));
-            for (int k = 0; k < 16; ++k) values[k] = i * 16 + k;
-            publisher.SetCounters(h, values);
-            handles.push_back(h);
-        }
-    }
-};
-
-DWORD CollectOnce(std::vector<BYTE>& buffer, const char16_t* query = u"Global") {
-    void* data = buffer.data();
-    DWORD bytes = static_cast<DWORD>(buffer.size());
-    DWORD objects = 0;
-    CollectPerfMon(query, &data, &bytes, &objects);
-    return bytes;
-}
+using vz_bench::CollectOnce;
+using vz_bench::Published;
 
 void BM_Collect(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));

@@ -2,7 +2,8 @@
 # Runs every test of the project: the native suite, the suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency stress under
 # ThreadSanitizer, one valgrind memcheck pass, bounded fuzzing, both Windows
-# DLL builds with their PE checks, and the end-to-end tests under Wine.
+# DLL builds with their PE checks, a real Prometheus scraping qvperf's exporter,
+# and the end-to-end tests under Wine.
 # Prints one summary line per step and fails when any step fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -77,6 +78,10 @@ windows_builds() {
   tests/e2e/check-pe.sh build/mingw-i686/src/VudoZid.dll
 }
 
+prometheus_scrape() {
+  tests/e2e/prometheus-scrape.sh build/linux
+}
+
 wine_tests() {
   tests/e2e/run-wine-tests.sh
 }
@@ -84,6 +89,7 @@ wine_tests() {
 step "native build and tests" native
 step "sanitizers (address, undefined)" sanitized
 step "thread sanitizer stress" thread_sanitized
+step "Prometheus scrapes the exporter" prometheus_scrape
 step "valgrind memcheck" memcheck
 step "fuzzing (${FUZZ_SECONDS}s per target)" fuzzing
 step "Windows DLL builds and PE checks" windows_builds

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "counter_path.h"
+#include "exposition.h"
 #include "metrics_server.h"
 #include "perf_decoder.h"
 #include "perf_library.h"
@@ -18,6 +19,7 @@
 #include "sample.h"
 #include "support/wide_string.h"
 #include "title_names.h"
+#include "windows_service.h"
 #ifndef _WIN32
 #include "platform/emulated/emulated_control.h"
 #endif
@@ -35,7 +37,12 @@ const char kUsage[] =
     "  -sc N              number of samples (default 1; unlimited with -si alone)\n"
     "  -q                 list the counter paths the library describes, then stop\n"
     "  --format F         table (default), csv, jsonl or prometheus\n"
-    "  --serve PORT       serve the OpenMetrics text on http://127.0.0.1:PORT/\n"
+    "  --serve PORT       serve /metrics and /health on http://127.0.0.1:PORT/\n"
+    "  --listen ADDR:PORT serve on that address (default 127.0.0.1:9464)\n"
+    "  --ignore-disabled-counters  serve even when \"Disable Performance Counters\" is set\n"
+    "  --install-service  install the Windows service VudoZidExporter (with --listen)\n"
+    "  --remove-service   stop and remove it\n"
+    "  --run-as-service   run under the service control manager (its command line)\n"
     "  --service NAME     service key of the library (default \"Quorvane Server ITA\")\n"
     "  --lang CODE        perflib language of the names (default: the system's, else 009)\n"
     "  --query TEXT       Collect's value name (default Global)\n"
@@ -49,7 +56,9 @@ struct Options {
     double interval = -1;
     long count = -1;
     std::string format = "table";
-    int servePort = 0;
+    std::string listen;  // ADDR:PORT when serving
+    bool ignoreDisabledCounters = false;
+    std::string serviceCommand;  // --install-service, --remove-service or --run-as-service
     std::string service = "Quorvane Server ITA";
     std::string language;  // empty: the system's default language, else 009
     std::string query = "Global";
@@ -91,9 +100,19 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
                 return (*error = "unknown format " + o->format), false;
         } else if (a == "--serve") {
             if (!value(&v)) return false;
-            o->servePort = std::atoi(v.c_str());
-            if (o->servePort <= 0 || o->servePort > 65535)
-                return (*error = "--serve needs a port 1..65535"), false;
+            const int port = std::atoi(v.c_str());
+            if (port <= 0 || port > 65535) return (*error = "--serve needs a port 1..65535"), false;
+            o->listen = "127.0.0.1:" + std::to_string(port);
+        } else if (a == "--listen") {
+            if (!value(&o->listen)) return false;
+            std::string address;
+            unsigned short port = 0;
+            if (!SplitListenAddress(o->listen, &address, &port))
+                return (*error = "--listen needs ADDRESS:PORT, e.g. 127.0.0.1:9464"), false;
+        } else if (a == "--ignore-disabled-counters") {
+            o->ignoreDisabledCounters = true;
+        } else if (a == "--install-service" || a == "--remove-service" || a == "--run-as-service") {
+            o->serviceCommand = a;
         } else if (a == "--service") {
             if (!value(&o->service)) return false;
         } else if (a == "--lang") {
@@ -205,11 +224,45 @@ private:
     const Options& options_;
 };
 
-std::string Format(const Options& options, const Sample& sample) {
+std::string Format(const Options& options, const Sample& sample, const DecodeResult& decoded,
+                   const TitleNames& titles) {
     if (options.format == "csv") return FormatCsv(sample, sample.sequence == 1);
     if (options.format == "jsonl") return FormatJsonLine(sample);
-    if (options.format == "prometheus") return FormatPrometheus(sample);
+    if (options.format == "prometheus") {
+        std::string text;
+        const auto described = DescribeSample(decoded, titles);
+        described->status.serverUp = ServerPublishing(options.service);
+        AppendExposition(described->object, described->texts, described->status,
+                         ExpositionFormat::kOpenMetrics, &text);
+        return text;
+    }
     return FormatTable(sample) + "\n";
+}
+
+const char kDefaultListen[] = "127.0.0.1:9464";
+
+// The exporter: serves until a signal, or the service control manager, stops it.
+int RunExporter(const Options& options, TitleNames titles) {
+    std::string address, error;
+    unsigned short port = 0;
+    SplitListenAddress(options.listen.empty() ? kDefaultListen : options.listen, &address, &port);
+    ScrapeSource source(options.service, options.query, std::move(titles),
+                        options.ignoreDisabledCounters);
+    MetricsServer server([&source] { return source.Collect(); });
+    if (!server.Listen(address, port, &error)) return Fail(error);
+    std::fprintf(stderr, "qvperf: serving http://%s:%u/metrics\n", address.c_str(),
+                 static_cast<unsigned>(server.Port()));
+    if (options.serviceCommand == "--run-as-service") {
+        auto serve = [&server] {
+            server.Run();
+            return 0;
+        };
+        if (!RunAsExporterService(serve, [&server] { server.Stop(); }, &error)) return Fail(error);
+        return 0;
+    }
+    server.StopOnSignals();
+    server.Run();
+    return 0;
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -222,6 +275,18 @@ int Run(const std::vector<std::string>& args) {
         }
         std::fprintf(stderr, "qvperf: %s\n%s", error.c_str(), kUsage);
         return kExitError;
+    }
+    if (options.serviceCommand == "--install-service") {
+        const std::string listen = options.listen.empty() ? kDefaultListen : options.listen;
+        if (!InstallExporterService(listen, &error)) return Fail(error);
+        std::printf("qvperf: service %s installed, serving http://%s/metrics once started\n",
+                    kServiceName, listen.c_str());
+        return 0;
+    }
+    if (options.serviceCommand == "--remove-service") {
+        if (!RemoveExporterService(&error)) return Fail(error);
+        std::printf("qvperf: service %s removed\n", kServiceName);
+        return 0;
     }
     if (!options.registry.empty()) {
 #ifdef _WIN32
@@ -243,6 +308,9 @@ int Run(const std::vector<std::string>& args) {
     if (!loaded && !titles.Load(options.language))
         std::fprintf(stderr, "qvperf: no perflib texts for language %s, showing index numbers\n",
                      options.language.c_str());
+
+    if (!options.listen.empty() || options.serviceCommand == "--run-as-service")
+        return RunExporter(options, std::move(titles));
 
     PerfLibrary library;
     if (!library.Open(options.service, &error)) return Fail(error);
@@ -266,29 +334,12 @@ int Run(const std::vector<std::string>& args) {
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
-    if (options.servePort != 0) {
-        int sequence = 1;
-        std::fprintf(stderr, "qvperf: serving http://127.0.0.1:%d/metrics\n", options.servePort);
-        const bool served = ServeMetrics(
-            options.servePort,
-            [&] {
-                Sample fresh;
-                DecodeResult unused;
-                std::string why;
-                if (!sampler.Take(++sequence, &fresh, &unused, &why))
-                    std::fprintf(stderr, "qvperf: %s\n", why.c_str());
-                return FormatPrometheus(fresh);
-            },
-            [] { return !g_stop; }, &error);
-        return served ? 0 : Fail(error);
-    }
-
     long count = options.count;
     if (count < 0) count = options.interval > 0 ? 0 : 1;  // 0: until stopped
     const double interval = options.interval > 0 ? options.interval : 1.0;
     for (int sequence = 1;; ++sequence) {
         if (sequence > 1 && !sampler.Take(sequence, &sample, &decoded, &error)) return Fail(error);
-        std::fputs(Format(options, sample).c_str(), stdout);
+        std::fputs(Format(options, sample, decoded, titles).c_str(), stdout);
         std::fflush(stdout);
         if ((count != 0 && sequence >= count) || g_stop) break;
         const auto until = std::chrono::steady_clock::now() +

@@ -27,6 +27,5 @@ struct Sample {
 std::string FormatTable(const Sample& sample);
 std::string FormatCsv(const Sample& sample, bool withHeader);
 std::string FormatJsonLine(const Sample& sample);
-std::string FormatPrometheus(const Sample& sample);  // OpenMetrics text, ends with "# EOF"
 
 }  // namespace qvperf

@@ -63,6 +63,26 @@ LONG ErrorFromErrno(int error) {
     }
 }
 
+// A Windows mapping object lives while some process holds a handle to it; a
+// POSIX object outlives a writer that was killed. The writer therefore holds a
+// shared open-file-description lock on its object for as long as it lives (the
+// kernel drops it with the process), and a reader that finds no such lock
+// treats the name as gone, as Windows would once the last handle closed.
+bool HoldWriterLock(int fd) {
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+bool WriterAlive(int fd) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fcntl(fd, F_OFD_GETLK, &lock) != 0) return true;  // cannot tell: keep the object
+    return lock.l_type != F_UNLCK;
+}
+
 bool Fails(const char* function) {
     LONG error = 0;
     if (!detail::TakeFault(function, false, &error)) return false;
@@ -242,6 +262,11 @@ HANDLE OpenFileMappingW(DWORD access, BOOL, const WCHAR* name) {
         SetLastError(emu::ErrorFromErrno(errno));
         return nullptr;
     }
+    if (!emu::WriterAlive(fd)) {  // left behind by a writer that died
+        close(fd);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
     auto* mapping = new Mapping{fd, write, true, object};
     std::lock_guard<std::mutex> lock(emu::Table().mutex);
     emu::Table().mappings.insert(mapping);
@@ -293,7 +318,7 @@ void* CreateWritableSharedMemory(const WCHAR* name, DWORD size, HANDLE* mappingO
         SetLastError(emu::ErrorFromErrno(errno));
         return nullptr;
     }
-    if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    if (!emu::HoldWriterLock(fd) || ftruncate(fd, static_cast<off_t>(size)) != 0) {
         SetLastError(emu::ErrorFromErrno(errno));
         close(fd);
         return nullptr;
