@@ -205,19 +205,4 @@ const char* HttpServer::StatusText(int status) {
     }
 }
 
-bool SplitListenAddress(const std::string& text, std::string* address, unsigned short* port) {
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size()) return false;
-    std::string host = text.substr(0, colon);
-    if (host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    const std::string digits = text.substr(colon + 1);
-    if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    const long value = std::stol(digits);
-    if (value > 65535 || host.empty()) return false;  // port 0: any free port
-    *address = host;
-    *port = static_cast<unsigned short>(value);
-    return true;
-}
-
 }  // namespace qvperf

@@ -13,6 +13,8 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 
+#include "http_limits.h"
+
 namespace qvperf {
 
 struct HttpRequest {
@@ -30,13 +32,6 @@ struct HttpResponse {
 
 using HttpResponder = std::function<void(HttpResponse)>;  // call once, from any thread
 using HttpHandler = std::function<void(const HttpRequest&, HttpResponder)>;
-
-struct HttpLimits {
-    std::size_t maxConnections = 64;  // more are closed at once
-    std::size_t maxHeadBytes = 16 * 1024;
-    std::chrono::milliseconds readTimeout{5000};    // for the whole request head
-    std::chrono::milliseconds writeTimeout{10000};  // for the whole response
-};
 
 class HttpServer {
 public:
@@ -61,8 +56,5 @@ private:
     asio::ip::tcp::acceptor acceptor_;
     std::shared_ptr<Shared> shared_;
 };
-
-// "ADDRESS:PORT" or "[IPv6]:PORT" (port 0: any free one); false when malformed.
-bool SplitListenAddress(const std::string& text, std::string* address, unsigned short* port);
 
 }  // namespace qvperf

@@ -13,6 +13,7 @@
 #include "counter_path.h"
 #include "exposition.h"
 #include "metrics_server.h"
+#include "scrape_source.h"
 #include "perf_decoder.h"
 #include "perf_library.h"
 #include "platform/platform.h"

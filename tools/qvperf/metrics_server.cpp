@@ -1,9 +1,15 @@
 #include "metrics_server.h"
 
 #include <csignal>
+#include <vector>
 
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
 #include <asio/post.hpp>
 #include <asio/signal_set.hpp>
+#include <asio/thread.hpp>
+
+#include "http_server.h"
 
 namespace qvperf {
 
@@ -13,45 +19,75 @@ std::shared_ptr<const std::string> Text(std::string text) {
     return std::make_shared<const std::string>(std::move(text));
 }
 
+enum class Want { kHealth, kPrometheusText, kOpenMetrics };
+using Done = std::function<void(const CollectedSample&, std::shared_ptr<const std::string>)>;
+
 }  // namespace
 
-MetricsServer::MetricsServer(CollectFn collect, HttpLimits limits)
-    : collect_(std::move(collect)),
-      http_(io_, [this](const HttpRequest& request, HttpResponder respond) {
-          Handle(request, std::move(respond));
-      }, limits),
-      collector_([this] { CollectLoop(); }) {}
+struct MetricsServer::Impl {
+    struct Waiter {
+        Want want;
+        Done done;
+    };
 
-MetricsServer::~MetricsServer() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
+    Impl(CollectFn collectFn, HttpLimits limits)
+        : collect(std::move(collectFn)),
+          http(io, [this](const HttpRequest& request, HttpResponder respond) {
+              Handle(request, std::move(respond));
+          }, limits),
+          collector([this] { collecting.run(); }) {}
+
+    ~Impl() {
+        busy.reset();
+        collecting.stop();
+        collector.join();
     }
-    wake_.notify_all();
-    collector_.join();
-}
+
+    void Handle(const HttpRequest& request, HttpResponder respond);
+    void Enqueue(Want want, Done done);
+    void CollectBatch();
+
+    CollectFn collect;
+    asio::io_context io;  // the HTTP side
+    HttpServer http;
+    // The collector thread runs `collecting`; `waiting` and `scheduled` are
+    // touched on it only.
+    asio::io_context collecting;
+    asio::executor_work_guard<asio::io_context::executor_type> busy{collecting.get_executor()};
+    std::vector<Waiter> waiting;
+    bool scheduled = false;
+    asio::thread collector;  // last: starts once the rest is there
+};
+
+MetricsServer::MetricsServer(CollectFn collect, HttpLimits limits)
+    : impl_(std::make_unique<Impl>(std::move(collect), limits)) {}
+
+MetricsServer::~MetricsServer() = default;
 
 bool MetricsServer::Listen(const std::string& address, unsigned short port, std::string* error) {
-    return http_.Listen(address, port, error);
+    return impl_->http.Listen(address, port, error);
 }
 
+unsigned short MetricsServer::Port() const { return impl_->http.Port(); }
+
 void MetricsServer::StopOnSignals() {
-    auto signals = std::make_shared<asio::signal_set>(io_, SIGINT, SIGTERM);
+    auto signals = std::make_shared<asio::signal_set>(impl_->io, SIGINT, SIGTERM);
     signals->async_wait([this, signals](const asio::error_code& error, int) {
         if (!error) Stop();
     });
 }
 
-void MetricsServer::Run() { io_.run(); }
+void MetricsServer::Run() { impl_->io.run(); }
 
 void MetricsServer::Stop() {
-    asio::post(io_, [this] {
-        http_.Close();
-        io_.stop();
+    Impl* impl = impl_.get();
+    asio::post(impl->io, [impl] {
+        impl->http.Close();
+        impl->io.stop();
     });
 }
 
-void MetricsServer::Handle(const HttpRequest& request, HttpResponder respond) {
+void MetricsServer::Impl::Handle(const HttpRequest& request, HttpResponder respond) {
     const std::string path = request.target.substr(0, request.target.find('?'));
     const bool known = path == "/metrics" || path == "/health" || path == "/";
     if (!known) {
@@ -87,40 +123,52 @@ void MetricsServer::Handle(const HttpRequest& request, HttpResponder respond) {
             });
 }
 
-void MetricsServer::Enqueue(Want want, Done done) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        waiting_.push_back({want, std::move(done)});
-    }
-    wake_.notify_one();
+// Requests that arrive before the scheduled collection starts share it; those
+// that arrive while it runs wait for the next.
+void MetricsServer::Impl::Enqueue(Want want, Done done) {
+    asio::post(collecting, [this, want, done = std::move(done)]() mutable {
+        waiting.push_back({want, std::move(done)});
+        if (scheduled) return;
+        scheduled = true;
+        asio::post(collecting, [this] { CollectBatch(); });
+    });
 }
 
-// Takes every waiting request, collects once, formats each asked-for format
-// once and answers them all.
-void MetricsServer::CollectLoop() {
-    for (;;) {
-        std::vector<Waiter> batch;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
-            if (stopping_) return;
-            batch.swap(waiting_);
+// Collects once, formats each asked-for format once and answers every waiter.
+void MetricsServer::Impl::CollectBatch() {
+    scheduled = false;
+    std::vector<Waiter> batch;
+    batch.swap(waiting);
+    const std::shared_ptr<const CollectedSample> sample = collect();
+    std::shared_ptr<const std::string> bodies[3];
+    for (Waiter& waiter : batch) {
+        auto& body = bodies[static_cast<int>(waiter.want)];
+        if (!body && waiter.want != Want::kHealth) {
+            auto text = std::make_shared<std::string>();
+            AppendExposition(sample->object, sample->texts, sample->status,
+                             waiter.want == Want::kOpenMetrics ? ExpositionFormat::kOpenMetrics
+                                                               : ExpositionFormat::kPrometheusText,
+                             text.get());
+            body = std::move(text);
         }
-        const std::shared_ptr<const CollectedSample> sample = collect_();
-        std::shared_ptr<const std::string> bodies[3];
-        for (Waiter& waiter : batch) {
-            auto& body = bodies[static_cast<int>(waiter.want)];
-            if (!body && waiter.want != Want::kHealth) {
-                auto text = std::make_shared<std::string>();
-                AppendExposition(sample->object, sample->texts, sample->status,
-                                 waiter.want == Want::kOpenMetrics ? ExpositionFormat::kOpenMetrics
-                                                                   : ExpositionFormat::kPrometheusText,
-                                 text.get());
-                body = std::move(text);
-            }
-            waiter.done(*sample, body);
-        }
+        waiter.done(*sample, body);
     }
 }
+
+bool SplitListenAddress(const std::string& text, std::string* address, unsigned short* port) {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size()) return false;
+    std::string host = text.substr(0, colon);
+    if (host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    const std::string digits = text.substr(colon + 1);
+    if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long value = std::stol(digits);
+    if (value > 65535 || host.empty()) return false;  // port 0: any free port
+    *address = host;
+    *port = static_cast<unsigned short>(value);
+    return true;
+}
+
 
 }  // namespace qvperf

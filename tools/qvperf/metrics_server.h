@@ -2,19 +2,14 @@
 // OpenMetrics when asked for) and GET /health over the HTTP server, with the
 // collections on one collector thread: the library is called one call at a
 // time, and scrapes that arrive while a collection runs share the next one.
+// (The networking stays out of this header: on Windows it brings windows.h.)
 #pragma once
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include <asio/io_context.hpp>
-
-#include "http_server.h"
-#include "scrape_source.h"
+#include "collected_sample.h"
+#include "http_limits.h"
 
 namespace qvperf {
 
@@ -30,32 +25,19 @@ public:
     MetricsServer(const MetricsServer&) = delete;
     MetricsServer& operator=(const MetricsServer&) = delete;
 
+    // ADDRESS and PORT (0: any free port); false with a message when unusable.
     bool Listen(const std::string& address, unsigned short port, std::string* error);
-    unsigned short Port() const { return http_.Port(); }
+    unsigned short Port() const;
     void StopOnSignals();  // SIGINT and SIGTERM end Run
     void Run();            // serves until Stop
     void Stop();           // from any thread
 
 private:
-    enum class Want { kHealth, kPrometheusText, kOpenMetrics };
-    using Done = std::function<void(const CollectedSample&, std::shared_ptr<const std::string>)>;
-    struct Waiter {
-        Want want;
-        Done done;
-    };
-
-    void Handle(const HttpRequest& request, HttpResponder respond);
-    void Enqueue(Want want, Done done);
-    void CollectLoop();
-
-    CollectFn collect_;
-    asio::io_context io_;
-    HttpServer http_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::vector<Waiter> waiting_;
-    bool stopping_ = false;
-    std::thread collector_;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
+
+// "ADDRESS:PORT" or "[IPv6]:PORT" (port 0: any free one); false when malformed.
+bool SplitListenAddress(const std::string& text, std::string* address, unsigned short* port);
 
 }  // namespace qvperf

@@ -8,26 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "exposition.h"
-#include "perf_decoder.h"
+#include "collected_sample.h"
 #include "perf_library.h"
 #include "title_names.h"
 
 namespace qvperf {
-
-struct CollectedSample {
-    ScrapeStatus status;
-    DecodeResult decoded;
-    const PerfObject* object = nullptr;  // into `decoded`; null when none came back
-    std::vector<CounterText> texts;      // by counter place
-
-    // 200 only when the object came from a running server.
-    bool Healthy() const { return status.collected && status.serverUp; }
-};
-
-// The sample of a decoded Collect buffer: the first object with counters, and
-// its counters' texts. `status.collected` tells whether there was one.
-std::shared_ptr<CollectedSample> DescribeSample(DecodeResult decoded, const TitleNames& titles);
 
 // True while the provider of `service` publishes its first block.
 bool ServerPublishing(const std::string& service);
