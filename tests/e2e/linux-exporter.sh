@@ -72,7 +72,8 @@ for fd in "${idle[@]}"; do exec {fd}>&-; done; idle=()
 kill -9 "$sim"; wait "$sim" 2>/dev/null || true; sim=
 scrape >/dev/null
 [ "$(health)" = 503 ] || fail "/health still 200 after the server was killed"
-scrape | grep -qx 'quorvane_server_up 0' || fail "quorvane_server_up not 0"
+scrape >"$work/metrics.txt"
+grep -qx 'quorvane_server_up 0' "$work/metrics.txt" || fail "quorvane_server_up not 0"
 start_sim 4
 scrape >"$work/metrics.txt"
 [ "$(grep -c '^quorvane_open_databases{' "$work/metrics.txt")" -eq 4 ] ||

@@ -14,6 +14,56 @@ check() {  # check DESCRIPTION COMMAND...
   if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; fail=1; fi
 }
 
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+http_code() { curl -s --max-time 10 -o /dev/null -w '%{http_code}' "$1"; }
+wait_http() {  # wait_http URL CODE: up to 30 s for the answer
+  for _ in $(seq 60); do [ "$(http_code "$1")" = "$2" ] && return 0; sleep 0.5; done
+  return 1
+}
+
+exporter_checks() {  # exporter_checks ARCH WINE_COMMAND PREFIX
+  local arch=$1 w=$2 prefix=$3 port sim qv
+  port=$(free_port)
+  $w 'C:\vudozid\qvsim.exe' --instances 3 --seconds 60 >"$prefix/sim3.log" 2>&1 &
+  sim=$!
+  sleep 4
+  $w 'C:\vudozid\qvperf.exe' --listen "127.0.0.1:$port" >"$prefix/exporter.log" 2>&1 &
+  qv=$!
+  check "qvperf.exe --listen answers /health 200 with a provider ($arch)" \
+    wait_http "http://127.0.0.1:$port/health" 200
+  curl -s --max-time 10 "http://127.0.0.1:$port/metrics" >"$prefix/metrics.txt"
+  check "the exposition has the provider's instances ($arch)" \
+    grep -qF 'quorvane_open_databases{server="Quorvane03"}' "$prefix/metrics.txt"
+  check "promtool check metrics is silent ($arch)" \
+    bash -c '[ -z "$(promtool check metrics <"$1" 2>&1)" ]' _ "$prefix/metrics.txt"
+  kill $sim 2>/dev/null; wait $sim 2>/dev/null
+  curl -s --max-time 10 -o /dev/null "http://127.0.0.1:$port/metrics"
+  check "/health 503 within two scrapes after the provider is killed ($arch)" \
+    test "$(http_code "http://127.0.0.1:$port/health")" = 503
+  kill $qv 2>/dev/null; wait $qv 2>/dev/null
+
+  # The Windows service, as far as Wine runs services: installed with its
+  # command line, started by the service control manager, stopped and removed.
+  # Not checked here: start at boot (Wine has no boot), SERVICE_CONTROL_SHUTDOWN
+  # (Wine sends none), and running under the LocalSystem account.
+  port=$(free_port)
+  local key='HKLM\SYSTEM\CurrentControlSet\Services\VudoZidExporter'
+  check "qvperf.exe --install-service ($arch)" \
+    $w 'C:\vudozid\qvperf.exe' --install-service --listen "127.0.0.1:$port"
+  $w reg query "$key" 2>/dev/null | tr -d '\r' >"$prefix/service.txt"
+  check "service command line, display name and automatic start ($arch)" bash -c \
+    'grep -qF "ImagePath    REG_SZ    \"C:\\vudozid\\qvperf.exe\" --run-as-service --listen 127.0.0.1:$2" "$1" &&
+     grep -qF "DisplayName    REG_SZ    VudoZid Prometheus exporter" "$1" &&
+     grep -qF "Start    REG_DWORD    0x2" "$1"' _ "$prefix/service.txt" "$port"
+  check "net start starts the service ($arch)" $w net start VudoZidExporter
+  check "the started service serves /metrics ($arch)" wait_http "http://127.0.0.1:$port/metrics" 200
+  check "net stop stops it ($arch)" $w net stop VudoZidExporter
+  check "the stopped service no longer listens ($arch)" \
+    bash -c '! curl -s --max-time 5 -o /dev/null "$1"' _ "http://127.0.0.1:$port/health"
+  check "qvperf.exe --remove-service ($arch)" $w 'C:\vudozid\qvperf.exe' --remove-service
+  check "the service key is gone ($arch)" bash -c '! '"$w"' reg query "$1" >/dev/null 2>&1' _ "$key"
+}
+
 run_suite() {  # run_suite ARCH BUILD_DIR WINE
   local arch=$1 build=$2 wine=$3
   local prefix; prefix=$(mktemp -d "${TMPDIR:-/tmp}/vudozid-wine-$arch.XXXXXX")
@@ -62,6 +112,10 @@ run_suite() {  # run_suite ARCH BUILD_DIR WINE
   $w 'C:\vudozid\qvperf.exe' --format csv -sc 1 >"$prefix/live2.csv" 2>&1
   check "a restarted provider with more instances is seen ($arch)" grep -q "Quorvane04" "$prefix/live2.csv"
   kill $sim 2>/dev/null; wait $sim 2>/dev/null
+
+  # 2b. The exporter: qvperf.exe serves /metrics and /health from a provider in
+  # its own process, and sees it killed within two scrapes.
+  exporter_checks "$arch" "$w" "$prefix"
   timeout 30 wineserver -k 2>/dev/null; sleep 1
 
   # 3. No provider: the object is still described from "Map".
