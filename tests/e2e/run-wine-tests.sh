@@ -44,8 +44,8 @@ exporter_checks() {  # exporter_checks ARCH WINE_COMMAND PREFIX
 
   # The Windows service, as far as Wine runs services: installed with its
   # command line, started by the service control manager, stopped and removed.
-  # Not checked here: start at boot (Wine has no boot), SERVICE_CONTROL_SHUTDOWN
-  # (Wine sends none), and running under the LocalSystem account.
+  # Not checked here: start at a real boot, SERVICE_CONTROL_SHUTDOWN (Wine
+  # sends none when its server ends), and running under the LocalSystem account.
   port=$(free_port)
   local key='HKLM\SYSTEM\CurrentControlSet\Services\VudoZidExporter'
   check "qvperf.exe --install-service ($arch)" \
@@ -55,7 +55,11 @@ exporter_checks() {  # exporter_checks ARCH WINE_COMMAND PREFIX
     'grep -qF "ImagePath    REG_SZ    \"C:\\vudozid\\qvperf.exe\" --run-as-service --listen 127.0.0.1:$2" "$1" &&
      grep -qF "DisplayName    REG_SZ    VudoZid Prometheus exporter" "$1" &&
      grep -qF "Start    REG_DWORD    0x2" "$1"' _ "$prefix/service.txt" "$port"
-  check "net start starts the service ($arch)" $w net start VudoZidExporter
+  # Wine's services.exe starts automatic services whenever it starts itself, so
+  # the service may be running already when net start asks for it.
+  $w net start VudoZidExporter >"$prefix/net-start.txt" 2>&1
+  $w sc query VudoZidExporter 2>&1 | tr -d '\r' >"$prefix/sc-query.txt"
+  check "the service control manager runs the service ($arch)" grep -q "STATE .*RUNNING" "$prefix/sc-query.txt"
   check "the started service serves /metrics ($arch)" wait_http "http://127.0.0.1:$port/metrics" 200
   check "net stop stops it ($arch)" $w net stop VudoZidExporter
   check "the stopped service no longer listens ($arch)" \

@@ -81,6 +81,16 @@ struct FakeSource {
         if (inside.exchange(true)) overlapped = true;
         ++calls;
         std::this_thread::sleep_for(delay);
+        if (!built || built->object->instances.size() != instances) built = Build();
+        built->status.serverUp = healthy;
+        inside = false;
+        return built;
+    }
+
+private:
+    std::shared_ptr<CollectedSample> built;
+
+    std::shared_ptr<CollectedSample> Build() const {
         DecodeResult decoded;
         PerfObject object;
         object.counters.resize(16);
@@ -91,10 +101,7 @@ struct FakeSource {
             object.instances.push_back(instance);
         }
         decoded.objects.push_back(object);
-        auto sample = DescribeSample(decoded, TitleNames());
-        sample->status.serverUp = healthy;
-        inside = false;
-        return sample;
+        return DescribeSample(decoded, TitleNames());
     }
 };
 
@@ -168,11 +175,19 @@ TEST_F(ServerFixture, RoutesMethodsAndFormats) {
 }
 
 // 16 idle connections, one that dribbles a byte at a time, and one that asks
-// for a large exposition and never reads it: a scrape beside them still
-// answers within a second.
+// for a large exposition and never reads it: a scrape beside them takes less
+// than a second longer than the same scrape alone (on a busy machine the
+// scrape alone can take a while itself).
 TEST_F(ServerFixture, StalledClientsDoNotDelayAScrape) {
     source_.instances = 5000;  // some 5 MB, more than the socket buffers hold
     Start();
+    const std::string ask = "GET /metrics HTTP/1.1\r\n\r\n";
+    Clock::duration alone = Clock::duration::max();
+    for (int i = 0; i < 2; ++i) {
+        const auto start = Clock::now();
+        ASSERT_EQ(Exchange(port_, ask).rfind("HTTP/1.1 200 OK", 0), 0u);
+        alone = std::min(alone, Clock::now() - start);
+    }
     std::vector<int> idle;
     for (int i = 0; i < 16; ++i) idle.push_back(Connect(port_));
     const int dribbler = Connect(port_);
@@ -185,7 +200,6 @@ TEST_F(ServerFixture, StalledClientsDoNotDelayAScrape) {
         }
     });
     const int sleeper = Connect(port_);
-    const std::string ask = "GET /metrics HTTP/1.1\r\n\r\n";
     ::send(sleeper, ask.data(), ask.size(), MSG_NOSIGNAL);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // its answer is stuck by now
 
@@ -194,7 +208,10 @@ TEST_F(ServerFixture, StalledClientsDoNotDelayAScrape) {
     const auto took = Clock::now() - start;
     EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK", 0), 0u);
     EXPECT_NE(reply.find("quorvane_exporter_instances 5000\n"), std::string::npos);
-    EXPECT_LT(took, ScrapeBound());
+    EXPECT_LT(took - alone, ScrapeBound())
+        << "alone " << std::chrono::duration_cast<std::chrono::milliseconds>(alone).count()
+        << " ms, beside stalled clients "
+        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
 
     done = true;
     dribble.join();
@@ -221,10 +238,11 @@ TEST_F(ServerFixture, DeadlinesCloseIdleAndNonReadingClients) {
     ::setsockopt(sleeper, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     const std::string ask = "GET /metrics HTTP/1.1\r\n\r\n";
     ::send(sleeper, ask.data(), ask.size(), MSG_NOSIGNAL);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    const std::string partial = ReadAll(sleeper, std::chrono::milliseconds(3000));
-    EXPECT_EQ(partial.rfind("HTTP/1.1 200 OK", 0), 0u);
-    EXPECT_LT(partial.size(), 1000000u);  // cut off, not the whole exposition
+    std::this_thread::sleep_for(ScrapeBound() * 3 / 2);
+    const std::string partial = ReadAll(sleeper, ScrapeBound() * 3);
+    ASSERT_EQ(partial.rfind("HTTP/1.1 200 OK", 0), 0u);
+    const std::size_t length = std::stoul(partial.substr(partial.find("Content-Length: ") + 16));
+    EXPECT_LT(partial.size(), length);  // cut off, not the whole exposition
     ::close(sleeper);
 }
 
