@@ -55,12 +55,20 @@ exporter_checks() {  # exporter_checks ARCH WINE_COMMAND PREFIX
     'grep -qF "ImagePath    REG_SZ    \"C:\\vudozid\\qvperf.exe\" --run-as-service --listen 127.0.0.1:$2" "$1" &&
      grep -qF "DisplayName    REG_SZ    VudoZid Prometheus exporter" "$1" &&
      grep -qF "Start    REG_DWORD    0x2" "$1"' _ "$prefix/service.txt" "$port"
-  # Wine's services.exe starts automatic services whenever it starts itself, so
-  # the service may be running already when net start asks for it.
+  # Wine's services.exe starts automatic services whenever it starts itself,
+  # which may happen while the service is being created: stop such a start
+  # first, then start it as an operator would.
+  $w net stop VudoZidExporter >/dev/null 2>&1
   $w net start VudoZidExporter >"$prefix/net-start.txt" 2>&1
   $w sc query VudoZidExporter 2>&1 | tr -d '\r' >"$prefix/sc-query.txt"
   check "the service control manager runs the service ($arch)" grep -q "STATE .*RUNNING" "$prefix/sc-query.txt"
-  check "the started service serves /metrics ($arch)" wait_http "http://127.0.0.1:$port/metrics" 200
+  if wait_http "http://127.0.0.1:$port/metrics" 200; then
+    echo "ok: the started service serves /metrics ($arch)"
+  else
+    echo "FAILED: the started service serves /metrics ($arch)"; fail=1
+    echo "  net start said: $(tr -d '\r' <"$prefix/net-start.txt" | tail -n 1)"
+    echo "  sockets listening on $port: $(ss -ltn "sport = :$port" | tail -n +2 | wc -l)"
+  fi
   check "net stop stops it ($arch)" $w net stop VudoZidExporter
   check "the stopped service no longer listens ($arch)" \
     bash -c '! curl -s --max-time 5 -o /dev/null "$1"' _ "http://127.0.0.1:$port/health"

@@ -28,30 +28,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// Parses "METHOD TARGET HTTP/x.y" and the Accept header; false when malformed.
-bool ParseHead(const std::string& head, HttpRequest* request) {
-    const std::size_t lineEnd = head.find("\r\n");
-    const std::string line = head.substr(0, lineEnd);
-    const std::size_t a = line.find(' ');
-    const std::size_t b = a == std::string::npos ? a : line.find(' ', a + 1);
-    if (a == 0 || b == std::string::npos || line.compare(b + 1, 5, "HTTP/") != 0) return false;
-    request->method = line.substr(0, a);
-    request->target = line.substr(a + 1, b - a - 1);
-    if (request->target.empty()) return false;
-    std::size_t at = lineEnd;
-    while (at != std::string::npos && at + 2 < head.size()) {
-        const std::size_t next = head.find("\r\n", at + 2);
-        const std::string header = head.substr(at + 2, next - at - 2);
-        const std::size_t colon = header.find(':');
-        if (colon != std::string::npos && Lower(header.substr(0, colon)) == "accept") {
-            const std::size_t start = header.find_first_not_of(" \t", colon + 1);
-            request->accept = start == std::string::npos ? "" : header.substr(start);
-        }
-        at = next;
-    }
-    return true;
-}
-
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(tcp::socket socket, std::shared_ptr<HttpServer::Shared> shared)
@@ -92,7 +68,7 @@ private:
         if (error) return;  // closed, reset or timed out
         timer_.cancel();
         HttpRequest request;
-        if (!ParseHead(head_, &request)) {
+        if (!ParseRequestHead(head_, &request)) {
             Respond(HttpResponse{400, "text/plain; charset=utf-8", "",
                                  std::make_shared<const std::string>("malformed request\n")});
             return;
@@ -137,6 +113,29 @@ private:
 };
 
 }  // namespace
+
+bool ParseRequestHead(const std::string& head, HttpRequest* request) {
+    const std::size_t lineEnd = head.find("\r\n");
+    const std::string line = head.substr(0, lineEnd);
+    const std::size_t a = line.find(' ');
+    const std::size_t b = a == std::string::npos ? a : line.find(' ', a + 1);
+    if (a == 0 || b == std::string::npos || line.compare(b + 1, 5, "HTTP/") != 0) return false;
+    request->method = line.substr(0, a);
+    request->target = line.substr(a + 1, b - a - 1);
+    if (request->target.empty()) return false;
+    std::size_t at = lineEnd;
+    while (at != std::string::npos && at + 2 < head.size()) {
+        const std::size_t next = head.find("\r\n", at + 2);
+        const std::string header = head.substr(at + 2, next - at - 2);
+        const std::size_t colon = header.find(':');
+        if (colon != std::string::npos && Lower(header.substr(0, colon)) == "accept") {
+            const std::size_t start = header.find_first_not_of(" \t", colon + 1);
+            request->accept = start == std::string::npos ? "" : header.substr(start);
+        }
+        at = next;
+    }
+    return true;
+}
 
 HttpServer::HttpServer(asio::io_context& io, HttpHandler handler, HttpLimits limits)
     : acceptor_(io), shared_(std::make_shared<Shared>()) {

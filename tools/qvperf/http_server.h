@@ -30,6 +30,10 @@ struct HttpResponse {
     std::shared_ptr<const std::string> body;
 };
 
+// Parses a request head ("METHOD TARGET HTTP/x.y", header lines) for the
+// method, the target and the Accept header; false when malformed.
+bool ParseRequestHead(const std::string& head, HttpRequest* request);
+
 using HttpResponder = std::function<void(HttpResponse)>;  // call once, from any thread
 using HttpHandler = std::function<void(const HttpRequest&, HttpResponder)>;
 
