@@ -9,37 +9,11 @@
 #   linux-exporter.sh BUILD_DIR
 set -euo pipefail
 build=$1
-work=$(mktemp -d "${TMPDIR:-/tmp}/vudozid-exporter.XXXXXX")
-sim= qv= dribbler=
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/exporter-common.sh"
+exporter_setup exporter
 declare -a idle=()
-cleanup() {
-  for fd in "${idle[@]}"; do exec {fd}>&- 2>/dev/null || true; done
-  for p in $sim $qv $dribbler; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export VUDOZID_REGISTRY=$work/registry.reg
-export VUDOZID_SHM_NAMESPACE=exporter$$
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
-start_sim() {  # start_sim INSTANCES
-  # Not under timeout: the test kills qvsim itself; --seconds bounds it.
-  "$build/provider/qvsim" --instances "$1" --interval-ms 200 --seconds 120 >"$work/qvsim.log" 2>&1 &
-  sim=$!
-  for _ in $(seq 100); do grep -q "instance" "$work/qvsim.log" && return; sleep 0.1; done
-  fail "qvsim did not start"
-}
-start_qvperf() {  # start_qvperf [OPTION...]: sets $qv and $port
-  timeout 120 "$build/tools/qvperf" --listen 127.0.0.1:0 "$@" 2>"$work/qvperf.log" &
-  qv=$!
-  for _ in $(seq 100); do
-    port=$(sed -n 's|.*serving http://127.0.0.1:\([0-9]*\)/metrics|\1|p' "$work/qvperf.log")
-    [ -n "$port" ] && return
-    sleep 0.1
-  done
-  fail "qvperf did not start serving"
-}
 scrape() { curl -sS --max-time 10 "http://127.0.0.1:$port/metrics"; }
 health() { curl -s --max-time 10 -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/health"; }
 
@@ -63,12 +37,12 @@ alone=$(time_scrape)
 for _ in $(seq 16); do exec {fd}<>"/dev/tcp/127.0.0.1/$port"; idle+=("$fd"); done
 ( exec 3<>"/dev/tcp/127.0.0.1/$port"
   for c in G E T ' ' /; do printf '%s' "$c" >&3; sleep 3; done ) &
-dribbler=$!
+extra_pids=$!
 sleep 0.5
 took=$(time_scrape)
 echo "scrape of 10000 instances: ${alone}s alone, ${took}s beside 17 stalled clients"
 awk -v t="$took" -v a="$alone" 'BEGIN { exit !(t - a < 1.0) }' || fail "scrape took ${took}s"
-kill "$dribbler" 2>/dev/null || true; dribbler=
+kill "$extra_pids" 2>/dev/null || true; extra_pids=
 for fd in "${idle[@]}"; do exec {fd}>&-; done; idle=()
 
 # The server killed: 503 within two scrapes; restarted with other instances.

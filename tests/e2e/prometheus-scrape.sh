@@ -7,17 +7,10 @@
 #   prometheus-scrape.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
-work=$(mktemp -d "${TMPDIR:-/tmp}/vudozid-prometheus.XXXXXX")
-sim= qv= prom=
-cleanup() {
-  for p in $sim $qv $prom; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export VUDOZID_REGISTRY=$work/registry.reg
-export VUDOZID_SHM_NAMESPACE=prometheus$$
-fail() { echo "FAIL: $*" >&2; [ -f "$work/prometheus.log" ] && tail -n 20 "$work/prometheus.log" >&2; exit 1; }
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/exporter-common.sh"
+exporter_setup prometheus
+fail_log=$work/prometheus.log
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
 # The value of a PromQL query that returns one number, or "none".
@@ -34,25 +27,9 @@ wait_for() {  # wait_for SECONDS QUERY EXPECTED
   done
   fail "$2 is $value after $1 s, expected $3"
 }
-start_sim() {
-  # Not under timeout: the test kills qvsim itself; --seconds bounds it.
-  "$build/provider/qvsim" --instances "$1" --interval-ms 200 --seconds 120 >"$work/qvsim.log" 2>&1 &
-  sim=$!
-  for _ in $(seq 100); do grep -q "instance" "$work/qvsim.log" && return; sleep 0.1; done
-  fail "qvsim did not start"
-}
-
 timeout 30 "$build/tools/qvreg" --seed "$build/src/libVudoZid.so" >/dev/null
 start_sim 3
-timeout 120 "$build/tools/qvperf" --listen 127.0.0.1:0 2>"$work/qvperf.log" &
-qv=$!
-port=
-for _ in $(seq 100); do
-  port=$(sed -n 's|.*serving http://127.0.0.1:\([0-9]*\)/metrics|\1|p' "$work/qvperf.log")
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || fail "qvperf did not start serving"
+start_qvperf
 
 cat >"$work/prometheus.yml" <<YAML
 global:
@@ -67,7 +44,7 @@ YAML
 prom_port=$(free_port)
 timeout 120 prometheus --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/data" \
   --web.listen-address="127.0.0.1:$prom_port" --log.level=warn >"$work/prometheus.log" 2>&1 &
-prom=$!
+extra_pids=$!
 
 wait_for 30 'up{job="quorvane"}' 1
 wait_for 10 'count({job="quorvane",server=~".+"})' 48
