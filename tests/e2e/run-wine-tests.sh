@@ -68,6 +68,7 @@ exporter_checks() {  # exporter_checks ARCH WINE_COMMAND PREFIX
     echo "FAILED: the started service serves /metrics ($arch)"; fail=1
     echo "  net start said: $(tr -d '\r' <"$prefix/net-start.txt" | tail -n 1)"
     echo "  sockets listening on $port: $(ss -ltn "sport = :$port" | tail -n +2 | wc -l)"
+    echo "  service processes: $(pgrep -fc 'qvperf.exe --run-as-service' || true)"
   fi
   check "net stop stops it ($arch)" $w net stop VudoZidExporter
   check "the stopped service no longer listens ($arch)" \
