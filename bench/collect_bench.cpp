@@ -13,8 +13,7 @@
 #include "collect/perf_monitor_list.h"
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
-#include "server_statistics.h"
-#include "vudozid_provider.h"
+#include "published_instances.h"
 #include "support/allocation.h"
 
 namespace {
@@ -38,32 +37,8 @@ namespace {
 using vz::BYTE;
 using vz::DWORD;
 
-struct Published {
-    vzp_publisher* publisher = nullptr;
-    std::vector<vzp_instance> handles;
-    explicit Published(int count) {
-        const vzp_object object = qvsim::ServerStatisticsObject();
-        vzp_open(qvsim::kApplication, &object, &publisher);
-        uint64_t values[16];
-        for (int i = 0; i < count; ++i) {
-            std::string name = "Quorvane" + std::to_string(100000 + i);
-            vzp_instance h = 0;
-            vzp_add_instance(publisher, name.c_str(), &h);
-            for (int k = 0; k < 16; ++k) values[k] = static_cast<uint64_t>(i * 16 + k);
-            vzp_set_all(publisher, h, values, 16);
-            handles.push_back(h);
-        }
-    }
-    ~Published() { vzp_close(publisher); }
-};
-
-DWORD CollectOnce(std::vector<BYTE>& buffer, const char16_t* query = u"Global") {
-    void* data = buffer.data();
-    DWORD bytes = static_cast<DWORD>(buffer.size());
-    DWORD objects = 0;
-    CollectPerfMon(query, &data, &bytes, &objects);
-    return bytes;
-}
+using vz_bench::CollectOnce;
+using vz_bench::Published;
 
 void BM_Collect(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Runs every test of the project: the native suite, the suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency stress under
-# ThreadSanitizer, one valgrind memcheck pass, a provider process that breaks
-# the shared-memory protocol against a sampling collector under the sanitizers,
-# bounded fuzzing, both Windows DLL builds with their PE checks, the provider
-# SDK built from its installed package on every target, and the end-to-end
-# tests under Wine.
+# ThreadSanitizer, one valgrind memcheck pass, a real Prometheus scraping
+# qvperf's exporter, a provider process that breaks the shared-memory protocol
+# against a sampling collector under the sanitizers, bounded fuzzing, both
+# Windows DLL builds with their PE checks, the provider SDK built from its
+# installed package on every target, and the end-to-end tests under Wine.
 # Prints one summary line per step and fails when any step fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -121,6 +121,10 @@ provider_package() {
   done
 }
 
+prometheus_scrape() {
+  tests/e2e/prometheus-scrape.sh build/linux
+}
+
 wine_tests() {
   tests/e2e/run-wine-tests.sh
 }
@@ -128,6 +132,7 @@ wine_tests() {
 step "native build and tests" native
 step "sanitizers (address, undefined)" sanitized
 step "thread sanitizer stress" thread_sanitized
+step "Prometheus scrapes the exporter" prometheus_scrape
 step "valgrind memcheck" memcheck
 step "protocol-breaking provider (${PROTOCOL_SECONDS}s, address sanitizer)" protocol_breaking
 step "fuzzing (${FUZZ_SECONDS}s per target)" fuzzing

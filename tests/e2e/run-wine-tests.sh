@@ -15,6 +15,69 @@ check() {  # check DESCRIPTION COMMAND...
   if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; fail=1; fi
 }
 
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+http_code() { curl -s --max-time 10 -o /dev/null -w '%{http_code}' "$1"; }
+wait_http() {  # wait_http URL CODE: up to 30 s for the answer
+  for _ in $(seq 60); do [ "$(http_code "$1")" = "$2" ] && return 0; sleep 0.5; done
+  return 1
+}
+
+exporter_checks() {  # exporter_checks ARCH WINE_COMMAND PREFIX
+  local arch=$1 w=$2 prefix=$3 port sim qv
+  port=$(free_port)
+  $w 'C:\vudozid\qvsim.exe' --instances 3 --seconds 60 >"$prefix/sim3.log" 2>&1 &
+  sim=$!
+  sleep 4
+  $w 'C:\vudozid\qvperf.exe' --listen "127.0.0.1:$port" >"$prefix/exporter.log" 2>&1 &
+  qv=$!
+  check "qvperf.exe --listen answers /health 200 with a provider ($arch)" \
+    wait_http "http://127.0.0.1:$port/health" 200
+  curl -s --max-time 10 "http://127.0.0.1:$port/metrics" >"$prefix/metrics.txt"
+  check "the exposition has the provider's instances ($arch)" \
+    grep -qF 'quorvane_open_databases{server="Quorvane03"}' "$prefix/metrics.txt"
+  check "promtool check metrics is silent ($arch)" \
+    bash -c '[ -z "$(promtool check metrics <"$1" 2>&1)" ]' _ "$prefix/metrics.txt"
+  kill $sim 2>/dev/null; wait $sim 2>/dev/null
+  curl -s --max-time 10 -o /dev/null "http://127.0.0.1:$port/metrics"
+  check "/health 503 within two scrapes after the provider is killed ($arch)" \
+    test "$(http_code "http://127.0.0.1:$port/health")" = 503
+  kill $qv 2>/dev/null; wait $qv 2>/dev/null
+
+  # The Windows service, as far as Wine runs services: installed with its
+  # command line, started by the service control manager, stopped and removed.
+  # Not checked here: start at a real boot, SERVICE_CONTROL_SHUTDOWN (Wine
+  # sends none when its server ends), and running under the LocalSystem account.
+  port=$(free_port)
+  local key='HKLM\SYSTEM\CurrentControlSet\Services\VudoZidExporter'
+  check "qvperf.exe --install-service ($arch)" \
+    $w 'C:\vudozid\qvperf.exe' --install-service --listen "127.0.0.1:$port"
+  $w reg query "$key" 2>/dev/null | tr -d '\r' >"$prefix/service.txt"
+  check "service command line, display name and automatic start ($arch)" bash -c \
+    'grep -qF "ImagePath    REG_SZ    \"C:\\vudozid\\qvperf.exe\" --run-as-service --listen 127.0.0.1:$2" "$1" &&
+     grep -qF "DisplayName    REG_SZ    VudoZid Prometheus exporter" "$1" &&
+     grep -qF "Start    REG_DWORD    0x2" "$1"' _ "$prefix/service.txt" "$port"
+  # Wine's services.exe starts automatic services whenever it starts itself,
+  # which may happen while the service is being created: stop such a start
+  # first, then start it as an operator would.
+  $w net stop VudoZidExporter >/dev/null 2>&1
+  $w net start VudoZidExporter >"$prefix/net-start.txt" 2>&1
+  $w sc query VudoZidExporter 2>&1 | tr -d '\r' >"$prefix/sc-query.txt"
+  check "the service control manager runs the service ($arch)" grep -q "STATE .*RUNNING" "$prefix/sc-query.txt"
+  if wait_http "http://127.0.0.1:$port/metrics" 200; then
+    echo "ok: the started service serves /metrics ($arch)"
+  else
+    echo "FAILED: the started service serves /metrics ($arch)"; fail=1
+    echo "  net start said: $(tr -d '\r' <"$prefix/net-start.txt" | tail -n 1)"
+    echo "  sockets listening on $port: $(ss -ltn "sport = :$port" | tail -n +2 | wc -l)"
+    echo "  service processes: $(pgrep -fc 'qvperf.exe --run-as-service' || true)"
+  fi
+  check "net stop stops it ($arch)" $w net stop VudoZidExporter
+  check "the stopped service no longer listens ($arch)" \
+    bash -c '! curl -s --max-time 5 -o /dev/null "$1"' _ "http://127.0.0.1:$port/health"
+  check "qvperf.exe --remove-service ($arch)" $w 'C:\vudozid\qvperf.exe' --remove-service
+  check "the service key is gone ($arch)" bash -c '! '"$w"' reg query "$1" >/dev/null 2>&1' _ "$key"
+}
+
 run_suite() {  # run_suite ARCH BUILD_DIR WINE PRESET
   local arch=$1 build=$2 wine=$3 preset=$4
   local package=$root/build/provider-package/$preset
@@ -91,6 +154,10 @@ run_suite() {  # run_suite ARCH BUILD_DIR WINE PRESET
     eval 'grep -q MainDb "$prefix/minimal.csv" && grep -q ArchiveDb "$prefix/minimal.csv"'
   wait $sim
   check "the C example ends cleanly ($arch)" test $? -eq 0
+
+  # 2b. The exporter: qvperf.exe serves /metrics and /health from a provider in
+  # its own process, and sees it killed within two scrapes.
+  exporter_checks "$arch" "$w" "$prefix"
   timeout 30 wineserver -k 2>/dev/null; sleep 1
 
   # 3. No provider: the object is still described from "Map".

@@ -1,9 +1,7 @@
-// Counter paths, metric-name derivation and the OpenMetrics text.
+// Counter paths and perflib title pairs.
 #include <gtest/gtest.h>
 
 #include "counter_path.h"
-#include "metric_name.h"
-#include "sample.h"
 #include "title_names.h"
 
 namespace {
@@ -61,46 +59,6 @@ TEST(CounterPathSelection, WildcardsCaseAndInstances) {
     EXPECT_FALSE(qvperf::PathSelects(p, "Memory", "node0", "Available Bytes"));
     ASSERT_TRUE(ParseCounterPath("\\*(*)\\*", &p, &e));
     EXPECT_TRUE(qvperf::PathSelects(p, "Memory", "", "Available Bytes"));
-}
-
-TEST(MetricNames, DerivedFromCounterNames) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"Accessi alla cache %", "quorvane_accessi_alla_cache"},
-        {"% Cache non salvata", "quorvane_cache_non_salvata"},
-        {"Lettura KB/sec disco", "quorvane_lettura_kb_sec_disco"},
-        {"Quantità già più così perché", "quorvane_quantita_gia_piu_cosi_perche"},
-        {"Client ODBC/JDBC", "quorvane_client_odbc_jdbc"},
-        {"ÀÉÎÕÜ ñ ç", "quorvane_aeiou_n_c"},
-        {"%%%", "quorvane_unnamed"},
-        {"Tempo IO/chiamata", "quorvane_tempo_io_chiamata"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(qvperf::MetricName(c.first), c.second) << c.first;
-}
-
-TEST(Prometheus, FamiliesHelpLabelsAndEscaping) {
-    qvperf::Sample sample;
-    auto row = [](const char* instance, const char* counter, std::uint64_t v) {
-        qvperf::SampleRow r;
-        r.object = "Quorvane Server 11";
-        r.instance = instance;
-        r.counter = counter;
-        r.help = "Percentuale \\ di tempo\nseconda riga";
-        r.numeric = true;
-        r.number = v;
-        return r;
-    };
-    sample.rows = {row("Quorvane01", "Accessi alla cache %", 95),
-                   row("Quo\"rvane02", "Accessi alla cache %", 91),
-                   row("Quorvane01", "Accessi alla cache", 7)};
-    EXPECT_EQ(qvperf::FormatPrometheus(sample),
-              "# HELP quorvane_accessi_alla_cache Percentuale \\\\ di tempo\\nseconda riga\n"
-              "# TYPE quorvane_accessi_alla_cache gauge\n"
-              "quorvane_accessi_alla_cache{instance=\"Quorvane01\"} 95\n"
-              "quorvane_accessi_alla_cache{instance=\"Quo\\\"rvane02\"} 91\n"
-              "# HELP quorvane_accessi_alla_cache_2 Percentuale \\\\ di tempo\\nseconda riga\n"
-              "# TYPE quorvane_accessi_alla_cache_2 gauge\n"
-              "quorvane_accessi_alla_cache_2{instance=\"Quorvane01\"} 7\n"
-              "# EOF\n");
 }
 
 TEST(TitlePairs, ParsedWithoutLeavingTheList) {

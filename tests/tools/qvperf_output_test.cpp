@@ -64,7 +64,7 @@ TEST(QvperfOptions, NumbersAndPortsAreStrict) {
     ASSERT_TRUE(Parse({"-si", "1:02:03.5", "-sc", "7", "--serve", "9464"}, &o, &error));
     EXPECT_DOUBLE_EQ(o.interval, 3723.5);
     EXPECT_EQ(o.count, 7);
-    EXPECT_EQ(o.servePort, 9464);
+    EXPECT_EQ(o.listen, "127.0.0.1:9464");
 }
 
 TEST(QvperfOptions, OutputFormatFromEitherOption) {

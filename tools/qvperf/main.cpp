@@ -13,9 +13,11 @@
 
 #include "counter_path.h"
 #include "counter_selection.h"
+#include "exposition.h"
 #include "local_machine.h"
 #include "metrics_server.h"
 #include "options.h"
+#include "scrape_source.h"
 #include "perf_decoder.h"
 #include "perf_library.h"
 #include "platform/platform.h"
@@ -23,6 +25,7 @@
 #include "support/wide_string.h"
 #include "text_file.h"
 #include "title_names.h"
+#include "windows_service.h"
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -182,6 +185,44 @@ std::string NotRegisteredHint(const std::string& registry) {
 #endif
 }
 
+// One sample in the exporter's OpenMetrics text, for --format prometheus.
+std::string Exposition(const DecodeResult& decoded, const TitleNames& titles,
+                       const std::string& service) {
+    std::string text;
+    const auto described = DescribeSample(decoded, titles);
+    described->status.serverUp = ServerPublishing(service);
+    AppendExposition(described->object, described->texts, described->status,
+                     ExpositionFormat::kOpenMetrics, &text);
+    return text;
+}
+
+const char kDefaultListen[] = "127.0.0.1:9464";
+
+// The exporter: serves until a signal, or the service control manager, stops it.
+int RunExporter(const Options& options, TitleNames titles) {
+    std::string address, error;
+    unsigned short port = 0;
+    SplitListenAddress(options.listen.empty() ? kDefaultListen : options.listen, &address, &port);
+    ScrapeSource source(options.service, options.query, std::move(titles),
+                        options.ignoreDisabledCounters);
+    MetricsServer server([&source] { return source.Collect(); });
+    if (!server.Listen(address, port, &error)) return Fail(kExitFailure, error);
+    std::fprintf(stderr, "qvperf: serving http://%s:%u/metrics\n", address.c_str(),
+                 static_cast<unsigned>(server.Port()));
+    if (options.serviceCommand == "--run-as-service") {
+        auto serve = [&server] {
+            server.Run();
+            return 0;
+        };
+        if (!RunAsExporterService(serve, [&server] { server.Stop(); }, &error))
+            return Fail(kExitFailure, error);
+        return 0;
+    }
+    server.StopOnSignals();
+    server.Run();
+    return 0;
+}
+
 int Run(const std::vector<std::string>& args) {
     Options options;
     std::string error;
@@ -209,10 +250,28 @@ int Run(const std::vector<std::string>& args) {
     std::string registry;
     if (!SelectRegistry(options, &registry, &error)) return Fail(kExitMistake, error);
 
+    if (options.serviceCommand == "--install-service") {
+        const std::string listen = options.listen.empty() ? kDefaultListen : options.listen;
+        if (!InstallExporterService(listen, &error)) return Fail(kExitFailure, error);
+        std::printf("qvperf: service %s installed, serving http://%s/metrics once started\n",
+                    kServiceName, listen.c_str());
+        return 0;
+    }
+    if (options.serviceCommand == "--remove-service") {
+        if (!RemoveExporterService(&error)) return Fail(kExitFailure, error);
+        std::printf("qvperf: service %s removed\n", kServiceName);
+        return 0;
+    }
+
+    TitleNames titles;
+    if (!options.listen.empty() || options.serviceCommand == "--run-as-service") {
+        LoadTitles(options, &titles);
+        return RunExporter(options, std::move(titles));
+    }
+
     PerfLibrary library;
     if (!library.Open(options.service, &error))
         return Fail(kExitFailure, error + NotRegisteredHint(registry));
-    TitleNames titles;
     LoadTitles(options, &titles);
     Sampler sampler(library, titles, paths, options.query);
     Sample sample;
@@ -246,29 +305,13 @@ int Run(const std::vector<std::string>& args) {
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
-    if (options.servePort != 0) {
-        int sequence = 1;
-        std::fprintf(stderr, "qvperf: serving http://127.0.0.1:%d/metrics\n", options.servePort);
-        const bool served = ServeMetrics(
-            options.servePort,
-            [&] {
-                Sample fresh;
-                DecodeResult unused;
-                std::string why;
-                if (!sampler.Take(++sequence, &fresh, &unused, &why)) Warn(why);
-                return FormatPrometheus(fresh);
-            },
-            [] { return !g_stop; }, &error);
-        return served ? 0 : Fail(kExitFailure, error);
-    }
-
     if (!output.Open(options.outputFile, &error)) return Fail(kExitFailure, error);
     PdhLog pdh(LocalComputerName(), options.format == OutputFormat::PdhTsv ? '\t' : ',');
     auto format = [&](const Sample& s) {
         switch (options.format) {
             case OutputFormat::Csv: return FormatCsv(s, s.sequence == 1);
             case OutputFormat::JsonLines: return FormatJsonLine(s);
-            case OutputFormat::Prometheus: return FormatPrometheus(s);
+            case OutputFormat::Prometheus: return Exposition(decoded, titles, options.service);
             case OutputFormat::PdhCsv:
             case OutputFormat::PdhTsv: return pdh.Format(s);
             case OutputFormat::Table: break;

@@ -1,98 +1,176 @@
 #include "metrics_server.h"
 
-#ifndef _WIN32
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/decimal.h"
 
-#include <cerrno>
-#include <cstring>
-#endif
+#include <csignal>
+#include <vector>
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/post.hpp>
+#include <asio/signal_set.hpp>
+#include <asio/thread.hpp>
+
+#include "http_server.h"
 
 namespace qvperf {
 
-#ifdef _WIN32
-
-bool ServeMetrics(int, const std::function<std::string()>&, const std::function<bool()>&,
-                  std::string* error) {
-    *error = "--serve is not supported on Windows";
-    return false;
-}
-
-#else
-
 namespace {
 
-void SendAll(int fd, const std::string& text) {
-    std::size_t sent = 0;
-    while (sent < text.size()) {
-        ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return;
-        sent += static_cast<std::size_t>(n);
-    }
+std::shared_ptr<const std::string> Text(std::string text) {
+    return std::make_shared<const std::string>(std::move(text));
 }
 
-// Reads the request head (up to the blank line, at most 16 KiB) and answers.
-void Answer(int fd, const std::function<std::string()>& exposition) {
-    std::string request;
-    char chunk[2048];
-    while (request.find("\r\n\r\n") == std::string::npos && request.size() < 16384) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 5000) <= 0) return;
-        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n <= 0) return;
-        request.append(chunk, static_cast<std::size_t>(n));
-    }
-    std::string status = "200 OK", type = "application/openmetrics-text; version=1.0.0; charset=utf-8";
-    std::string body;
-    if (request.compare(0, 4, "GET ") != 0) {
-        status = "405 Method Not Allowed";
-        type = "text/plain";
-        body = "only GET\n";
-    } else {
-        body = exposition();
-    }
-    SendAll(fd, "HTTP/1.1 " + status + "\r\nContent-Type: " + type +
-                    "\r\nContent-Length: " + std::to_string(body.size()) +
-                    "\r\nConnection: close\r\n\r\n" + body);
-}
+enum class Want { kHealth, kPrometheusText, kOpenMetrics };
+using Done = std::function<void(const CollectedSample&, std::shared_ptr<const std::string>)>;
 
 }  // namespace
 
-bool ServeMetrics(int port, const std::function<std::string()>& exposition,
-                  const std::function<bool()>& keepRunning, std::string* error) {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (listener < 0) {
-        *error = std::string("socket: ") + std::strerror(errno);
-        return false;
+struct MetricsServer::Impl {
+    struct Waiter {
+        Want want;
+        Done done;
+    };
+
+    Impl(CollectFn collectFn, HttpLimits limits)
+        : collect(std::move(collectFn)),
+          http(io, [this](const HttpRequest& request, HttpResponder respond) {
+              Handle(request, std::move(respond));
+          }, limits),
+          collector([this] { collecting.run(); }) {}
+
+    ~Impl() {
+        busy.reset();
+        collecting.stop();
+        collector.join();
     }
-    int yes = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 8) != 0) {
-        *error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " +
-                 std::strerror(errno);
-        ::close(listener);
-        return false;
+
+    void Handle(const HttpRequest& request, HttpResponder respond);
+    void Enqueue(Want want, Done done);
+    void CollectBatch();
+
+    CollectFn collect;
+    asio::io_context io;  // the HTTP side
+    HttpServer http;
+    // The collector thread runs `collecting`; `waiting` and `scheduled` are
+    // touched on it only.
+    asio::io_context collecting;
+    asio::executor_work_guard<asio::io_context::executor_type> busy{collecting.get_executor()};
+    std::vector<Waiter> waiting;
+    bool scheduled = false;
+    asio::thread collector;  // last: starts once the rest is there
+};
+
+MetricsServer::MetricsServer(CollectFn collect, HttpLimits limits)
+    : impl_(std::make_unique<Impl>(std::move(collect), limits)) {}
+
+MetricsServer::~MetricsServer() = default;
+
+bool MetricsServer::Listen(const std::string& address, unsigned short port, std::string* error) {
+    return impl_->http.Listen(address, port, error);
+}
+
+unsigned short MetricsServer::Port() const { return impl_->http.Port(); }
+
+void MetricsServer::StopOnSignals() {
+    auto signals = std::make_shared<asio::signal_set>(impl_->io, SIGINT, SIGTERM);
+    signals->async_wait([this, signals](const asio::error_code& error, int) {
+        if (!error) Stop();
+    });
+}
+
+void MetricsServer::Run() { impl_->io.run(); }
+
+void MetricsServer::Stop() {
+    Impl* impl = impl_.get();
+    asio::post(impl->io, [impl] {
+        impl->http.Close();
+        impl->io.stop();
+    });
+}
+
+void MetricsServer::Impl::Handle(const HttpRequest& request, HttpResponder respond) {
+    const std::string path = request.target.substr(0, request.target.find('?'));
+    const bool known = path == "/metrics" || path == "/health" || path == "/";
+    if (!known) {
+        respond({404, "text/plain; charset=utf-8", "", Text("not found; try /metrics\n")});
+        return;
     }
-    while (keepRunning()) {
-        pollfd p{listener, POLLIN, 0};
-        if (::poll(&p, 1, 500) <= 0) continue;
-        int client = ::accept(listener, nullptr, nullptr);
-        if (client < 0) continue;
-        Answer(client, exposition);
-        ::close(client);
+    if (request.method != "GET" && request.method != "HEAD") {
+        respond({405, "text/plain; charset=utf-8", "Allow: GET, HEAD\r\n",
+                 Text("only GET and HEAD\n")});
+        return;
     }
-    ::close(listener);
+    if (path == "/") {
+        respond({200, "text/html; charset=utf-8", "",
+                 Text("<html><body><a href=\"/metrics\">/metrics</a> "
+                      "<a href=\"/health\">/health</a></body></html>\n")});
+        return;
+    }
+    if (path == "/health") {
+        Enqueue(Want::kHealth, [respond](const CollectedSample& sample,
+                                         std::shared_ptr<const std::string>) {
+            const char* why = sample.status.countersDisabled ? "counters disabled\n"
+                              : !sample.status.collected     ? "no object collected\n"
+                              : !sample.status.serverUp      ? "no server is publishing\n"
+                                                             : "ok\n";
+            respond({sample.Healthy() ? 200 : 503, "text/plain; charset=utf-8", "", Text(why)});
+        });
+        return;
+    }
+    const ExpositionFormat format = FormatForAccept(request.accept);
+    Enqueue(format == ExpositionFormat::kOpenMetrics ? Want::kOpenMetrics : Want::kPrometheusText,
+            [respond, format](const CollectedSample&, std::shared_ptr<const std::string> body) {
+                respond({200, ContentType(format), "", std::move(body)});
+            });
+}
+
+// Requests that arrive before the scheduled collection starts share it; those
+// that arrive while it runs wait for the next.
+void MetricsServer::Impl::Enqueue(Want want, Done done) {
+    asio::post(collecting, [this, want, done = std::move(done)]() mutable {
+        waiting.push_back({want, std::move(done)});
+        if (scheduled) return;
+        scheduled = true;
+        asio::post(collecting, [this] { CollectBatch(); });
+    });
+}
+
+// Collects once, formats each asked-for format once and answers every waiter.
+void MetricsServer::Impl::CollectBatch() {
+    scheduled = false;
+    std::vector<Waiter> batch;
+    batch.swap(waiting);
+    const std::shared_ptr<const CollectedSample> sample = collect();
+    std::shared_ptr<const std::string> bodies[3];
+    for (Waiter& waiter : batch) {
+        auto& body = bodies[static_cast<int>(waiter.want)];
+        if (!body && waiter.want != Want::kHealth) {
+            auto text = std::make_shared<std::string>();
+            AppendExposition(sample->object, sample->texts, sample->status,
+                             waiter.want == Want::kOpenMetrics ? ExpositionFormat::kOpenMetrics
+                                                               : ExpositionFormat::kPrometheusText,
+                             text.get());
+            body = std::move(text);
+        }
+        waiter.done(*sample, body);
+    }
+}
+
+bool SplitListenAddress(const std::string& text, std::string* address, unsigned short* port) {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size()) return false;
+    std::string host = text.substr(0, colon);
+    if (host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    vz::ULONGLONG value = 0;
+    std::string unused;
+    if (!vz::ParseWholeNumber("port", text.substr(colon + 1), 0, 65535, &value, &unused) ||
+        host.empty())
+        return false;  // port 0: any free port
+    *address = host;
+    *port = static_cast<unsigned short>(value);
     return true;
 }
 
-#endif
 
 }  // namespace qvperf

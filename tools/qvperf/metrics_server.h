@@ -1,15 +1,43 @@
-// A minimal HTTP endpoint on 127.0.0.1 that answers every GET with a fresh
-// OpenMetrics exposition. POSIX sockets only.
+// qvperf's Prometheus exporter: GET /metrics (Prometheus text 0.0.4, or
+// OpenMetrics when asked for) and GET /health over the HTTP server, with the
+// collections on one collector thread: the library is called one call at a
+// time, and scrapes that arrive while a collection runs share the next one.
+// (The networking stays out of this header: on Windows it brings windows.h.)
 #pragma once
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "collected_sample.h"
+#include "http_limits.h"
 
 namespace qvperf {
 
-// Serves until `keepRunning` turns false (checked between requests). Returns
-// false with a message when the port cannot be bound or the platform has no
-// support.
-bool ServeMetrics(int port, const std::function<std::string()>& exposition,
-                  const std::function<bool()>& keepRunning, std::string* error);
+constexpr unsigned short kDefaultExporterPort = 9464;
+
+class MetricsServer {
+public:
+    // Called on the collector thread, one call at a time.
+    using CollectFn = std::function<std::shared_ptr<const CollectedSample>()>;
+
+    explicit MetricsServer(CollectFn collect, HttpLimits limits = {});
+    ~MetricsServer();
+    MetricsServer(const MetricsServer&) = delete;
+    MetricsServer& operator=(const MetricsServer&) = delete;
+
+    // ADDRESS and PORT (0: any free port); false with a message when unusable.
+    bool Listen(const std::string& address, unsigned short port, std::string* error);
+    unsigned short Port() const;
+    void StopOnSignals();  // SIGINT and SIGTERM end Run
+    void Run();            // serves until Stop
+    void Stop();           // from any thread
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// "ADDRESS:PORT" or "[IPv6]:PORT" (port 0: any free one); false when malformed.
+bool SplitListenAddress(const std::string& text, std::string* address, unsigned short* port);
 
 }  // namespace qvperf

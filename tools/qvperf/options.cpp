@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "metrics_server.h"
+
 #include <sstream>
 
 #include "support/decimal.h"
@@ -105,12 +107,31 @@ const OptionEntry kOptions[] = {
          *e = "--format: unknown format \"" + v + "\"; give table, csv, jsonl or prometheus";
          return false;
      }},
-    {"--serve", "PORT", "serve the OpenMetrics text on http://127.0.0.1:PORT/metrics",
+    {"--serve", "PORT", "serve /metrics and /health on http://127.0.0.1:PORT/",
      [](Options& o, const std::string& v, std::string* e) {
          vz::ULONGLONG port = 0;
          if (!vz::ParseWholeNumber("--serve", v, 1, 65535, &port, e)) return false;
-         return o.servePort = static_cast<int>(port), true;
+         return o.listen = "127.0.0.1:" + std::to_string(port), true;
      }},
+    {"--listen", "ADDR:PORT", "serve on that address instead (default 127.0.0.1:9464; port 0: any)",
+     [](Options& o, const std::string& v, std::string* e) {
+         std::string address;
+         unsigned short port = 0;
+         if (!SplitListenAddress(v, &address, &port)) {
+             *e = "--listen: \"" + v + "\" is not ADDRESS:PORT, e.g. 127.0.0.1:9464 or [::1]:9464";
+             return false;
+         }
+         return o.listen = v, true;
+     }},
+    {"--ignore-disabled-counters", nullptr,
+     "serve although the performance key says \"Disable Performance Counters\"",
+     [](Options& o, const std::string&, std::string*) { return o.ignoreDisabledCounters = true, true; }},
+    {"--install-service", nullptr, "install the Windows service VudoZidExporter (with --listen)",
+     [](Options& o, const std::string&, std::string*) { return o.serviceCommand = "--install-service", true; }},
+    {"--remove-service", nullptr, "stop and remove the Windows service VudoZidExporter",
+     [](Options& o, const std::string&, std::string*) { return o.serviceCommand = "--remove-service", true; }},
+    {"--run-as-service", nullptr, "serve under the service control manager (the service's command line)",
+     [](Options& o, const std::string&, std::string*) { return o.serviceCommand = "--run-as-service", true; }},
     {"--service", "NAME", "service key of the library (default \"Quorvane Server ITA\")",
      [](Options& o, const std::string& v, std::string*) { return o.service = v, true; }},
     {"--lang", "CODE", "perflib language of the names (default: the system's, else 009)",
@@ -161,7 +182,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
         }
     }
     if (!options->formatGiven && !options->outputFile.empty()) options->format = OutputFormat::PdhCsv;
-    if (options->servePort != 0 && !options->outputFile.empty()) {
+    if (!options->listen.empty() && !options->outputFile.empty()) {
         *error = "--serve answers over HTTP and writes no file; leave out -o";
         return false;
     }

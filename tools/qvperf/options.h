@@ -24,7 +24,9 @@ struct Options {
     bool overwrite = false;  // -y
     Listing listing = Listing::None;
     std::string computer;  // -s
-    int servePort = 0;
+    std::string listen;                   // ADDRESS:PORT to serve on (--serve, --listen)
+    bool ignoreDisabledCounters = false;  // serve although "Disable Performance Counters" is set
+    std::string serviceCommand;           // --install-service, --remove-service or --run-as-service
     std::string service = "Quorvane Server ITA";
     std::string language;  // empty: the system's default language, else 009
     std::string query = "Global";

@@ -4,7 +4,6 @@
 #include <ctime>
 #include <map>
 
-#include "metric_name.h"
 #include "sample.h"
 #include "terminal_text.h"
 
@@ -132,38 +131,6 @@ std::string FormatJsonLine(const Sample& sample) {
                (row.numeric ? std::to_string(row.number) : JsonString(row.text)) + "}";
     }
     return out + "]}\n";
-}
-
-std::string FormatPrometheus(const Sample& sample) {
-    // One metric family per object and counter, in the order first met.
-    struct Family {
-        std::string name, help, lines;
-    };
-    std::vector<Family> families;
-    std::map<std::string, std::size_t> byCounter;
-    std::map<std::string, int> nameUses;
-    for (const SampleRow& row : sample.rows) {
-        if (!row.numeric) continue;
-        const std::string key = row.object + '\n' + row.counter;
-        auto it = byCounter.find(key);
-        if (it == byCounter.end()) {
-            std::string name = MetricName(row.counter);
-            const int uses = ++nameUses[name];
-            if (uses > 1) name += "_" + std::to_string(uses);
-            families.push_back({name, row.help.empty() ? row.counter : row.help, ""});
-            it = byCounter.emplace(key, families.size() - 1).first;
-        }
-        Family& family = families[it->second];
-        family.lines += family.name;
-        if (!row.instance.empty())
-            family.lines += "{instance=\"" + EscapeMetricText(row.instance, true) + "\"}";
-        family.lines += " " + std::to_string(row.number) + "\n";
-    }
-    std::string out;
-    for (const Family& family : families)
-        out += "# HELP " + family.name + " " + EscapeMetricText(family.help, false) + "\n# TYPE " +
-               family.name + " gauge\n" + family.lines;
-    return out + "# EOF\n";
 }
 
 std::string PdhLog::Field(const std::string& text) const {

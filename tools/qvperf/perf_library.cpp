@@ -132,6 +132,22 @@ bool PerfLibrary::Collect(const std::string& query, std::vector<unsigned char>* 
     }
 }
 
+bool PerfLibrary::Reopen(std::string* error) {
+    if (module_ == nullptr) {
+        *error = "no library loaded";
+        return false;
+    }
+    if (opened_) close_();
+    opened_ = false;
+    const vz::DWORD status = open_(nullptr);
+    if (status != 0) {
+        *error = "Open of " + libraryPath_ + " failed with error " + std::to_string(status);
+        return false;
+    }
+    opened_ = true;
+    return true;
+}
+
 void PerfLibrary::Close() {
     if (opened_ && close_ != nullptr) close_();
     opened_ = false;

@@ -25,6 +25,9 @@ public:
     // False with a message when the library fails or wants more than the cap.
     bool Collect(const std::string& query, std::vector<unsigned char>* data,
                  std::uint32_t* objectCount, std::string* error);
+    // Close and Open through the entry points, the library staying loaded: the
+    // next Collect starts again from the provider's current blocks.
+    bool Reopen(std::string* error);
     void Close();
 
     const std::string& LibraryPath() const { return libraryPath_; }

@@ -28,7 +28,6 @@ struct Sample {
 std::string FormatTable(const Sample& sample);
 std::string FormatCsv(const Sample& sample, bool withHeader);
 std::string FormatJsonLine(const Sample& sample);
-std::string FormatPrometheus(const Sample& sample);  // OpenMetrics text, ends with "# EOF"
 
 // typeperf's log layout (PDH-CSV 4.0 or PDH-TSV 4.0): a header row naming the
 // time zone and one column per counter, \\Computer\Object(Instance)\Counter,

@@ -78,6 +78,20 @@ LONG ErrorFromErrno(int error) {
 
 namespace {
 
+// A Windows mapping object lives while some process holds a handle to it; a
+// POSIX object outlives a writer that was killed. The writer therefore holds a
+// shared open-file-description lock on its object for as long as it lives (the
+// kernel drops it with the process; see shared_memory_writer.cpp), and a reader
+// that finds no such lock treats the name as gone, as Windows would once the
+// last handle closed.
+bool WriterAlive(int fd) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fcntl(fd, F_OFD_GETLK, &lock) != 0) return true;  // cannot tell: keep the object
+    return lock.l_type != F_UNLCK;
+}
+
 // Appends the hex digits of one byte; false when `out` has no room left.
 bool AppendHexByte(unsigned char byte, char* out, std::size_t size, std::size_t* used) {
     static const char kDigits[] = "0123456789abcdef";
@@ -222,6 +236,11 @@ HANDLE OpenFileMappingW(DWORD access, BOOL, const WCHAR* name) {
     const int fd = shm_open(object, write ? O_RDWR : O_RDONLY, 0);
     if (fd < 0) {
         SetLastError(emu::ErrorFromErrno(errno));
+        return nullptr;
+    }
+    if (!emu::WriterAlive(fd)) {  // left behind by a writer that died
+        close(fd);
+        SetLastError(ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
     auto* mapping = new Mapping{fd, write, true, object};

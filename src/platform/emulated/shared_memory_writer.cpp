@@ -41,6 +41,15 @@ bool ObjectName(const WCHAR* name, char (&object)[emu::kMaxObjectName]) {
     return true;
 }
 
+// Readers take an object without this lock for one left behind by a writer
+// that died (file_mapping.cpp); the kernel drops it with the process.
+bool HoldWriterLock(int fd) {
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
 void FailWithErrno(int fd) {
     SetLastError(static_cast<DWORD>(emu::ErrorFromErrno(errno)));
     if (fd >= 0) close(fd);
@@ -58,7 +67,7 @@ void* CreateWritableSharedMemory(const WCHAR* name, DWORD size, HANDLE* mappingO
     if (!ObjectName(name, object)) return nullptr;
     const int fd = shm_open(object, O_RDWR | O_CREAT, 0644);
     struct stat info;
-    if (fd < 0 || fstat(fd, &info) != 0) {
+    if (fd < 0 || !HoldWriterLock(fd) || fstat(fd, &info) != 0) {
         FailWithErrno(fd);
         return nullptr;
     }

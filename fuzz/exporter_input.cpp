@@ -1,0 +1,48 @@
+// What clients and providers hand the exporter: an HTTP request head from any
+// client, and instance names from another process's shared memory. The head
+// parser must not read outside the text; the exposition of any names must stay
+// one series per line, every series unique.
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "exposition.h"
+#include "http_server.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    qvperf::HttpRequest request;
+    if (qvperf::ParseRequestHead(input, &request) &&
+        (request.method.empty() || request.target.empty()))
+        __builtin_trap();
+
+    // Instance names: the input cut at NUL bytes.
+    qvperf::PerfObject object;
+    object.counters.resize(16);
+    std::size_t start = 0;
+    while (start <= input.size() && object.instances.size() < 64) {
+        std::size_t end = input.find('\0', start);
+        if (end == std::string::npos) end = input.size();
+        qvperf::Instance instance;
+        instance.name = input.substr(start, end - start);
+        instance.values.assign(16, qvperf::CounterValue{true, end - start, ""});
+        object.instances.push_back(instance);
+        start = end + 1;
+    }
+    std::string text;
+    qvperf::AppendExposition(&object, {}, qvperf::ScrapeStatus{}, qvperf::ExpositionFormat::kOpenMetrics,
+                             &text);
+    std::set<std::string> series;
+    std::size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        const std::size_t lineEnd = text.find('\n', lineStart);
+        if (lineEnd == std::string::npos) __builtin_trap();  // every line ends
+        const std::string line = text.substr(lineStart, lineEnd - lineStart);
+        if (line[0] != '#') {
+            if (line.compare(0, 9, "quorvane_") != 0) __builtin_trap();
+            if (!series.insert(line.substr(0, line.rfind(' '))).second) __builtin_trap();
+        }
+        lineStart = lineEnd + 1;
+    }
+    return 0;
+}

@@ -1,0 +1,103 @@
+#include "scrape_source.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "sharedmem/byte_layout.h"
+#include "support/registry_paths.h"
+#include "support/wide_string.h"
+
+namespace qvperf {
+
+namespace plat = vz::plat;
+
+ScrapeSource::ScrapeSource(std::string service, std::string query, TitleNames titles,
+                           bool ignoreDisabledCounters)
+    : service_(std::move(service)),
+      query_(std::move(query)),
+      titles_(std::move(titles)),
+      ignoreDisabled_(ignoreDisabledCounters) {}
+
+// Perflib skips a library whose Performance key says "Disable Performance
+// Counters" with a non-zero DWORD; so does the exporter.
+bool ScrapeSource::CountersDisabled() const {
+    const std::u16string path = vz::PerformanceKeyPath(vz::Utf8ToUtf16(service_).c_str()).ToU16();
+    plat::HKEY key = nullptr;
+    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), path.c_str(), 0, plat::KEY_READ, &key) != 0)
+        return false;
+    vz::DWORD type = 0, value = 0, size = sizeof value;
+    const bool set = plat::RegQueryValueExW(key, u"Disable Performance Counters", nullptr, &type,
+                                            reinterpret_cast<vz::BYTE*>(&value), &size) == 0 &&
+                     type == plat::REG_DWORD && size == sizeof value && value != 0;
+    plat::RegCloseKey(key);
+    return set;
+}
+
+bool ServerPublishing(const std::string& service) {
+    char16_t name[512];
+    if (vz::FormatBlockName(vz::Utf8ToUtf16(service).c_str(), 0, name, 512) == 0) return false;
+    plat::HANDLE mapping = plat::OpenFileMappingW(plat::FILE_MAP_READ, 0, name);
+    if (mapping == nullptr) return false;
+    plat::CloseHandle(mapping);
+    return true;
+}
+
+std::shared_ptr<CollectedSample> DescribeSample(DecodeResult decoded, const TitleNames& titles) {
+    auto sample = std::make_shared<CollectedSample>();
+    sample->decoded = std::move(decoded);
+    for (const PerfObject& object : sample->decoded.objects)
+        if (sample->object == nullptr && !object.counters.empty()) sample->object = &object;
+    sample->status.collected = sample->object != nullptr;
+    if (sample->object != nullptr)
+        for (const CounterDefinition& counter : sample->object->counters)
+            sample->texts.push_back({titles.Name(counter.nameIndex), titles.Help(counter.helpIndex)});
+    return sample;
+}
+
+void ScrapeSource::Report(const std::string& state) {
+    if (state == lastState_) return;
+    lastState_ = state;
+    std::fprintf(stderr, "qvperf: %s\n", state.c_str());
+}
+
+std::shared_ptr<const CollectedSample> ScrapeSource::Collect() {
+    const auto start = std::chrono::steady_clock::now();
+    auto sample = std::make_shared<CollectedSample>();
+    sample->status.start = start;
+    if (!ignoreDisabled_ && CountersDisabled()) {
+        sample->status.countersDisabled = true;
+        library_.Close();
+        Report("\"Disable Performance Counters\" is set for service \"" + service_ +
+               "\": serving no object (--ignore-disabled-counters overrides)");
+        return sample;
+    }
+    std::string error;
+    bool ready = !library_.LibraryPath().empty() && library_.Reopen(&error);
+    if (!ready) {  // not loaded yet, or its Open failed: load it again
+        library_.Close();
+        ready = library_.Open(service_, &error);
+    }
+    if (!ready) {
+        Report(error);
+        return sample;
+    }
+    const bool serverUp = ServerPublishing(service_);
+    std::uint32_t count = 0;
+    if (!library_.Collect(query_, &buffer_, &count, &error)) {
+        Report(error);
+        return sample;
+    }
+    sample = DescribeSample(DecodePerfData(buffer_.data(), buffer_.size(), count), titles_);
+    sample->status.start = start;
+    sample->status.serverUp = serverUp;
+    std::string state = !sample->decoded.problems.empty()
+                            ? "bad data from " + library_.LibraryPath() + ": " +
+                                  sample->decoded.problems.front()
+                        : !sample->status.collected ? "the library returned no object"
+                        : sample->status.serverUp   ? "collecting from a running server"
+                                                    : "no server is publishing";
+    Report(state);
+    return sample;
+}
+
+}  // namespace qvperf

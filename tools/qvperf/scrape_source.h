@@ -1,0 +1,40 @@
+// One collection for the exporter: honours "Disable Performance Counters",
+// closes and opens the library's entry points so that every collection starts
+// from the provider's blocks as they are now (a server that stopped or
+// restarted is seen at once; the rebuild costs microseconds), collects,
+// decodes and picks out "Quorvane Server 11". Calls must come one at a time.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "collected_sample.h"
+#include "perf_library.h"
+#include "title_names.h"
+
+namespace qvperf {
+
+// True while the provider of `service` publishes its first block.
+bool ServerPublishing(const std::string& service);
+
+class ScrapeSource {
+public:
+    ScrapeSource(std::string service, std::string query, TitleNames titles,
+                 bool ignoreDisabledCounters);
+
+    std::shared_ptr<const CollectedSample> Collect();
+
+private:
+    bool CountersDisabled() const;
+    void Report(const std::string& state);  // logs changes of state only
+
+    std::string service_;
+    std::string query_;
+    TitleNames titles_;
+    bool ignoreDisabled_;
+    PerfLibrary library_;
+    std::vector<unsigned char> buffer_;
+    std::string lastState_;
+};
+
+}  // namespace qvperf
