@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The Windows installer end to end: checks the custom actions' place in both
+# packages, then under Wine (a throw-away prefix each run) installs the MSI,
+# upgrades it with a higher version, removes it, and installs it once more
+# with a registration that fails, which must roll back.
+#
+# The shipped package is x86. A Wine that runs only 64-bit programs cannot run
+# its 32-bit regsvr32, so there the x64 package (the same .wxs over the
+# mingw-x64 build) stands in for it, as the other Wine tests do with the DLL.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+TIMEOUT=${WINE_TIMEOUT:-180}
+. "$here/wine-common.sh"
+export WINEDEBUG=-all
+fail=0
+
+package() {  # package ARCH [--version V]: builds the MSI and prints its path
+  "$root/scripts/package-windows.sh" --arch "$@" >"$root/build/package-$1.log" 2>&1 ||
+    { tail -n 20 "$root/build/package-$1.log" >&2; return 1; }
+  sed -n 's/^package-windows: \([^ ]*\.msi\) .*/\1/p' "$root/build/package-$1.log"
+}
+
+next_version() {  # 1.0.0 -> 1.0.1
+  local v=${1%.*}
+  echo "$v.$((${1##*.} + 1))"
+}
+
+in_order() {  # in_order TABLE ACTION...: the actions' sequence numbers rise in this order
+  local prev=-1 action seq
+  for action in "${@:2}"; do
+    seq=$(awk -F'\t' -v a="$action" '$1 == a { print $3 }' "$1")
+    if [ -z "$seq" ] || [ "$seq" -le "$prev" ]; then
+      echo "  $action (sequence '${seq}') is not after the action before it"; return 1
+    fi
+    prev=$seq
+  done
+}
+
+check_package() {  # check_package MSI SYSTEM_FOLDER
+  local table=$root/build/package/sequence.txt
+  msiinfo export "$1" InstallExecuteSequence >"$table"
+  local name; name=$(basename "$1")
+  check "$name: an older version goes before this one starts" \
+    in_order "$table" RemoveExistingProducts InstallInitialize
+  check "$name: unregistration after InstallInitialize, before RemoveFiles" \
+    in_order "$table" InstallInitialize RollbackUnregisterCounters UnregisterCounters RemoveFiles
+  check "$name: registration after InstallFiles, before InstallFinalize" \
+    in_order "$table" InstallFiles RollbackRegisterCounters RegisterCounters InstallFinalize
+  check "$name: registration runs the regsvr32 of [$2], deferred, without impersonation" \
+    grep -qxF "RegisterCounters	3106	$2	\"[$2]regsvr32.exe\" /s \"[#VudoZid.dll]\"	" \
+    <(msiinfo export "$1" CustomAction | tr -d '\r')
+}
+
+products() {  # products OUT: the installed VudoZid versions, one a line
+  $w reg export 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' 'C:\vudozid\u.reg' /y >/dev/null 2>&1
+  iconv -f UTF-16 -t UTF-8 "$dir/u.reg" | tr -d '\r' |
+    awk '/^\[/ { name = "" } /^"DisplayName"="VudoZid"$/ { name = 1 } /^"DisplayVersion"=/ { v = $0 }
+         /^$/ { if (name) print v; name = "" } END { if (name) print v }' >"$1"
+}
+
+run_suite() {  # run_suite ARCH WINE BASE_MSI UPGRADE_MSI
+  local arch=$1 wine=$2 prefix w dir
+  new_prefix "$arch" "$wine" || { fail=1; return 1; }
+  cp "$3" "$dir/base.msi"
+  cp "$4" "$dir/upgrade.msi"
+  local folder='C:\Program Files\Quorvane\VudoZid'
+  local host_folder="$prefix/drive_c/Program Files/Quorvane/VudoZid"
+  local library_line="\"Library\"=\"${folder//\\/\\\\}\\\\VudoZid.dll\""
+  export_keys "$prefix/before.txt"
+
+  # 1. Install.
+  check "msiexec /i installs ($arch)" $w msiexec /i 'C:\vudozid\base.msi' /qn /l*v 'C:\vudozid\install.log'
+  export_keys "$prefix/installed.txt"
+  check "perflib values and texts after install ($arch)" python3 "$here/check_registry.py" registered "$prefix/installed.txt"
+  check "Library names the installed DLL ($arch)" grep -qixF "$library_line" "$prefix/installed.txt"
+  $w "$folder\\qvperf.exe" -q >"$prefix/objects.txt" 2>&1
+  check "the installed qvperf.exe prints the object ($arch)" \
+    grep -qxF '\Quorvane Server 11(*)\Accessi alla cache %' <(tr -d '\r' <"$prefix/objects.txt")
+
+  # 2. Major upgrade: the older version goes, one registration stays.
+  check "msiexec /i of a higher version upgrades ($arch)" \
+    $w msiexec /i 'C:\vudozid\upgrade.msi' /qn /l*v 'C:\vudozid\upgrade.log'
+  export_keys "$prefix/upgraded.txt"
+  check "one registration after the upgrade ($arch)" python3 "$here/check_registry.py" registered "$prefix/upgraded.txt"
+  check "Library still names the installed DLL ($arch)" grep -qixF "$library_line" "$prefix/upgraded.txt"
+  products "$prefix/products.txt"
+  check "only the higher version is installed ($arch)" \
+    diff "$prefix/products.txt" <(echo "\"DisplayVersion\"=\"$(basename "$4" | cut -d- -f2)\"")
+
+  # 3. Uninstall.
+  check "msiexec /x removes ($arch)" $w msiexec /x 'C:\vudozid\upgrade.msi' /qn /l*v 'C:\vudozid\remove.log'
+  export_keys "$prefix/removed.txt"
+  check "registry back to the seeded state ($arch)" \
+    python3 "$here/check_registry.py" unregistered "$prefix/removed.txt" "$prefix/before.txt"
+  check "install folder gone ($arch)" test ! -e "$host_folder"
+  products "$prefix/products.txt"
+  check "no VudoZid product left ($arch)" test ! -s "$prefix/products.txt"
+
+  # 4. A registration that fails (perflib's "Last Counter" is not a number)
+  # rolls the installation back with a message.
+  $w reg add "$perflib" /v "Last Counter" /t REG_SZ /d broken /f >/dev/null 2>&1
+  check "msiexec /i fails when registration fails ($arch)" \
+    test "$($w msiexec /i 'C:\vudozid\base.msi' /qn /l*v 'C:\vudozid\failed.log' >/dev/null 2>&1; echo $?)" = 1603
+  check "the log says which step failed ($arch)" \
+    grep -qF 'VudoZid setup: the step RegisterCounters failed' <(iconv -f UTF-16 -t UTF-8 "$dir/failed.log" 2>/dev/null || cat "$dir/failed.log")
+  check "nothing installed after the rollback ($arch)" test ! -e "$host_folder"
+  check "no Performance key after the rollback ($arch)" \
+    test "$($w reg query "$service\\Performance" >/dev/null 2>&1; echo $?)" != 0
+
+  timeout 30 wineserver -k 2>/dev/null
+  [ "$fail" = 0 ] && rm -rf "$prefix" || echo "kept $prefix for inspection"
+}
+
+base_x86=$(package x86) && upgrade_x86=$(package x86 --version "$(next_version "$(basename "$base_x86" | cut -d- -f2)")") ||
+  { echo "FAILED: building the x86 packages"; exit 1; }
+base_x64=$(package x64) && upgrade_x64=$(package x64 --version "$(next_version "$(basename "$base_x64" | cut -d- -f2)")") ||
+  { echo "FAILED: building the x64 packages"; exit 1; }
+check_package "$root/$base_x86" SystemFolder
+check_package "$root/$base_x64" System64Folder
+
+run_suite win64 "$wine64" "$root/$base_x64" "$root/$upgrade_x64"
+if can_run_wine32; then
+  run_suite win32 "$wine32" "$root/$base_x86" "$root/$upgrade_x86"
+else
+  echo "note: this machine cannot run 32-bit Wine; the x86 package is checked by its tables only"
+fi
+exit $fail
