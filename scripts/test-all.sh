@@ -2,7 +2,8 @@
 # Runs every test of the project: the native suite, the suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency stress under
 # ThreadSanitizer, one valgrind memcheck pass, bounded fuzzing, both Windows
-# DLL builds with their PE checks, and the end-to-end tests under Wine.
+# DLL builds with their PE checks, and the end-to-end tests under Wine, the
+# installer's included.
 # Prints one summary line per step and fails when any step fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -81,6 +82,10 @@ wine_tests() {
   tests/e2e/run-wine-tests.sh
 }
 
+installer_tests() {
+  tests/e2e/msi-wine-test.sh
+}
+
 step "native build and tests" native
 step "sanitizers (address, undefined)" sanitized
 step "thread sanitizer stress" thread_sanitized
@@ -88,6 +93,7 @@ step "valgrind memcheck" memcheck
 step "fuzzing (${FUZZ_SECONDS}s per target)" fuzzing
 step "Windows DLL builds and PE checks" windows_builds
 step "Wine end-to-end tests" wine_tests
+step "Windows installer (MSI under Wine)" installer_tests
 
 echo
 echo "=== Summary"
