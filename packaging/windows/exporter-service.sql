@@ -8,3 +8,5 @@ INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('Insta
 -- the counters are in place.
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RemoveExporterService', '(&Exporter=2) AND (!Exporter=3)', 3410)
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('InstallExporterService', '(&Exporter=3) AND NOT (!Exporter=3)', 6030)
+-- The address may be given on the command line of a managed install as well.
+UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;EXPORTER_LISTEN' WHERE `Property` = 'SecureCustomProperties'

@@ -10,9 +10,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-TIMEOUT=${WINE_TIMEOUT:-180}
 . "$here/wine-common.sh"
-export WINEDEBUG=-all
 fail=0
 
 package() {  # package ARCH [--version V]: builds the MSI and prints its path
@@ -50,6 +48,10 @@ check_package() {  # check_package MSI SYSTEM_FOLDER
   check "$name: registration runs the regsvr32 of [$2], deferred, without impersonation" \
     grep -qxF "RegisterCounters	3106	$2	\"[$2]regsvr32.exe\" /s \"[#VudoZid.dll]\"	" \
     <(msiinfo export "$1" CustomAction | tr -d '\r')
+  if grep -q '^InstallExporterService' "$table"; then
+    check "$name: the exporter service goes before RemoveFiles, comes after registration" \
+      in_order "$table" InstallInitialize RemoveExporterService RemoveFiles InstallFiles RegisterCounters InstallExporterService InstallFinalize
+  fi
   check "$name: a failed step has the package's own message" \
     grep -q '^1722	VudoZid setup: the step \[2\] failed' <(msiinfo export "$1" Error | tr -d '\r')
 }
@@ -76,6 +78,9 @@ run_suite() {  # run_suite ARCH WINE BASE_MSI UPGRADE_MSI
   export_keys "$prefix/installed.txt"
   check "perflib values and texts after install ($arch)" python3 "$here/check_registry.py" registered "$prefix/installed.txt"
   check "Library names the installed DLL ($arch)" grep -qixF "$library_line" "$prefix/installed.txt"
+  if msiinfo export "$3" File | grep -q '^vudozid_provider.dll'; then
+    check "the provider runtime is installed ($arch)" test -f "$host_folder/vudozid_provider.dll"
+  fi
   $w "$folder\\qvperf.exe" -q >"$prefix/objects.txt" 2>&1
   check "the installed qvperf.exe prints the object ($arch)" \
     grep -qxF '\Quorvane Server 11(*)\Accessi alla cache %' <(tr -d '\r' <"$prefix/objects.txt")

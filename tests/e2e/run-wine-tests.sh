@@ -6,9 +6,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-TIMEOUT=${WINE_TIMEOUT:-120}
 . "$here/wine-common.sh"
-export WINEDEBUG=-all
 
 fail=0
 

@@ -1,6 +1,9 @@
 # Shared by the Wine end-to-end scripts (sourced): the Wine loaders and the
 # export of the registry keys the library touches.
 
+TIMEOUT=${WINE_TIMEOUT:-120}  # seconds for each wine call
+export WINEDEBUG=-all
+
 # Debian's "wine" starts the 32-bit loader whenever wine32 is installed, even
 # where the kernel cannot run i386 programs: name the loaders directly.
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
