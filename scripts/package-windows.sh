@@ -27,7 +27,7 @@ case $arch in
   *) echo "package-windows: unknown architecture $arch (x86 or x64)" >&2; exit 2 ;;
 esac
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "package-windows: bad version '$version'" >&2; exit 2; }
-for tool in wixl msibuild; do
+for tool in wixl msibuild msiinfo; do
   command -v "$tool" >/dev/null || { echo "package-windows: $tool missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
 done
 
@@ -69,15 +69,19 @@ rm -f "$msi"
 wixl -a "$arch" -o "$msi" -D Version="$version" -D Arch="$arch" -D StageDir="$stage" \
   -D HaveSdk="$have_sdk" -D HaveExporter="$have_exporter" packaging/windows/VudoZid.wxs
 
-# The custom actions wixl cannot write: one SQL statement per line, "--" comments.
+# The rows wixl cannot write: one SQL statement per line, "--" comments.
+upgrade_code=$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "UpgradeCode" { print $2 }')
 add_rows() {
   local query
   while IFS= read -r query; do
     [[ -z $query || $query == --* ]] && continue
-    msibuild "$msi" -q "${query//@SYSTEM_FOLDER@/$system_folder}" ||
+    query=${query//@SYSTEM_FOLDER@/$system_folder}
+    query=${query//@VERSION@/$version}
+    msibuild "$msi" -q "${query//@UPGRADE_CODE@/$upgrade_code}" ||
       { echo "package-windows: msibuild failed on: $query" >&2; return 1; }
   done <"$1"
 }
 add_rows packaging/windows/registration.sql
+add_rows packaging/windows/upgrade.sql
 [ "$have_exporter" = no ] || add_rows packaging/windows/exporter-service.sql
 echo "package-windows: $msi (SDK: $have_sdk, exporter service: $have_exporter)"

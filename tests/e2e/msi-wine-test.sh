@@ -63,11 +63,12 @@ products() {  # products OUT: the installed VudoZid versions, one a line
          /^$/ { if (name) print v; name = "" } END { if (name) print v }' >"$1"
 }
 
-run_suite() {  # run_suite ARCH WINE BASE_MSI UPGRADE_MSI
+run_suite() {  # run_suite ARCH WINE BASE_MSI REBUILT_MSI UPGRADE_MSI
   local arch=$1 wine=$2 prefix w dir
   new_prefix "$arch" "$wine" || { fail=1; return 1; }
   cp "$3" "$dir/base.msi"
-  cp "$4" "$dir/upgrade.msi"
+  cp "$4" "$dir/rebuilt.msi"
+  cp "$5" "$dir/upgrade.msi"
   local folder='C:\Program Files\Quorvane\VudoZid'
   local host_folder="$prefix/drive_c/Program Files/Quorvane/VudoZid"
   local library_line="\"Library\"=\"${folder//\\/\\\\}\\\\VudoZid.dll\""
@@ -85,7 +86,16 @@ run_suite() {  # run_suite ARCH WINE BASE_MSI UPGRADE_MSI
   check "the installed qvperf.exe prints the object ($arch)" \
     grep -qxF '\Quorvane Server 11(*)\Accessi alla cache %' <(tr -d '\r' <"$prefix/objects.txt")
 
-  # 2. Major upgrade: the older version goes, one registration stays.
+  # 2. A rebuilt package of the same version replaces the installed one.
+  check "msiexec /i of a rebuilt package of the same version ($arch)" \
+    $w msiexec /i 'C:\vudozid\rebuilt.msi' /qn /l*v 'C:\vudozid\rebuilt.log'
+  export_keys "$prefix/rebuilt.txt"
+  check "one registration after the rebuilt package ($arch)" python3 "$here/check_registry.py" registered "$prefix/rebuilt.txt"
+  products "$prefix/products.txt"
+  check "one product after the rebuilt package ($arch)" \
+    diff "$prefix/products.txt" <(echo "\"DisplayVersion\"=\"$(basename "$3" | cut -d- -f2)\"")
+
+  # 3. Major upgrade: the older version goes, one registration stays.
   check "msiexec /i of a higher version upgrades ($arch)" \
     $w msiexec /i 'C:\vudozid\upgrade.msi' /qn /l*v 'C:\vudozid\upgrade.log'
   export_keys "$prefix/upgraded.txt"
@@ -93,9 +103,9 @@ run_suite() {  # run_suite ARCH WINE BASE_MSI UPGRADE_MSI
   check "Library still names the installed DLL ($arch)" grep -qixF "$library_line" "$prefix/upgraded.txt"
   products "$prefix/products.txt"
   check "only the higher version is installed ($arch)" \
-    diff "$prefix/products.txt" <(echo "\"DisplayVersion\"=\"$(basename "$4" | cut -d- -f2)\"")
+    diff "$prefix/products.txt" <(echo "\"DisplayVersion\"=\"$(basename "$5" | cut -d- -f2)\"")
 
-  # 3. Uninstall.
+  # 4. Uninstall.
   check "msiexec /x removes ($arch)" $w msiexec /x 'C:\vudozid\upgrade.msi' /qn /l*v 'C:\vudozid\remove.log'
   export_keys "$prefix/removed.txt"
   check "registry back to the seeded state ($arch)" \
@@ -104,7 +114,7 @@ run_suite() {  # run_suite ARCH WINE BASE_MSI UPGRADE_MSI
   products "$prefix/products.txt"
   check "no VudoZid product left ($arch)" test ! -s "$prefix/products.txt"
 
-  # 4. A registration that fails (perflib's "Last Counter" is not a number)
+  # 5. A registration that fails (perflib's "Last Counter" is not a number)
   # rolls the installation back. (Wine's msiexec writes no message for a failed
   # action, and its exit code 1627 reaches us cut to 8 bits: any non-zero code.)
   $w reg add "$perflib" /v "Last Counter" /t REG_SZ /d broken /f >/dev/null 2>&1
@@ -120,16 +130,25 @@ run_suite() {  # run_suite ARCH WINE BASE_MSI UPGRADE_MSI
   [ "$fail" = 0 ] && rm -rf "$prefix" || echo "kept $prefix for inspection"
 }
 
-base_x86=$(package x86) && upgrade_x86=$(package x86 --version "$(next_version "$(basename "$base_x86" | cut -d- -f2)")") ||
-  { echo "FAILED: building the x86 packages"; exit 1; }
-base_x64=$(package x64) && upgrade_x64=$(package x64 --version "$(next_version "$(basename "$base_x64" | cut -d- -f2)")") ||
-  { echo "FAILED: building the x64 packages"; exit 1; }
-check_package "$root/$base_x86" SystemFolder
-check_package "$root/$base_x64" System64Folder
+build_packages() {  # build_packages ARCH: sets base, rebuilt (same version, built again) and upgrade
+  local version
+  base=$(package "$1") || return 1
+  rebuilt=${base%.msi}-rebuilt.msi
+  cp "$root/$base" "$root/$rebuilt"  # the first build; the next one takes its name
+  base=$(package "$1") || return 1
+  version=$(basename "$base" | cut -d- -f2)
+  upgrade=$(package "$1" --version "$(next_version "$version")")
+}
+build_packages x86 || { echo "FAILED: building the x86 packages"; exit 1; }
+x86=("$root/$base" "$root/$rebuilt" "$root/$upgrade")
+build_packages x64 || { echo "FAILED: building the x64 packages"; exit 1; }
+x64=("$root/$base" "$root/$rebuilt" "$root/$upgrade")
+check_package "${x86[0]}" SystemFolder
+check_package "${x64[0]}" System64Folder
 
-run_suite win64 "$wine64" "$root/$base_x64" "$root/$upgrade_x64"
+run_suite win64 "$wine64" "${x64[@]}"
 if can_run_wine32; then
-  run_suite win32 "$wine32" "$root/$base_x86" "$root/$upgrade_x86"
+  run_suite win32 "$wine32" "${x86[@]}"
 else
   echo "note: this machine cannot run 32-bit Wine; the x86 package is checked by its tables only"
 fi
