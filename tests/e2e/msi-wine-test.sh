@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows installer end to end: checks the custom actions' place in both
 # packages, then under Wine (a throw-away prefix each run) installs the MSI,
-# upgrades it with a higher version, removes it, and installs it once more
-# with a registration that fails, which must roll back.
+# installs another build of the same version and then a higher version over
+# it, removes it, and installs it once more with a registration that fails,
+# which must roll back.
 #
 # The shipped package is x86. A Wine that runs only 64-bit programs cannot run
 # its 32-bit regsvr32, so there the x64 package (the same .wxs over the
@@ -14,6 +15,7 @@ root=$(cd "$here/../.." && pwd)
 fail=0
 
 package() {  # package ARCH [--version V]: builds the MSI and prints its path
+  mkdir -p "$root/build"
   "$root/scripts/package-windows.sh" --arch "$@" >"$root/build/package-$1.log" 2>&1 ||
     { tail -n 20 "$root/build/package-$1.log" >&2; return 1; }
   sed -n 's/^package-windows: \([^ ]*\.msi\) .*/\1/p' "$root/build/package-$1.log"
@@ -59,7 +61,7 @@ check_package() {  # check_package MSI SYSTEM_FOLDER
 products() {  # products OUT: the installed VudoZid versions, one a line
   $w reg export 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' 'C:\vudozid\u.reg' /y >/dev/null 2>&1
   iconv -f UTF-16 -t UTF-8 "$dir/u.reg" | tr -d '\r' |
-    awk '/^\[/ { name = "" } /^"DisplayName"="VudoZid"$/ { name = 1 } /^"DisplayVersion"=/ { v = $0 }
+    awk '/^\[/ { name = ""; v = "" } /^"DisplayName"="VudoZid"$/ { name = 1 } /^"DisplayVersion"=/ { v = $0 }
          /^$/ { if (name) print v; name = "" } END { if (name) print v }' >"$1"
 }
 
