@@ -57,6 +57,12 @@ else
   cp "$(find_installed libvudozid_provider.dll.a)" "$stage/sdk/lib/"
 fi
 
+# Windows has no MinGW runtime DLLs, and the package carries none.
+for binary in "$stage"/*.dll "$stage"/*.exe; do
+  runtime=$(python3 tests/e2e/pe_reader.py "$binary" | sed -n 's/^import \(lib.*\.dll\)$/\1/p' | tr '\n' ' ')
+  [ -z "$runtime" ] || { echo "package-windows: $(basename "$binary") needs ${runtime% }: link it statically" >&2; exit 1; }
+done
+
 have_exporter=no
 if grep -rqs -- '--install-service' tools/qvperf/; then
   have_exporter=yes
