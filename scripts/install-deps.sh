@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev valgrind python3
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 mingw-w64-tools
-  clang libclang-rt-14-dev wine wine64 wine64-tools pkg-config
+  clang libclang-rt-14-dev wine wine64 wine64-tools pkg-config wixl msitools
   libasio-dev curl prometheus
 )
 

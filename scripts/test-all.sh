@@ -5,7 +5,8 @@
 # qvperf's exporter, a provider process that breaks the shared-memory protocol
 # against a sampling collector under the sanitizers, bounded fuzzing, both
 # Windows DLL builds with their PE checks, the provider SDK built from its
-# installed package on every target, and the end-to-end tests under Wine.
+# installed package on every target, and the end-to-end tests under Wine, the
+# installer's included.
 # Prints one summary line per step and fails when any step fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -129,6 +130,10 @@ wine_tests() {
   tests/e2e/run-wine-tests.sh
 }
 
+installer_tests() {
+  tests/e2e/msi-wine-test.sh
+}
+
 step "native build and tests" native
 step "sanitizers (address, undefined)" sanitized
 step "thread sanitizer stress" thread_sanitized
@@ -139,6 +144,7 @@ step "fuzzing (${FUZZ_SECONDS}s per target)" fuzzing
 step "Windows DLL builds and PE checks" windows_builds
 step "provider SDK from the installed package" provider_package
 step "Wine end-to-end tests" wine_tests
+step "Windows installer (MSI under Wine)" installer_tests
 
 echo
 echo "=== Summary"

@@ -7,13 +7,9 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-TIMEOUT=${WINE_TIMEOUT:-120}
-export WINEDEBUG=-all
+. "$here/wine-common.sh"
 
 fail=0
-check() {  # check DESCRIPTION COMMAND...
-  if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; fail=1; fi
-}
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 http_code() { curl -s --max-time 10 -o /dev/null -w '%{http_code}' "$1"; }
@@ -83,32 +79,10 @@ run_suite() {  # run_suite ARCH BUILD_DIR WINE PRESET
   local package=$root/build/provider-package/$preset
   [ -f "$package/cmake-build/minimal.exe" ] || "$root/scripts/check-provider-package.sh" "$preset" ||
     { echo "FAILED: the provider SDK package ($arch)"; fail=1; return 1; }
-  local prefix; prefix=$(mktemp -d "${TMPDIR:-/tmp}/vudozid-wine-$arch.XXXXXX")
-  export WINEPREFIX=$prefix
-  # An Italian system: the library installs its texts under perflib's 010 key.
-  # (Wine serves perflib's 009 key itself, and writes to it fail.)
-  local w="timeout $TIMEOUT env LANG=it_IT.UTF-8 LC_ALL=it_IT.UTF-8 $wine"
-  local dir="$prefix/drive_c/vudozid"
-  mkdir -p "$dir"
+  local prefix w dir
+  new_prefix "$arch" "$wine" || return 1
   cp "$build/src/VudoZid.dll" "$build/provider/qvsim.exe" "$build/tools/qvperf.exe" \
      "$build/tests/e2e/typelib_probe.exe" "$dir/"
-  WINEARCH=$arch $w wineboot -i >/dev/null 2>&1 || { echo "FAILED: wineboot ($arch)"; return 1; }
-
-  python3 "$here/make_seed.py" "$dir/seed.reg"
-  $w reg import 'C:\vudozid\seed.reg' >/dev/null 2>&1
-  local perflib='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Perflib'
-  local service='HKLM\SYSTEM\CurrentControlSet\Services\Quorvane Server ITA'
-  export_keys() {  # export_keys OUT: the keys the library may touch, as text
-    : >"$1"
-    local key
-    for key in "$perflib" "$perflib\\009" "$perflib\\010" "$service" 'HKCR\AppID\{FF41D410-F176-44fd-9A2F-AB1668C7A041}' 'HKCR\AppID\VudoZid.DLL'; do
-      if $w reg export "$key" "C:\\vudozid\\k.reg" /y >/dev/null 2>&1; then
-        iconv -f UTF-16 -t UTF-8 "$dir/k.reg" | tr -d '\r' | grep -v '^Windows Registry' >>"$1"
-      else
-        echo "(missing) $key" >>"$1"
-      fi
-    done
-  }
   export_keys "$prefix/before.txt"
 
   # 1. Registration.
@@ -187,12 +161,8 @@ EXPECTED
 if [ ! -f "$root/build/mingw-x64/src/VudoZid.dll" ]; then
   echo "FAILED: build/mingw-x64 has no VudoZid.dll"; exit 1
 fi
-# Debian's "wine" starts the 32-bit loader whenever wine32 is installed, even
-# where the kernel cannot run i386 programs: name the loaders directly.
-wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-wine32=$(command -v wine32 || echo /usr/lib/wine/wine)
 run_suite win64 "$root/build/mingw-x64" "$wine64" mingw-x64
-if timeout 30 "$wine32" --version >/dev/null 2>&1 && [ -f "$root/build/mingw-i686/src/VudoZid.dll" ]; then
+if can_run_wine32 && [ -f "$root/build/mingw-i686/src/VudoZid.dll" ]; then
   run_suite win32 "$root/build/mingw-i686" "$wine32" mingw-i686
 else
   echo "note: this machine cannot run 32-bit Wine; the i686 DLL is checked by its PE contents only"
