@@ -38,6 +38,16 @@ constexpr LONG ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr LONG ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 constexpr LONG ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
 constexpr LONG ERROR_CHILD_MUST_BE_VOLATILE = 1021;
+// ... and those the emulated platform answers with, as Windows would.
+constexpr LONG ERROR_GEN_FAILURE = 31;
+constexpr LONG ERROR_MOD_NOT_FOUND = 126;
+constexpr LONG ERROR_PROC_NOT_FOUND = 127;
+constexpr LONG ERROR_BAD_PATHNAME = 161;
+constexpr LONG ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr LONG ERROR_INVALID_ADDRESS = 487;
+constexpr LONG ERROR_NOACCESS = 998;
+constexpr LONG ERROR_MAPPED_ALIGNMENT = 1132;
+constexpr LONG ERROR_RESOURCE_ENUM_USER_STOP = 15106;
 
 constexpr bool Succeeded(HRESULT hr) { return hr >= 0; }
 constexpr bool Failed(HRESULT hr) { return hr < 0; }

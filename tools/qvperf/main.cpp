@@ -23,6 +23,7 @@
 #include "platform/platform.h"
 #include "sample.h"
 #include "support/wide_string.h"
+#include "tool_arguments.h"
 #include "text_file.h"
 #include "title_names.h"
 #include "windows_service.h"
@@ -346,12 +347,7 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace
 
 #ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i)
-        args.push_back(vz::Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(argv[i]))));
-    return Run(args);
-}
+int wmain(int argc, wchar_t** argv) { return Run(vz_tools::Arguments(argc, argv)); }
 #else
-int main(int argc, char** argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) { return Run(vz_tools::Arguments(argc, argv)); }
 #endif

@@ -16,6 +16,7 @@
 #include "support/hresult.h"
 #include "support/registry_paths.h"
 #include "support/wide_string.h"
+#include "tool_arguments.h"
 #ifndef _WIN32
 #include "platform/emulated/emulated_control.h"
 #endif
@@ -205,12 +206,7 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace
 
 #ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i)
-        args.push_back(vz::Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(argv[i]))));
-    return Run(args);
-}
+int wmain(int argc, wchar_t** argv) { return Run(vz_tools::Arguments(argc, argv)); }
 #else
-int main(int argc, char** argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) { return Run(vz_tools::Arguments(argc, argv)); }
 #endif

@@ -26,11 +26,6 @@ namespace vz {
 namespace emu {
 namespace {
 
-constexpr LONG ERROR_INVALID_ADDRESS = 487;
-constexpr LONG ERROR_MAPPED_ALIGNMENT = 1132;
-constexpr LONG ERROR_FILENAME_EXCED_RANGE = 206;
-constexpr LONG ERROR_GEN_FAILURE = 31;
-
 struct Mapping {
     int fd;
     bool writable;
@@ -165,7 +160,7 @@ void* MapLocked(Mapping* mapping, DWORD access, std::uint64_t offset, std::size_
         return nullptr;
     }
     if (offset % g_granularity != 0) {
-        SetLastError(emu::ERROR_MAPPED_ALIGNMENT);
+        SetLastError(ERROR_MAPPED_ALIGNMENT);
         return nullptr;
     }
     struct stat info;
@@ -198,7 +193,7 @@ void* MapLocked(Mapping* mapping, DWORD access, std::uint64_t offset, std::size_
 bool UnmapLocked(const void* view) {
     auto it = emu::Table().views.find(view);
     if (it == emu::Table().views.end()) {
-        SetLastError(emu::ERROR_INVALID_ADDRESS);
+        SetLastError(ERROR_INVALID_ADDRESS);
         return false;
     }
     if (it->second.reader) emu::UnguardReaderView(view);
@@ -230,7 +225,7 @@ HANDLE OpenFileMappingW(DWORD access, BOOL, const WCHAR* name) {
     const bool write = (access & FILE_MAP_WRITE) != 0;
     char object[emu::kMaxObjectName];
     if (!emu::FormatSharedMemoryObjectName(name, object, sizeof object)) {
-        SetLastError(emu::ERROR_FILENAME_EXCED_RANGE);
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return nullptr;
     }
     const int fd = shm_open(object, write ? O_RDWR : O_RDONLY, 0);
@@ -259,7 +254,7 @@ void* MapViewOfFileEx(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offse
         return nullptr;
     }
     if (baseAddress != nullptr) {  // placing views is not supported here
-        SetLastError(emu::ERROR_INVALID_ADDRESS);
+        SetLastError(ERROR_INVALID_ADDRESS);
         return nullptr;
     }
     const std::uint64_t offset = (static_cast<std::uint64_t>(offsetHigh) << 32) | offsetLow;

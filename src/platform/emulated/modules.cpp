@@ -27,10 +27,6 @@ namespace vz {
 namespace plat {
 namespace {
 
-constexpr LONG ERROR_MOD_NOT_FOUND = 126;
-constexpr LONG ERROR_PROC_NOT_FOUND = 127;
-constexpr LONG ERROR_RESOURCE_ENUM_USER_STOP = 15106;
-
 enum class Kind { Image, Executable, Advapi, DataFile, Shared };
 
 struct Module {

@@ -16,8 +16,6 @@ using emu::detail::RegValue;
 
 namespace {
 
-constexpr LONG ERROR_BAD_PATHNAME = 161;
-constexpr LONG ERROR_NOACCESS = 998;
 constexpr std::size_t kMaxKeyNameLength = 255;
 constexpr std::size_t kMaxValueNameLength = 16383;
 

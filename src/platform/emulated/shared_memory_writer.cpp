@@ -21,8 +21,6 @@ namespace plat {
 
 namespace {
 
-constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
-
 struct WriterObject {
     int fd;
     std::size_t size;
