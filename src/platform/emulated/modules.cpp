@@ -111,8 +111,11 @@ bool Matches(const WCHAR* wanted, const char16_t* entryName, std::uint16_t entry
     return entryName != nullptr && lstrcmpiW(wanted, entryName) == 0;
 }
 
-const resources::ResourceEntry* FindEntry(const WCHAR* type, const WCHAR* name, LANGID language,
-                                          LONG* error) {
+// Calls visit(entry) for every resource of `type` and `name`, in table order,
+// until it returns false. The lookup's error when there is none: no resource
+// of that type, or none of that name; ERROR_SUCCESS otherwise.
+template <typename Visit>
+LONG ForEachEntry(const WCHAR* type, const WCHAR* name, Visit visit) {
     bool typeSeen = false, nameSeen = false;
     for (std::size_t i = 0; i < resources::kResourceCount; ++i) {
         const resources::ResourceEntry& e = resources::kResourceTable[i];
@@ -120,11 +123,21 @@ const resources::ResourceEntry* FindEntry(const WCHAR* type, const WCHAR* name, 
         typeSeen = true;
         if (!Matches(name, e.name, e.nameId)) continue;
         nameSeen = true;
-        if (e.language == language) return &e;
+        if (!visit(e)) break;
     }
-    *error = !typeSeen ? ERROR_RESOURCE_TYPE_NOT_FOUND
-                       : !nameSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_LANG_NOT_FOUND;
-    return nullptr;
+    return !typeSeen ? ERROR_RESOURCE_TYPE_NOT_FOUND
+                     : !nameSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_SUCCESS;
+}
+
+const resources::ResourceEntry* FindEntry(const WCHAR* type, const WCHAR* name, LANGID language,
+                                          LONG* error) {
+    const resources::ResourceEntry* found = nullptr;
+    const LONG lookup = ForEachEntry(type, name, [&](const resources::ResourceEntry& e) {
+        if (e.language == language) found = &e;
+        return found == nullptr;
+    });
+    if (found == nullptr) *error = lookup != ERROR_SUCCESS ? lookup : ERROR_RESOURCE_LANG_NOT_FOUND;
+    return found;
 }
 
 LANGID PrimaryNeutral(LANGID language) { return static_cast<LANGID>(language & 0x3FF); }
@@ -246,20 +259,13 @@ BOOL EnumResourceLanguagesW(HMODULE handle, const WCHAR* type, const WCHAR* name
         SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
         return 0;
     }
-    bool typeSeen = false, nameSeen = false;
-    for (std::size_t i = 0; i < resources::kResourceCount; ++i) {
-        const resources::ResourceEntry& e = resources::kResourceTable[i];
-        if (!Matches(type, e.typeName, e.typeId)) continue;
-        typeSeen = true;
-        if (!Matches(name, e.name, e.nameId)) continue;
-        nameSeen = true;
-        if (!callback(handle, type, name, e.language, param)) {
-            SetLastError(ERROR_RESOURCE_ENUM_USER_STOP);
-            return 0;
-        }
-    }
-    if (!nameSeen) {
-        SetLastError(typeSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
+    bool stopped = false;
+    const LONG lookup = ForEachEntry(type, name, [&](const resources::ResourceEntry& e) {
+        stopped = !callback(handle, type, name, e.language, param);
+        return !stopped;
+    });
+    if (stopped || lookup != ERROR_SUCCESS) {
+        SetLastError(stopped ? ERROR_RESOURCE_ENUM_USER_STOP : lookup);
         return 0;
     }
     return 1;
