@@ -146,21 +146,31 @@ void Sample(int count, SampleCheck* check) {
     ClosePerfMon();
 }
 
+// Once the writers have made kLive operations (5 s at most), samples `count`
+// times while they go on, stops them and checks that every sample was whole.
+template <typename StopWriters>
+void SampleWhileWriting(const char* label, int count, const std::atomic<long>& operations,
+                        const std::atomic<long>& failures, StopWriters stopWriters) {
+    for (int wait = 0; wait < 5000 && operations.load() < kLive; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    SampleCheck check;
+    Sample(count, &check);
+    stopWriters();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(check.inconsistent, 0);
+    EXPECT_GT(check.instances, 0);
+    std::printf("%s: %ld samples, %ld instances checked, %ld provider operations\n", label,
+                check.samples, check.instances, operations.load());
+}
+
 TEST(Stress, ProviderThreadRacingTheCollector) {
     std::atomic<bool> stop{false};
     std::atomic<long> operations{0}, failures{0};
     std::thread writer(ProviderLoop, std::cref(stop), &operations, &failures);
-    for (int wait = 0; wait < 5000 && operations.load() < kLive; ++wait)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    SampleCheck check;
-    Sample(400, &check);
-    stop = true;
-    writer.join();
-    EXPECT_EQ(failures.load(), 0);
-    EXPECT_EQ(check.inconsistent, 0);
-    EXPECT_GT(check.instances, 0);
-    std::printf("thread: %ld samples, %ld instances checked, %ld provider operations\n",
-                check.samples, check.instances, operations.load());
+    SampleWhileWriting("thread", 400, operations, failures, [&] {
+        stop = true;
+        writer.join();
+    });
 }
 
 // Eight threads write into one publisher at once, each with its own instances
@@ -176,18 +186,11 @@ TEST(Stress, EightWriterThreadsSharingOnePublisherRacingTheCollector) {
         writers.emplace_back(WriterLoop, publisher, std::cref(stop), kLive / kWriters,
                              static_cast<DWORD>(t + 1), static_cast<DWORD>(kWriters), &operations,
                              &failures);
-    for (int wait = 0; wait < 5000 && operations.load() < kLive; ++wait)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    SampleCheck check;
-    Sample(200, &check);
-    stop = true;
-    for (std::thread& writer : writers) writer.join();
-    vzp_close(publisher);
-    EXPECT_EQ(failures.load(), 0);
-    EXPECT_EQ(check.inconsistent, 0);
-    EXPECT_GT(check.instances, 0);
-    std::printf("8 writers: %ld samples, %ld instances checked, %ld provider operations\n",
-                check.samples, check.instances, operations.load());
+    SampleWhileWriting("8 writers", 200, operations, failures, [&] {
+        stop = true;
+        for (std::thread& writer : writers) writer.join();
+        vzp_close(publisher);
+    });
 }
 
 TEST(Stress, ProviderProcessRacingTheCollector) {
