@@ -1,7 +1,8 @@
 // What qvperf takes from outside: the bytes a (possibly hostile) library
 // returns from Collect, perflib's title pair lists and the counter paths of its
-// command line, on through every output format. Decoding must stay inside the
-// buffer and allocate no more than a small multiple of it.
+// command line, on through every output format and the exporter's exposition.
+// Decoding must stay inside the buffer and allocate no more than a small
+// multiple of it.
 // Input: [object count][pair-list length][counter path length][pair list]
 //        [counter path][Collect bytes].
 #include <sanitizer/allocator_interface.h>
@@ -12,7 +13,7 @@
 
 #include "counter_path.h"
 #include "fuzz_support.h"
-#include "metric_name.h"
+#include "exposition.h"
 #include "sample.h"
 #include "title_names.h"
 
@@ -96,13 +97,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qvperf::FormatTable(sample);
     const std::string csv = qvperf::FormatCsv(sample, true);
     const std::string json = qvperf::FormatJsonLine(sample);
-    const std::string metrics = qvperf::FormatPrometheus(sample);
     if (json.empty() || json.back() != '\n' || csv.empty()) __builtin_trap();
-    if (metrics.size() < 6 || metrics.compare(metrics.size() - 6, 6, "# EOF\n") != 0)
-        __builtin_trap();
-    const std::string metric = qvperf::MetricName(pathText);
-    if (metric.compare(0, 9, "quorvane_") != 0 || metric.back() == '_') __builtin_trap();
-    for (char c : metric)
-        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) __builtin_trap();
+
+    // The exporter's exposition of every decoded object, in both formats.
+    for (const qvperf::PerfObject& object : decoded.objects) {
+        std::vector<qvperf::CounterText> texts;
+        for (const qvperf::CounterDefinition& counter : object.counters)
+            texts.push_back({name(counter.nameIndex), name(counter.helpIndex)});
+        qvperf::ScrapeStatus status;
+        status.collected = status.serverUp = true;
+        std::string open, text;
+        qvperf::AppendExposition(&object, texts, status, qvperf::ExpositionFormat::kOpenMetrics, &open);
+        qvperf::AppendExposition(&object, texts, status, qvperf::ExpositionFormat::kPrometheusText,
+                                 &text);
+        if (open.size() < 6 || open.compare(open.size() - 6, 6, "# EOF\n") != 0) __builtin_trap();
+        if (text.empty() || text.back() != '\n') __builtin_trap();
+    }
     return 0;
 }

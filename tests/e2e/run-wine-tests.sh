@@ -53,11 +53,17 @@ exporter_checks() {  # exporter_checks ARCH WINE_COMMAND PREFIX
      grep -qF "DisplayName    REG_SZ    VudoZid Prometheus exporter" "$1" &&
      grep -qF "Start    REG_DWORD    0x2" "$1"' _ "$prefix/service.txt" "$port"
   # Wine's services.exe starts automatic services whenever it starts itself,
-  # which may happen while the service is being created: stop such a start
-  # first, then start it as an operator would.
-  $w net stop VudoZidExporter >/dev/null 2>&1
-  $w net start VudoZidExporter >"$prefix/net-start.txt" 2>&1
-  $w sc query VudoZidExporter 2>&1 | tr -d '\r' >"$prefix/sc-query.txt"
+  # which may happen while the service is being created, and answers "service
+  # database locked" meanwhile: stop such a start first, then start it as an
+  # operator would, a few times while the database is locked.
+  local attempt
+  for attempt in 1 2 3 4 5 6; do
+    $w net stop VudoZidExporter >/dev/null 2>&1
+    $w net start VudoZidExporter >"$prefix/net-start.txt" 2>&1
+    $w sc query VudoZidExporter 2>&1 | tr -d '\r' >"$prefix/sc-query.txt"
+    grep -q "STATE .*RUNNING" "$prefix/sc-query.txt" && break
+    sleep 2
+  done
   check "the service control manager runs the service ($arch)" grep -q "STATE .*RUNNING" "$prefix/sc-query.txt"
   if wait_http "http://127.0.0.1:$port/metrics" 200; then
     echo "ok: the started service serves /metrics ($arch)"
