@@ -121,7 +121,7 @@ std::size_t MergePairList(const WCHAR* old, std::size_t oldCount, const WString*
     std::size_t written = 0;
     auto copy = [&](const WCHAR* from, std::size_t length) {
         if (length > outCount - written) return false;
-        std::memcpy(out + written, from, length * sizeof(WCHAR));
+        if (length != 0) std::memcpy(out + written, from, length * sizeof(WCHAR));  // from may be null
         written += length;
         return true;
     };
