@@ -46,6 +46,10 @@ linux_job() {
   trap stop_simulator EXIT
   sleep 1
   cat work-dir/qvsim.log
+  if ! kill -0 "$sim" 2>/dev/null; then
+    echo "main job: the simulator did not start (see above)" >&2
+    exit 1
+  fi
 
   echo "=== live counters"
   "$build/tools/qvperf" -si 1 -sc 5
