@@ -59,7 +59,9 @@ std::vector<unsigned char> ObjectBytes(const std::vector<std::u16string>& instan
 }
 
 TEST(PerfDecoder, DecodesObjectsInstancesAndValues) {
-    std::vector<unsigned char> data = ObjectBytes({u"Quorvane01", u"Quorvane02"});
+    // ASCII names are copied directly, others go through the UTF-8 encoder.
+    std::vector<unsigned char> data =
+        ObjectBytes({u"Quorvane01", u"Quorvane02", u"Citt\u00e0"});
     std::vector<unsigned char> second = ObjectBytes({}, 800);
     data.insert(data.end(), second.begin(), second.end());
     DecodeResult r = DecodePerfData(data.data(), data.size(), 2);
@@ -71,8 +73,9 @@ TEST(PerfDecoder, DecodesObjectsInstancesAndValues) {
     ASSERT_EQ(o.counters.size(), 2u);
     EXPECT_EQ(o.counters[1].nameIndex, 704u);
     EXPECT_EQ(o.counters[1].offset, 12u);
-    ASSERT_EQ(o.instances.size(), 2u);
+    ASSERT_EQ(o.instances.size(), 3u);
     EXPECT_EQ(o.instances[1].name, "Quorvane02");
+    EXPECT_EQ(o.instances[2].name, "Citt\xc3\xa0");
     ASSERT_EQ(o.instances[1].values.size(), 2u);
     EXPECT_EQ(o.instances[1].values[0].number, 100u);
     EXPECT_EQ(o.instances[1].values[1].number, 101u);

@@ -1,5 +1,6 @@
 #include "perf_decoder.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 
@@ -57,12 +58,23 @@ private:
 };
 
 std::string Utf16Text(const unsigned char* at, std::size_t bytes) {
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < bytes; i += 2) {
-        char16_t ch = static_cast<char16_t>(at[i] | (at[i + 1] << 8));
+    // Names are nearly always ASCII: those are copied straight into the result
+    // (short ones fit its inline storage), others go through the UTF-8 encoder.
+    std::size_t units = 0;
+    bool ascii = true;
+    for (; 2 * units + 1 < bytes; ++units) {
+        const char16_t ch = static_cast<char16_t>(at[2 * units] | (at[2 * units + 1] << 8));
         if (ch == 0) break;
-        text.push_back(ch);
+        if (ch >= 0x80) ascii = false;
     }
+    if (ascii) {
+        std::string text(units, '\0');
+        for (std::size_t i = 0; i < units; ++i) text[i] = static_cast<char>(at[2 * i]);
+        return text;
+    }
+    std::u16string text(units, u'\0');
+    for (std::size_t i = 0; i < units; ++i)
+        text[i] = static_cast<char16_t>(at[2 * i] | (at[2 * i + 1] << 8));
     return vz::Utf16ToUtf8(text);
 }
 
@@ -175,6 +187,7 @@ bool DecodeObject(ByteReader& object, std::uint32_t total, Budget& budget, PerfO
         *problem = std::to_string(numCounters) + " counters do not fit the definitions";
         return false;
     }
+    out->counters.reserve(numCounters);
     std::size_t cursor = headerLength;
     for (std::uint32_t i = 0; i < numCounters; ++i) {
         const std::uint32_t length =
@@ -227,6 +240,12 @@ bool DecodeObject(ByteReader& object, std::uint32_t total, Budget& budget, PerfO
         cursor += blockLength;
         out->instances.push_back(std::move(single));
     }
+    // Every instance takes at least its definition and a counter block, so the
+    // bytes left bound what is reserved whatever NumInstances claims.
+    if (numInstances > 0)
+        out->instances.reserve(std::min<std::size_t>(
+            static_cast<std::size_t>(numInstances),
+            (total - cursor) / (kInstanceDefinitionSize + kCounterBlockSize)));
     for (std::int32_t i = 0; i < numInstances; ++i) {
         if (!object.Holds(cursor, kInstanceDefinitionSize)) {
             *problem = "instance " + std::to_string(i) + " of " + std::to_string(numInstances) +
