@@ -1,7 +1,5 @@
 #include "metrics_server.h"
 
-#include "support/decimal.h"
-
 #include <csignal>
 #include <vector>
 
@@ -12,6 +10,7 @@
 #include <asio/thread.hpp>
 
 #include "http_server.h"
+#include "support/decimal.h"
 
 namespace qvperf {
 

@@ -1,9 +1,8 @@
 #include "options.h"
 
-#include "metrics_server.h"
-
 #include <sstream>
 
+#include "metrics_server.h"
 #include "support/decimal.h"
 #include "text_file.h"
 
