@@ -21,5 +21,9 @@ inline void StoreField(void* base, std::size_t offset, T value) noexcept {
     std::memcpy(static_cast<BYTE*>(base) + offset, &value, sizeof value);
 }
 
+// Two adjacent DWORD fields in one store, the first at `offset`.
+inline void StoreFieldPair(void* base, std::size_t offset, DWORD first, DWORD second) noexcept {
+    StoreField<ULONGLONG>(base, offset, static_cast<ULONGLONG>(second) << 32 | first);
+}
 
 }  // namespace vz

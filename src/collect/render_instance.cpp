@@ -13,7 +13,10 @@
 #include "sharedmem/byte_layout.h"
 #include "sharedmem/instance_snapshot.h"
 #include "sharedmem/instance_walk.h"
+#include "support/allocation.h"
+#include "support/atl_exception.h"
 #include "support/compiler.h"
+#include "support/small_copy.h"
 
 namespace vz {
 namespace {
@@ -42,7 +45,7 @@ void CopyText(BYTE* target, const BYTE* source, std::size_t sourceBytes, DWORD m
 
 // Values go to the CounterOffset of each counter's definition template, which
 // is what RenderCategory copied into the definitions ahead of the instances.
-void WriteValues(const CategoryRecord& category, const InstanceSnapshot& snapshot, BYTE* block,
+void WriteValues(const CategoryRecord& category, InstanceSnapshot snapshot, BYTE* block,
                  DWORD blockSize) {
     for (const CounterRecord& counter : category.counters) {
         const DWORD offset = counter.definitionTemplate.CounterOffset;
@@ -99,70 +102,129 @@ InstancePlan PlanInstances(const CategoryRecord& category) {
 
 namespace {
 
-// One record found by the walk, with the size the walk checked against the
-// view. S_OK when it was written, S_FALSE when the snapshot check skipped it. Always inlined into the walk's loop: a call per record is a
-// measurable share of a sample.
-VZ_ALWAYS_INLINE HRESULT RenderInstanceRecord(
-    CategoryRecord& category, const InstancePlan& plan, BYTE** cursor, DWORD capacity,
-    DWORD* used, const BYTE* record, DWORD recordSize, PERF_OBJECT_TYPE* objectHeader) {
-    const DWORD counterCount =
-        LoadField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumCounters));
-    if (counterCount > category.counters.GetCount()) ATL::AtlThrow(E_INVALIDARG);
+// What the walk writes besides the instances: the output cursor and the object
+// header's instance count and length. They are kept here, in locals of the
+// walk, and stored once when it ends: every instance is written to perflib's
+// buffer byte-wise, and the compiler must assume such stores may change any
+// value read through a pointer, so counters behind pointers would be loaded and
+// stored again for each instance. On an exception nothing is stored; the
+// sample fails without data then.
+struct WalkOutput {
+    BYTE* cursor;
+    DWORD capacity;
+    DWORD used;
+    LONG instances;
+    DWORD totalBytes;
+};
 
-    InstanceSnapshot snapshot;
-    bool usable = false;
-    HRESULT hr = snapshot.Take(record, recordSize, category.id, &usable);
-    if (Failed(hr)) return hr;
-    if (!usable) return S_FALSE;
+// The category's fields that every instance needs, copied once per walk for
+// the same reason.
+struct CategoryFacts {
+    DWORD id;
+    DWORD counterBlockSize;
+    bool named;
+    // The header does not announce more counters than the category has; a
+    // header that does is refused at its first instance.
+    bool countersFit;
+};
 
+// One instance from a usable snapshot. S_OK when it was written, S_FALSE when
+// its name or values do not lie inside the copy.
+VZ_ALWAYS_INLINE HRESULT WriteInstance(const CategoryRecord& category, const CategoryFacts& facts,
+                                       const InstancePlan& plan, WalkOutput& output,
+                                       const InstanceSnapshot& snapshot) {
     const BYTE* name = nullptr;
     std::size_t nameUnits = 0;
-    if (category.HasInstances() && !snapshot.FindName(&name, &nameUnits)) return S_FALSE;
+    if (facts.named && !snapshot.FindName(&name, &nameUnits)) return S_FALSE;
     if (snapshot.Size() < plan.requiredBytes) return S_FALSE;
 
     // The instance definition, the name area and the counter block are
     // reserved together: the buffer either holds the whole instance or the
     // sample fails.
-    const bool named = category.HasInstances();
-    const DWORD nameLength = named ? static_cast<DWORD>(2 * nameUnits + 2) : 0;
+    const DWORD nameLength = facts.named ? static_cast<DWORD>(2 * nameUnits + 2) : 0;
     const DWORD definitionLength =
-        named ? static_cast<DWORD>(InstanceDefinitionLength(nameLength)) : 0;
-    const DWORD blockSize = category.counterBlockSize;
+        facts.named ? static_cast<DWORD>(InstanceDefinitionLength(nameLength)) : 0;
+    const DWORD blockSize = facts.counterBlockSize;
     if (blockSize > 0xFFFFFFFFu - definitionLength) return E_OUTOFMEMORY;
-    BYTE* definition =
-        ATL::CPerfMon::ReserveOutput(cursor, capacity, used, definitionLength + blockSize);
+    BYTE* definition = ATL::CPerfMon::ReserveOutput(&output.cursor, output.capacity,
+                                                    &output.used, definitionLength + blockSize);
     if (definition == nullptr) return E_OUTOFMEMORY;
-    if (named) {
-        const LONG instances =
-            LoadField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances));
-        StoreField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances), instances + 1);
-        // Field by field: a structure built on the stack and copied whole is
-        // read back wider than it was written, which stalls every instance.
+    if (facts.named) {
+        output.instances += 1;
+        // Two fields per store, from registers: a structure built on the stack
+        // and copied whole is read back wider than it was written, which
+        // stalls every instance.
         using Definition = PERF_INSTANCE_DEFINITION;
-        StoreField<DWORD>(definition, offsetof(Definition, ByteLength), definitionLength);
-        StoreField<DWORD>(definition, offsetof(Definition, ParentObjectTitleIndex), 0);
-        StoreField<DWORD>(definition, offsetof(Definition, ParentObjectInstance), 0);
-        StoreField<LONG>(definition, offsetof(Definition, UniqueID), PERF_NO_UNIQUE_ID);
-        StoreField<DWORD>(definition, offsetof(Definition, NameOffset), kInstanceNameOffset);
-        StoreField<DWORD>(definition, offsetof(Definition, NameLength), nameLength);
+        StoreFieldPair(definition, offsetof(Definition, ByteLength), definitionLength, 0);
+        static_assert(offsetof(Definition, ParentObjectTitleIndex) ==
+                      offsetof(Definition, ByteLength) + 4);
+        StoreFieldPair(definition, offsetof(Definition, ParentObjectInstance), 0,
+                       static_cast<DWORD>(PERF_NO_UNIQUE_ID));
+        static_assert(offsetof(Definition, UniqueID) ==
+                      offsetof(Definition, ParentObjectInstance) + 4);
+        StoreFieldPair(definition, offsetof(Definition, NameOffset), kInstanceNameOffset,
+                       nameLength);
+        static_assert(offsetof(Definition, NameLength) == offsetof(Definition, NameOffset) + 4);
         // The padding after the name is not written.
-        std::memcpy(definition + kInstanceNameOffset, name, nameLength);
+        CopySmall(definition + kInstanceNameOffset, name, nameLength);
     } else {
-        StoreField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances),
-                         PERF_NO_INSTANCES);
+        output.instances = PERF_NO_INSTANCES;
     }
 
     BYTE* block = definition + definitionLength;
     StoreField<DWORD>(block, offsetof(PERF_COUNTER_BLOCK, ByteLength), blockSize);
     if (plan.singleRun)
-        std::memcpy(block + plan.runTarget, snapshot.Data() + plan.runSource, plan.runBytes);
+        CopySmall(block + plan.runTarget, snapshot.Data() + plan.runSource, plan.runBytes);
     else
         WriteValues(category, snapshot, block, blockSize);
 
-    const DWORD total = LoadField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, TotalByteLength));
-    StoreField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, TotalByteLength),
-                      total + definitionLength + blockSize);
+    output.totalBytes += definitionLength + blockSize;
     return S_OK;
+}
+
+// A record above the stack copy's capacity, copied to the heap for as long as
+// its instance is written. Out of line: the collection's own records are far
+// smaller.
+VZ_NOINLINE HRESULT RenderLargeRecord(const CategoryRecord& category, CategoryFacts facts,
+                                      const InstancePlan& plan, WalkOutput& output,
+                                      const BYTE* record, DWORD recordSize) {
+    // The copy's allocation carries an 8-byte header that such a size leaves
+    // no room for.
+    if (recordSize > 0xFFFFFFFFu - 8) ATL::AtlThrow(E_INVALIDARG);
+    struct HeapCopy {
+        BYTE* bytes;
+        ~HeapCopy() { FreeMemory(bytes); }
+    } copy{static_cast<BYTE*>(AllocateRaw(recordSize))};
+    if (copy.bytes == nullptr) return E_OUTOFMEMORY;
+    bool usable = false;
+    const InstanceSnapshot snapshot =
+        InstanceSnapshot::Take(record, recordSize, facts.id, copy.bytes, &usable);
+    if (!usable) return S_FALSE;
+    return WriteInstance(category, facts, plan, output, snapshot);
+}
+
+// One record found by the walk, with the size the walk checked against the
+// view. S_OK when it was written, S_FALSE when it was skipped. Always inlined
+// into the walk's loop: a call per record is a measurable share of a sample.
+VZ_ALWAYS_INLINE HRESULT RenderInstanceRecord(const CategoryRecord& category,
+                                              const CategoryFacts& facts,
+                                              const InstancePlan& plan, WalkOutput& output,
+                                              const BYTE* record, DWORD recordSize) {
+    if (!facts.countersFit) ATL::AtlThrow(E_INVALIDARG);
+    if (recordSize > kInlineSnapshotCapacity) {
+        // Through a copy: the walk's own output and facts must not have their
+        // address taken by a call, or they could not stay in registers.
+        WalkOutput large = output;
+        const HRESULT hr = RenderLargeRecord(category, facts, plan, large, record, recordSize);
+        output = large;
+        return hr;
+    }
+    alignas(16) BYTE copy[kInlineSnapshotCapacity];
+    bool usable = false;
+    const InstanceSnapshot snapshot =
+        InstanceSnapshot::Take(record, recordSize, facts.id, copy, &usable);
+    if (!usable) return S_FALSE;
+    return WriteInstance(category, facts, plan, output, snapshot);
 }
 
 }  // namespace
@@ -172,19 +234,31 @@ HRESULT RenderWalkedInstances(ATL::CPerfMon& monitor, CategoryRecord& category, 
                               DWORD capacity, DWORD* used, PERF_OBJECT_TYPE* objectHeader,
                               bool* written) {
     const InstancePlan plan = PlanInstances(category);
-    InstanceWalk walk(monitor, category.id);
+    const CategoryFacts facts{
+        category.id, category.counterBlockSize, category.HasInstances(),
+        LoadField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumCounters)) <=
+            category.counters.GetCount()};
+    WalkOutput output{*cursor, capacity, *used,
+                      LoadField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances)),
+                      LoadField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, TotalByteLength))};
+    InstanceWalk walk(monitor, facts.id);
+    bool wroteOne = false;
     const BYTE* record = nullptr;
     DWORD recordSize = 0;
     HRESULT hr;
     while ((hr = walk.Next(&record, &recordSize)) == S_OK) {
-        hr = RenderInstanceRecord(category, plan, cursor, capacity, used, record, recordSize,
-                                  objectHeader);
-        if (Failed(hr)) return hr;
+        hr = RenderInstanceRecord(category, facts, plan, output, record, recordSize);
+        if (Failed(hr)) break;
         if (hr == S_OK) {
-            *written = true;
-            if (!category.HasInstances()) return S_OK;
+            wroteOne = true;
+            if (!facts.named) break;
         }
     }
+    *cursor = output.cursor;
+    *used = output.used;
+    StoreField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances), output.instances);
+    StoreField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, TotalByteLength), output.totalBytes);
+    *written = wroteOne;
     return Failed(hr) ? hr : S_OK;
 }
 

@@ -1,35 +1,33 @@
-// A private, consistent copy of one instance record. Records up to 1024 bytes
-// are copied into the object itself (a local of the renderer, so the common
-// case allocates nothing); larger ones go to the heap and are freed with the
-// snapshot.
+// A private, consistent copy of one instance record: how it is taken, and what
+// is read from it. The caller owns the memory the copy goes to (the collection
+// uses a stack buffer for records up to kInlineSnapshotCapacity bytes and the
+// heap above), so a snapshot is a plain view that costs nothing to hold.
 //
-// Take and FindName are inline: they run once per record of every sample.
+// Everything here is inline: it runs once per record of every sample.
 #pragma once
 #include <atomic>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "sharedmem/byte_layout.h"
-#include "support/hresult.h"
+#include "support/small_copy.h"
 #include "support/types.h"
 
 namespace vz {
 
+// Records up to this size are copied to the stack; larger ones to the heap.
+constexpr DWORD kInlineSnapshotCapacity = 1024;
+
 class InstanceSnapshot {
 public:
-    static constexpr DWORD kInlineCapacity = 1024;
-
-    InstanceSnapshot() noexcept = default;
-    InstanceSnapshot(const InstanceSnapshot&) = delete;
-    InstanceSnapshot& operator=(const InstanceSnapshot&) = delete;
-    ~InstanceSnapshot() {
-        if (heap_ != nullptr) ReleaseHeap();
-    }
-
-    // Copies recordSize bytes of `record`. *usable is true when the copy
+    // Copies recordSize bytes of `record` into `target`, which has room for
+    // them, and returns the snapshot with whether it is usable: the copy
     // belongs to categoryId, kept its InstanceId across the copy and is not a
-    // free record. E_OUTOFMEMORY when no heap copy can be made; a size above
-    // 0xFFFFFFFF - 8 raises CAtlException(E_INVALIDARG).
-    [[nodiscard]] HRESULT Take(const BYTE* record, DWORD recordSize, DWORD categoryId, bool* usable);
+    // free record.
+    static InstanceSnapshot Take(const BYTE* record, DWORD recordSize, DWORD categoryId,
+                                 BYTE* target, bool* usable) noexcept;
 
     const BYTE* Data() const noexcept { return data_; }
     DWORD Size() const noexcept { return size_; }
@@ -43,54 +41,24 @@ public:
     }
 
 private:
-    // A heap buffer of `size` bytes for a record above kInlineCapacity (the
-    // previous one released), or null. Raises CAtlException(E_INVALIDARG) for
-    // a size above 0xFFFFFFFF - 8.
-    BYTE* HeapTarget(DWORD size);
-    void ReleaseHeap() noexcept;
+    InstanceSnapshot(const BYTE* data, DWORD size) noexcept : data_(data), size_(size) {}
 
-    alignas(8) BYTE inline_[kInlineCapacity];
-    BYTE* heap_ = nullptr;
-    const BYTE* data_ = nullptr;
-    DWORD size_ = 0;
+    const BYTE* data_;
+    DWORD size_;
 };
-
-namespace detail {
-
-// A plain memcpy of a size the compiler knows to be at most 1024 is inlined by
-// GCC as rep movs, whose start-up cost is most of the time a record of a couple
-// of hundred bytes takes. Records of 128 to 256 bytes (the server's are 212)
-// are copied as two overlapping fixed-size halves, in vector registers; other
-// sizes go to the library's memcpy, with the bound hidden from the compiler.
-inline void CopyRecord(BYTE* target, const BYTE* source, std::size_t size) {
-    if (size >= 128 && size <= 256) {
-        std::memcpy(target, source, 128);
-        std::memcpy(target + size - 128, source + size - 128, 128);
-        return;
-    }
-    asm("" : "+r"(size));
-    std::memcpy(target, source, size);
-}
-
-}  // namespace detail
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the name scan reads units little-endian");
 
-inline HRESULT InstanceSnapshot::Take(const BYTE* record, DWORD recordSize, DWORD categoryId,
-                                      bool* usable) {
+inline InstanceSnapshot InstanceSnapshot::Take(const BYTE* record, DWORD recordSize,
+                                               DWORD categoryId, BYTE* target,
+                                               bool* usable) noexcept {
     *usable = false;
     const DWORD instanceId = LoadWord(record + kInstanceIdOffset);
     // The copy must not be read ahead of the InstanceId it is checked against.
     std::atomic_thread_fence(std::memory_order_acquire);
-    BYTE* target = inline_;
-    if (recordSize > kInlineCapacity) {
-        target = HeapTarget(recordSize);
-        if (target == nullptr) return E_OUTOFMEMORY;
-    }
-    detail::CopyRecord(target, record, recordSize);
-    data_ = target;
-    size_ = recordSize;
-    if (recordSize < kRecordHeaderSize) return S_OK;
+    CopySmall(target, record, recordSize);
+    const InstanceSnapshot snapshot(target, recordSize);
+    if (recordSize < kRecordHeaderSize) return snapshot;
     // The copy reads the header before the body, so its own InstanceId cannot
     // tell whether the record changed hands while the body was copied; the
     // record's InstanceId read again after the copy can.
@@ -100,7 +68,7 @@ inline HRESULT InstanceSnapshot::Take(const BYTE* record, DWORD recordSize, DWOR
               LoadWord(target + kInstanceIdOffset) == instanceId &&
               instanceIdAfter == instanceId &&
               LoadWord(target + kUseCountOffset) != 0;
-    return S_OK;
+    return snapshot;
 }
 
 inline bool InstanceSnapshot::FindName(const BYTE** name, std::size_t* units) const noexcept {
@@ -110,6 +78,20 @@ inline bool InstanceSnapshot::FindName(const BYTE** name, std::size_t* units) co
     const BYTE* text = data_ + offset;
     const std::size_t available = (size_ - offset) / 2;
     std::size_t i = 0;
+#if defined(__SSE2__)
+    // Eight units at a time where the machine has 16-byte vectors.
+    const __m128i zeroUnits = _mm_setzero_si128();
+    for (; i + 8 <= available; i += 8) {
+        const __m128i units8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 2 * i));
+        const unsigned zeroBytes =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units8, zeroUnits)));
+        if (zeroBytes != 0) {
+            *name = text;
+            *units = i + static_cast<std::size_t>(__builtin_ctz(zeroBytes)) / 2;
+            return true;
+        }
+    }
+#endif
     // Four units at a time. The lowest lane that (w - 0x0001...) & ~w &
     // 0x8000... flags is the first zero unit: a borrow only runs upwards, into
     // later units on a little-endian machine, so it can flag lanes after the

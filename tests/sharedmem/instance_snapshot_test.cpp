@@ -1,5 +1,5 @@
 // The private copy of an instance record: what makes it usable, and where the
-// name ends, for names of every length around the four-unit steps of the scan.
+// name ends, for names of every length around the steps of the scan.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -22,6 +22,14 @@ std::vector<BYTE> Record(DWORD size, DWORD nameOffset) {
     return record;
 }
 
+// The snapshot of `size` bytes of `record`, taken into `copy`, which is made
+// exactly that large so that a sanitizer sees any read past the copy.
+InstanceSnapshot TakeInto(std::vector<BYTE>* copy, const std::vector<BYTE>& record, DWORD size,
+                          DWORD category, bool* usable) {
+    copy->assign(size, 0);
+    return InstanceSnapshot::Take(record.data(), size, category, copy->data(), usable);
+}
+
 void PutName(std::vector<BYTE>* record, DWORD offset, std::size_t units, bool terminated) {
     for (std::size_t i = 0; i < units; ++i) {
         const WCHAR unit = static_cast<WCHAR>(u'A' + i);
@@ -31,15 +39,16 @@ void PutName(std::vector<BYTE>* record, DWORD offset, std::size_t units, bool te
 }
 
 TEST(InstanceSnapshot, NameLengthIsFoundAtEveryPositionOfTheScan) {
-    // Odd and even offsets, names shorter and longer than one step of four units.
+    // Odd and even offsets, names shorter and longer than one and two steps
+    // of the scan (eight units with vectors, four without).
     for (DWORD offset : {20u, 21u, 84u, 87u}) {
-        for (std::size_t units = 0; units <= 13; ++units) {
+        for (std::size_t units = 0; units <= 21; ++units) {
             SCOPED_TRACE(::testing::Message() << "offset " << offset << " units " << units);
             std::vector<BYTE> record = Record(212, offset);
             PutName(&record, offset, units, true);
-            InstanceSnapshot snapshot;
+            std::vector<BYTE> copy;
             bool usable = false;
-            ASSERT_EQ(snapshot.Take(record.data(), 212, kCategory, &usable), S_OK);
+            const InstanceSnapshot snapshot = TakeInto(&copy, record, 212, kCategory, &usable);
             ASSERT_TRUE(usable);
             const BYTE* name = nullptr;
             std::size_t found = 99;
@@ -59,17 +68,17 @@ TEST(InstanceSnapshot, NameWithoutTerminatorInsideTheCopyIsRefused) {
         const std::size_t units = (size - 84) / 2;
         PutName(&buffer, 84, units, false);
         buffer.resize(size + 16, 0);  // zeros beyond the record must not be read as its end
-        InstanceSnapshot snapshot;
+        std::vector<BYTE> copy;
         bool usable = false;
-        ASSERT_EQ(snapshot.Take(buffer.data(), size, kCategory, &usable), S_OK);
+        const InstanceSnapshot snapshot = TakeInto(&copy, buffer, size, kCategory, &usable);
         const BYTE* name = nullptr;
         std::size_t found = 0;
         EXPECT_FALSE(snapshot.FindName(&name, &found));
     }
     std::vector<BYTE> record = Record(212, 213);  // offset past the copy
-    InstanceSnapshot snapshot;
+    std::vector<BYTE> copy;
     bool usable = false;
-    ASSERT_EQ(snapshot.Take(record.data(), 212, kCategory, &usable), S_OK);
+    const InstanceSnapshot snapshot = TakeInto(&copy, record, 212, kCategory, &usable);
     const BYTE* name = nullptr;
     std::size_t found = 0;
     EXPECT_FALSE(snapshot.FindName(&name, &found));
@@ -93,23 +102,25 @@ TEST(InstanceSnapshot, UsableOnlyForTheCategoryWhileLive) {
         SCOPED_TRACE(c.what);
         std::vector<BYTE> record = Record(212, 84);
         std::memcpy(record.data() + c.field, &c.value, 4);
-        InstanceSnapshot snapshot;
+        std::vector<BYTE> copy;
         bool usable = !c.usable;
-        ASSERT_EQ(snapshot.Take(record.data(), 212, c.category, &usable), S_OK);
+        const InstanceSnapshot snapshot = TakeInto(&copy, record, 212, c.category, &usable);
         EXPECT_EQ(usable, c.usable);
         EXPECT_EQ(std::memcmp(snapshot.Data(), record.data(), 212), 0);
     }
 }
 
 TEST(InstanceSnapshot, RecordsOfEverySizeClassAreCopiedByteForByte) {
-    // Around the two-halves copy (128 to 256 bytes) and the inline capacity.
-    for (DWORD size : {20u, 127u, 128u, 129u, 212u, 255u, 256u, 257u, 1024u, 1025u, 5000u}) {
+    // Every size class of the copy: each side of 4, 8, 16, 32, 64, 128 and 256
+    // bytes, and far beyond.
+    for (DWORD size : {20u, 31u, 32u, 33u, 63u, 64u, 65u, 127u, 128u, 129u, 212u, 255u, 256u,
+                       257u, 1024u, 1025u, 5000u}) {
         SCOPED_TRACE(size);
         std::vector<BYTE> record = Record(size, 20);
         for (DWORD i = 20; i < size; ++i) record[i] = static_cast<BYTE>(i * 7 % 251 + 1);
-        InstanceSnapshot snapshot;
+        std::vector<BYTE> copy;
         bool usable = false;
-        ASSERT_EQ(snapshot.Take(record.data(), size, kCategory, &usable), S_OK);
+        const InstanceSnapshot snapshot = TakeInto(&copy, record, size, kCategory, &usable);
         EXPECT_TRUE(usable);
         EXPECT_EQ(snapshot.Size(), size);
         EXPECT_EQ(std::memcmp(snapshot.Data(), record.data(), size), 0);

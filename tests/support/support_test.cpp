@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "support/allocation.h"
 #include "support/atl_exception.h"
 #include "support/checked_copy.h"
 #include "support/growable_array.h"
 #include "support/hresult.h"
+#include "support/small_copy.h"
 #include "support/wide_string.h"
 
 namespace vz {
@@ -58,6 +61,21 @@ TEST(CheckedCopies, RefuseShortDestinationsAndClearThem) {
     EXPECT_EQ(CopyWideString(wide, 4, u"abcdef", 2), kErrOk);
     EXPECT_EQ(std::u16string(wide), u"ab");
     EXPECT_THROW(CheckedCopyWideString(wide, 2, u"abc", 3), ATL::CAtlException);
+}
+
+TEST(CopySmall, CopiesEverySizeExactlyAndNothingBeyond) {
+    // Each size class copies overlapping pieces; a piece placed one byte off
+    // would change a byte outside the copy or leave one inside unwritten.
+    std::vector<unsigned char> source(600);
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<unsigned char>(i * 7 + 1);
+    for (std::size_t size = 0; size <= 520; ++size) {
+        SCOPED_TRACE(size);
+        std::vector<unsigned char> target(size + 32, 0xEE);
+        vz::CopySmall(target.data() + 16, source.data() + 3, size);
+        for (std::size_t i = 0; i < 16; ++i) ASSERT_EQ(target[i], 0xEE);
+        for (std::size_t i = 0; i < size; ++i) ASSERT_EQ(target[16 + i], source[3 + i]);
+        for (std::size_t i = 16 + size; i < target.size(); ++i) ASSERT_EQ(target[i], 0xEE);
+    }
 }
 
 TEST(WString, CopiesShareUntilChanged) {
