@@ -20,7 +20,7 @@ plat::RegDeleteKeyExWFn DeleteKeyExFunction() {
 
 }  // namespace
 
-CKeyHandle::CKeyHandle() noexcept : key(nullptr), viewBits(0) {}
+CKeyHandle::CKeyHandle() noexcept : key(nullptr), viewBits_(0) {}
 
 CKeyHandle::~CKeyHandle() { Close(); }
 
@@ -30,7 +30,7 @@ LONG CKeyHandle::Open(plat::HKEY parent, const WCHAR* name, plat::REGSAM sam) {
     if (error != ERROR_SUCCESS) return error;
     Close();
     key = opened;
-    viewBits = sam & plat::KEY_WOW64_RES;
+    viewBits_ = sam & plat::KEY_WOW64_RES;
     return ERROR_SUCCESS;
 }
 
@@ -42,7 +42,7 @@ LONG CKeyHandle::Create(plat::HKEY parent, const WCHAR* name, plat::REGSAM sam) 
     if (error != ERROR_SUCCESS) return error;
     Close();
     key = created;
-    viewBits = sam & plat::KEY_WOW64_RES;
+    viewBits_ = sam & plat::KEY_WOW64_RES;
     return ERROR_SUCCESS;
 }
 
@@ -51,26 +51,26 @@ LONG CKeyHandle::Close() {
     if (key != nullptr) {
         error = plat::RegCloseKey(key);
         key = nullptr;
-        viewBits = 0;
+        viewBits_ = 0;
     }
     return error;
 }
 
 void CKeyHandle::Attach(plat::HKEY borrowed) noexcept {
     key = borrowed;
-    viewBits = 0;
+    viewBits_ = 0;
 }
 
 plat::HKEY CKeyHandle::Detach() noexcept {
     plat::HKEY borrowed = key;
     key = nullptr;
-    viewBits = 0;
+    viewBits_ = 0;
     return borrowed;
 }
 
 LONG CKeyHandle::DeleteTree(const WCHAR* name) {
     CKeyHandle subtree;
-    LONG error = subtree.Open(key, name, plat::KEY_READ | plat::KEY_WRITE | viewBits);
+    LONG error = subtree.Open(key, name, plat::KEY_READ | plat::KEY_WRITE | viewBits_);
     if (error != ERROR_SUCCESS) return error;
     for (;;) {
         WCHAR child[kSubkeyNameUnits];
@@ -88,7 +88,7 @@ LONG CKeyHandle::DeleteTree(const WCHAR* name) {
 
 LONG CKeyHandle::RemoveSubkey(const WCHAR* name) {
     plat::RegDeleteKeyExWFn deleteKeyEx = DeleteKeyExFunction();
-    if (deleteKeyEx != nullptr) return deleteKeyEx(key, name, viewBits, 0);
+    if (deleteKeyEx != nullptr) return deleteKeyEx(key, name, viewBits_, 0);
     return plat::RegDeleteKeyW(key, name);
 }
 

@@ -33,7 +33,9 @@ public:
     [[nodiscard]] LONG RemoveSubkey(const WCHAR* name);
 
     plat::HKEY key;
-    plat::REGSAM viewBits;  // KEY_WOW64_64KEY | KEY_WOW64_32KEY part of the last access
+
+private:
+    plat::REGSAM viewBits_;  // KEY_WOW64_64KEY | KEY_WOW64_32KEY part of the last access
 };
 
 // True when RegQueryInfoKeyW succeeds on `key` and reports at least one subkey.

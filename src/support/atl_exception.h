@@ -7,9 +7,9 @@ namespace ATL {
 
 class CAtlException {
 public:
-    explicit CAtlException(vz::HRESULT hr = vz::E_FAIL) noexcept : m_hr(hr) {}
-    operator vz::HRESULT() const noexcept { return m_hr; }
-    vz::HRESULT m_hr;
+    explicit CAtlException(vz::HRESULT error = vz::E_FAIL) noexcept : hr(error) {}
+    operator vz::HRESULT() const noexcept { return hr; }
+    vz::HRESULT hr;
 };
 
 [[noreturn]] void AtlThrow(vz::HRESULT hr);

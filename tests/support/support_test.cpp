@@ -37,7 +37,7 @@ TEST(CopyErrors, MapToTheDocumentedHResults) {
                 CheckCopyError(c.error);
                 ADD_FAILURE() << "no exception for " << c.error;
             } catch (const ATL::CAtlException& e) {
-                EXPECT_EQ(e.m_hr, c.expected);
+                EXPECT_EQ(e.hr, c.expected);
             }
         } else {
             EXPECT_NO_THROW(CheckCopyError(c.error));
@@ -145,7 +145,7 @@ TEST(GrowableArray, NewStorageIsZeroAndIndexingIsChecked) {
         a[40];
         ADD_FAILURE() << "index beyond the count was accepted";
     } catch (const ATL::CAtlException& e) {
-        EXPECT_EQ(e.m_hr, E_INVALIDARG);
+        EXPECT_EQ(e.hr, E_INVALIDARG);
     }
 }
 

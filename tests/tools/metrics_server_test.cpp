@@ -81,14 +81,14 @@ struct FakeSource {
         if (inside.exchange(true)) overlapped = true;
         ++calls;
         std::this_thread::sleep_for(delay);
-        if (!built || built->object->instances.size() != instances) built = Build();
-        built->status.serverUp = healthy;
+        if (!built_ || built_->object->instances.size() != instances) built_ = Build();
+        built_->status.serverUp = healthy;
         inside = false;
-        return built;
+        return built_;
     }
 
 private:
-    std::shared_ptr<CollectedSample> built;
+    std::shared_ptr<CollectedSample> built_;
 
     std::shared_ptr<CollectedSample> Build() const {
         DecodeResult decoded;

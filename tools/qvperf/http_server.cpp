@@ -73,7 +73,7 @@ private:
                                  std::make_shared<const std::string>("malformed request\n")});
             return;
         }
-        head_only_ = request.method == "HEAD";
+        headOnly_ = request.method == "HEAD";
         auto self = shared_from_this();
         shared_->handler(request, [self](HttpResponse response) {
             asio::post(self->socket_.get_executor(),
@@ -86,13 +86,13 @@ private:
     void Respond(HttpResponse response) {
         response_ = std::move(response);
         if (!response_.body) response_.body = std::make_shared<const std::string>();
-        status_line_ = "HTTP/1.1 " + std::to_string(response_.status) + " " +
+        statusLine_ = "HTTP/1.1 " + std::to_string(response_.status) + " " +
                        HttpServer::StatusText(response_.status) +
                        "\r\nContent-Type: " + response_.contentType +
                        "\r\nContent-Length: " + std::to_string(response_.body->size()) +
                        "\r\n" + response_.extraHeaders + "Connection: close\r\n\r\n";
-        std::vector<asio::const_buffer> buffers{asio::buffer(status_line_)};
-        if (!head_only_) buffers.push_back(asio::buffer(*response_.body));
+        std::vector<asio::const_buffer> buffers{asio::buffer(statusLine_)};
+        if (!headOnly_) buffers.push_back(asio::buffer(*response_.body));
         Arm(shared_->limits.writeTimeout);
         auto self = shared_from_this();
         asio::async_write(socket_, buffers, [self](const asio::error_code& error, std::size_t) {
@@ -107,8 +107,8 @@ private:
     asio::steady_timer timer_;
     std::shared_ptr<HttpServer::Shared> shared_;
     std::string head_;
-    bool head_only_ = false;
-    std::string status_line_;
+    bool headOnly_ = false;
+    std::string statusLine_;
     HttpResponse response_;
 };
 
