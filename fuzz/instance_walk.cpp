@@ -40,10 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (auto& view : views) {
         auto* block = vz::CSharedBlock::Create();
         if (block == nullptr) break;
-        block->view = view.data();
-        block->viewSize = kBlockSize;
+        block->View = view.data();
+        block->ViewSize = kBlockSize;
         if (!monitor.blocks.Add(block)) {
-            block->view = nullptr;
+            block->View = nullptr;
             vz::CSharedBlock::Destroy(block);
             break;
         }
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (used > output.size()) __builtin_trap();
     }
     // The views belong to this function, not to the blocks.
-    for (auto* block : monitor.blocks) block->view = nullptr;
+    for (auto* block : monitor.blocks) block->View = nullptr;
     monitor.ReleaseBlocks();
     return 0;
 }

@@ -12,8 +12,8 @@ namespace {
 
 // The block number stored at offset (map size) of a block, when it lies in the view.
 bool ReadBlockNumber(const CSharedBlock& block, DWORD mapSize, DWORD* number) {
-    if (block.view == nullptr) return false;
-    return ByteReader(block.Bytes(), block.viewSize).WordAt(BlockNumberOffset(mapSize), number);
+    if (block.View == nullptr) return false;
+    return ByteReader(block.Bytes(), block.ViewSize).WordAt(BlockNumberOffset(mapSize), number);
 }
 
 }  // namespace
@@ -25,7 +25,7 @@ vz::HRESULT CPerfMon::OpenBlocks() {
     if (blocks.IsEmpty()) {
         CSharedBlock* first = OpenNextBlock(nullptr);
         if (first == nullptr) return vz::S_OK;
-        vz::ByteReader view(first->Bytes(), first->viewSize);
+        vz::ByteReader view(first->Bytes(), first->ViewSize);
         vz::DWORD firstWord = 0;
         // A block 0 whose block number lies outside its view is treated as missing.
         if (!view.WordAt(vz::kMapSizeOffset, &firstWord) ||
@@ -33,7 +33,7 @@ vz::HRESULT CPerfMon::OpenBlocks() {
             ReleaseBlocks();
             return vz::S_OK;
         }
-        vz::HRESULT hr = ReadSerializedMap(first->view, first->viewSize);
+        vz::HRESULT hr = ReadSerializedMap(first->View, first->ViewSize);
         if (vz::Failed(hr)) {
             ReleaseBlocks();
             return hr;

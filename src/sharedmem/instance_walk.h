@@ -45,11 +45,11 @@ private:
 
 inline bool InstanceWalk::EnterBlock(CSharedBlock* block) noexcept {
     block_ = block;
-    if (block == nullptr || block->view == nullptr ||
-        static_cast<ULONGLONG>(monitor_.instanceAreaOffset) + kEndMarkSize > block->viewSize)
+    if (block == nullptr || block->View == nullptr ||
+        static_cast<ULONGLONG>(monitor_.instanceAreaOffset) + kEndMarkSize > block->ViewSize)
         return false;
     cursor_ = block->Bytes() + monitor_.instanceAreaOffset;
-    viewEnd_ = block->Bytes() + block->viewSize;
+    viewEnd_ = block->Bytes() + block->ViewSize;
     return true;
 }
 

@@ -19,16 +19,16 @@ void CSharedBlock::Destroy(CSharedBlock* block) noexcept {
 
 HRESULT CSharedBlock::MapBlock(const WCHAR* name, DWORD access, DWORD offsetHigh,
                                DWORD offsetLow, DWORD size) {
-    viewSize = size;
-    this->access = access;
-    mapping = plat::OpenFileMappingW(access, 0, name);
-    if (mapping == nullptr) return HResultFromLastError();
-    viewOffset = (static_cast<ULONGLONG>(offsetHigh) << 32) | offsetLow;
-    view = plat::MapViewOfFileEx(mapping, access, offsetHigh, offsetLow, size, nullptr);
-    if (view == nullptr) {
+    ViewSize = size;
+    Access = access;
+    Mapping = plat::OpenFileMappingW(access, 0, name);
+    if (Mapping == nullptr) return HResultFromLastError();
+    ViewOffset = (static_cast<ULONGLONG>(offsetHigh) << 32) | offsetLow;
+    View = plat::MapViewOfFileEx(Mapping, access, offsetHigh, offsetLow, size, nullptr);
+    if (View == nullptr) {
         HRESULT hr = HResultFromLastError();
-        plat::CloseHandle(mapping);
-        mapping = nullptr;
+        plat::CloseHandle(Mapping);
+        Mapping = nullptr;
         return hr;
     }
     return S_OK;
@@ -36,26 +36,26 @@ HRESULT CSharedBlock::MapBlock(const WCHAR* name, DWORD access, DWORD offsetHigh
 
 HRESULT CSharedBlock::UnmapBlock() noexcept {
     HRESULT hr = S_OK;
-    if (view != nullptr) {
-        if (!plat::UnmapViewOfFile(view)) hr = HResultFromLastError();
-        view = nullptr;
+    if (View != nullptr) {
+        if (!plat::UnmapViewOfFile(View)) hr = HResultFromLastError();
+        View = nullptr;
     }
-    if (mapping != nullptr) {
-        if (!plat::CloseHandle(mapping) && Succeeded(hr)) hr = HResultFromLastError();
-        mapping = nullptr;
+    if (Mapping != nullptr) {
+        if (!plat::CloseHandle(Mapping) && Succeeded(hr)) hr = HResultFromLastError();
+        Mapping = nullptr;
     }
     return hr;
 }
 
 void CSharedBlock::TakeOver(CSharedBlock& other) noexcept {
     UnmapBlock();
-    view = other.view;
-    viewSize = other.viewSize;
-    mapping = other.mapping;
-    viewOffset = other.viewOffset;
-    access = other.access;
-    other.view = nullptr;
-    other.mapping = nullptr;
+    View = other.View;
+    ViewSize = other.ViewSize;
+    Mapping = other.Mapping;
+    ViewOffset = other.ViewOffset;
+    Access = other.Access;
+    other.View = nullptr;
+    other.Mapping = nullptr;
 }
 
 }  // namespace vz

@@ -24,13 +24,13 @@ public:
     // Moves the view and mapping of `other` into this record, leaving `other` empty.
     void TakeOver(CSharedBlock& other) noexcept;
 
-    const BYTE* Bytes() const noexcept { return static_cast<const BYTE*>(view); }
+    const BYTE* Bytes() const noexcept { return static_cast<const BYTE*>(View); }
 
-    void* view = nullptr;
-    DWORD viewSize = 0;
-    plat::HANDLE mapping = nullptr;
-    ULONGLONG viewOffset = 0;
-    DWORD access = 0;
+    void* View = nullptr;
+    DWORD ViewSize = 0;
+    plat::HANDLE Mapping = nullptr;
+    ULONGLONG ViewOffset = 0;
+    DWORD Access = 0;
 };
 
 }  // namespace vz

@@ -48,8 +48,8 @@ TEST_F(BlockChainTest, OpensBlocksByNumberWithThreeDigitsAndStopsAtAGap) {
     CSharedBlock* block = monitor_.NextBlock(nullptr);
     for (std::size_t k = 0; k < 8; ++k, block = monitor_.NextBlock(block)) {
         ASSERT_EQ(block, monitor_.blocks[k]);
-        EXPECT_EQ(block->viewSize, 65536u);
-        EXPECT_EQ(block->access, plat::FILE_MAP_READ);
+        EXPECT_EQ(block->ViewSize, 65536u);
+        EXPECT_EQ(block->Access, plat::FILE_MAP_READ);
     }
     EXPECT_EQ(block, nullptr);
 
