@@ -182,6 +182,18 @@ VZ_ALWAYS_INLINE HRESULT WriteInstance(const CategoryRecord& category, const Cat
     return S_OK;
 }
 
+// Snapshots the record into `copy` (room for recordSize bytes) and writes its
+// instance when the snapshot is usable; S_FALSE when it is not.
+VZ_ALWAYS_INLINE HRESULT WriteFromCopy(const CategoryRecord& category, const CategoryFacts& facts,
+                                       const InstancePlan& plan, WalkOutput& output,
+                                       const BYTE* record, DWORD recordSize, BYTE* copy) {
+    bool usable = false;
+    const InstanceSnapshot snapshot =
+        InstanceSnapshot::Take(record, recordSize, facts.id, copy, &usable);
+    if (!usable) return S_FALSE;
+    return WriteInstance(category, facts, plan, output, snapshot);
+}
+
 // A record above the stack copy's capacity, copied to the heap for as long as
 // its instance is written. Out of line: the collection's own records are far
 // smaller.
@@ -196,11 +208,7 @@ VZ_NOINLINE HRESULT RenderLargeRecord(const CategoryRecord& category, CategoryFa
         ~HeapCopy() { FreeMemory(bytes); }
     } copy{static_cast<BYTE*>(AllocateRaw(recordSize))};
     if (copy.bytes == nullptr) return E_OUTOFMEMORY;
-    bool usable = false;
-    const InstanceSnapshot snapshot =
-        InstanceSnapshot::Take(record, recordSize, facts.id, copy.bytes, &usable);
-    if (!usable) return S_FALSE;
-    return WriteInstance(category, facts, plan, output, snapshot);
+    return WriteFromCopy(category, facts, plan, output, record, recordSize, copy.bytes);
 }
 
 // One record found by the walk, with the size the walk checked against the
@@ -220,11 +228,7 @@ VZ_ALWAYS_INLINE HRESULT RenderInstanceRecord(const CategoryRecord& category,
         return hr;
     }
     alignas(16) BYTE copy[kInlineSnapshotCapacity];
-    bool usable = false;
-    const InstanceSnapshot snapshot =
-        InstanceSnapshot::Take(record, recordSize, facts.id, copy, &usable);
-    if (!usable) return S_FALSE;
-    return WriteInstance(category, facts, plan, output, snapshot);
+    return WriteFromCopy(category, facts, plan, output, record, recordSize, copy);
 }
 
 }  // namespace

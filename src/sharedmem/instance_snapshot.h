@@ -35,10 +35,6 @@ public:
     // The NUL-terminated UTF-16 name at NameOffset, when it and its terminator
     // lie inside the copy: *units gets its length without terminator.
     bool FindName(const BYTE** name, std::size_t* units) const noexcept;
-    // True when `bytes` bytes at `offset` lie inside the copy.
-    bool Holds(ULONGLONG offset, ULONGLONG bytes) const noexcept {
-        return offset <= size_ && bytes <= size_ - offset;
-    }
 
 private:
     InstanceSnapshot(const BYTE* data, DWORD size) noexcept : data_(data), size_(size) {}
