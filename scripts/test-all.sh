@@ -11,7 +11,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-2}
-FUZZ_SECONDS=${FUZZ_SECONDS:-40}          # per target: eight targets, about 6 minutes
+FUZZ_SECONDS=${FUZZ_SECONDS:-40}          # per target: ten targets, about 7 minutes
 PROTOCOL_SECONDS=${PROTOCOL_SECONDS:-24}
 declare -a summary=()
 status=0
