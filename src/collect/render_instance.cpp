@@ -32,12 +32,8 @@ void CopyText(BYTE* target, const BYTE* source, std::size_t sourceBytes, DWORD m
     if (unit == 1) {
         const void* nul = std::memchr(source, 0, limit);
         length = nul ? static_cast<const BYTE*>(nul) - source : limit;
-    } else {
-        for (; length < limit; ++length) {
-            WCHAR ch;
-            std::memcpy(&ch, source + 2 * length, 2);
-            if (ch == 0) break;
-        }
+    } else if (!FindUnitTerminator(source, limit, &length)) {
+        length = limit;
     }
     std::memcpy(target, source, length * unit);
     std::memset(target + length * unit, 0, unit);

@@ -67,12 +67,10 @@ inline InstanceSnapshot InstanceSnapshot::Take(const BYTE* record, DWORD recordS
     return snapshot;
 }
 
-inline bool InstanceSnapshot::FindName(const BYTE** name, std::size_t* units) const noexcept {
-    if (size_ < kRecordHeaderSize) return false;
-    const DWORD offset = LoadWord(data_ + kNameOffsetOffset);
-    if (offset > size_) return false;
-    const BYTE* text = data_ + offset;
-    const std::size_t available = (size_ - offset) / 2;
+// The position of the first zero UTF-16 unit among the `available` units at
+// `text`: false when there is none. Reads nothing past those units.
+inline bool FindUnitTerminator(const BYTE* text, std::size_t available,
+                               std::size_t* units) noexcept {
     std::size_t i = 0;
 #if defined(__SSE2__)
     // Eight units at a time where the machine has 16-byte vectors.
@@ -82,7 +80,6 @@ inline bool InstanceSnapshot::FindName(const BYTE** name, std::size_t* units) co
         const unsigned zeroBytes =
             static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units8, zeroUnits)));
         if (zeroBytes != 0) {
-            *name = text;
             *units = i + static_cast<std::size_t>(__builtin_ctz(zeroBytes)) / 2;
             return true;
         }
@@ -98,7 +95,6 @@ inline bool InstanceSnapshot::FindName(const BYTE** name, std::size_t* units) co
         const ULONGLONG zero =
             (word - 0x0001000100010001ull) & ~word & 0x8000800080008000ull;
         if (zero != 0) {
-            *name = text;
             *units = i + static_cast<std::size_t>(__builtin_ctzll(zero)) / 16;
             return true;
         }
@@ -107,12 +103,21 @@ inline bool InstanceSnapshot::FindName(const BYTE** name, std::size_t* units) co
         WCHAR unit;
         std::memcpy(&unit, text + 2 * i, sizeof unit);
         if (unit == 0) {
-            *name = text;
             *units = i;
             return true;
         }
     }
     return false;
+}
+
+inline bool InstanceSnapshot::FindName(const BYTE** name, std::size_t* units) const noexcept {
+    if (size_ < kRecordHeaderSize) return false;
+    const DWORD offset = LoadWord(data_ + kNameOffsetOffset);
+    if (offset > size_) return false;
+    const BYTE* text = data_ + offset;
+    if (!FindUnitTerminator(text, (size_ - offset) / 2, units)) return false;
+    *name = text;
+    return true;
 }
 
 }  // namespace vz

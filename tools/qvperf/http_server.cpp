@@ -87,10 +87,10 @@ private:
         response_ = std::move(response);
         if (!response_.body) response_.body = std::make_shared<const std::string>();
         statusLine_ = "HTTP/1.1 " + std::to_string(response_.status) + " " +
-                       HttpServer::StatusText(response_.status) +
-                       "\r\nContent-Type: " + response_.contentType +
-                       "\r\nContent-Length: " + std::to_string(response_.body->size()) +
-                       "\r\n" + response_.extraHeaders + "Connection: close\r\n\r\n";
+                      HttpServer::StatusText(response_.status) +
+                      "\r\nContent-Type: " + response_.contentType +
+                      "\r\nContent-Length: " + std::to_string(response_.body->size()) +
+                      "\r\n" + response_.extraHeaders + "Connection: close\r\n\r\n";
         std::vector<asio::const_buffer> buffers{asio::buffer(statusLine_)};
         if (!headOnly_) buffers.push_back(asio::buffer(*response_.body));
         Arm(shared_->limits.writeTimeout);
