@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "exposition.h"
-#include "perf_decoder.h"
+#include "exporter/exposition.h"
 #include "published_instances.h"
+#include "reader/perf_decoder.h"
 
 namespace {
 

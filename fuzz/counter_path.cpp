@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "counter_path.h"
-#include "terminal_text.h"
+#include "viewer/counter_path.h"
+#include "viewer/terminal_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const char* text = reinterpret_cast<const char*>(data);

@@ -6,8 +6,8 @@
 #include <set>
 #include <string>
 
-#include "exposition.h"
-#include "http_server.h"
+#include "exporter/exposition.h"
+#include "exporter/http_server.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);

@@ -11,8 +11,8 @@
 
 #include "collect/perf_exports.h"
 #include "objectmap/perfmon.h"
-#include "perf_decoder.h"
 #include "platform/platform.h"
+#include "reader/perf_decoder.h"
 #include "registration/registry_access.h"
 
 namespace vz {

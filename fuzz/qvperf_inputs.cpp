@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "counter_path.h"
+#include "exporter/exposition.h"
 #include "fuzz_support.h"
-#include "exposition.h"
-#include "sample.h"
-#include "title_names.h"
+#include "reader/title_names.h"
+#include "viewer/counter_path.h"
+#include "viewer/sample.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "server_statistics.h"
 #include "vudozid_provider.hpp"
 #ifndef _WIN32
-#include "platform/emulated/emulated_control.h"
+#include "platform/platform.h"  // the registry file the Linux tools share
 #endif
 
 namespace {
@@ -118,7 +118,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
 
 int Publish(const Options& options) {
 #ifndef _WIN32
-    vz::emu::UseRegistryFile("");  // the registration's title indices, as qvreg wrote them
+    vz::plat::UseRegistryFile("");  // the registration's title indices, as qvreg wrote them
 #endif
     vzp_object object = qvsim::ServerStatisticsObject();
     const bool registered = vudozid::RegisteredIndices(options.application, object);

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "support/types.h"
 
@@ -155,6 +156,16 @@ void LeaveCriticalSection(CriticalSectionStorage* section);
 void DeleteCriticalSection(CriticalSectionStorage* section);
 LONG AtomicIncrement(volatile LONG* value);
 LONG AtomicDecrement(volatile LONG* value);
+
+// The programs' registry. On Linux the emulated registry lives in a `.reg`
+// file that processes share: `file` when not empty, else the file the
+// environment variable VUDOZID_REGISTRY names, else
+// $XDG_STATE_HOME/vudozid/registry.reg or ~/.local/state/vudozid/registry.reg
+// (its folder created) becomes the registry of this process and of every
+// library it loads. Returns that file, empty when there is none. On Windows
+// the real registry is used and this does nothing and returns an empty string.
+// Call it before the first registry function.
+std::string UseRegistryFile(const std::string& file);
 
 }  // namespace plat
 }  // namespace vz

@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "collect/perf_exports.h"
-#include "perf_decoder.h"
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
+#include "reader/perf_decoder.h"
 #include "server_statistics.h"
 #include "sharedmem/byte_layout.h"
 #include "vudozid_provider.hpp"

@@ -1,8 +1,8 @@
 // Counter paths and perflib title pairs.
 #include <gtest/gtest.h>
 
-#include "counter_path.h"
-#include "title_names.h"
+#include "reader/title_names.h"
+#include "viewer/counter_path.h"
 
 namespace {
 

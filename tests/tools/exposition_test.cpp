@@ -8,8 +8,8 @@
 #include <set>
 #include <sstream>
 
-#include "exposition.h"
-#include "metric_name.h"
+#include "exporter/exposition.h"
+#include "exporter/metric_name.h"
 
 namespace {
 

@@ -16,7 +16,8 @@
 
 #include <valgrind/valgrind.h>
 
-#include "metrics_server.h"
+#include "exporter/listen_address.h"
+#include "exporter/metrics_server.h"
 
 namespace {
 

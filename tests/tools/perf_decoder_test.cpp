@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "perf_decoder.h"
+#include "reader/perf_decoder.h"
 
 namespace {
 

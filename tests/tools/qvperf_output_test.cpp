@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "counter_path.h"
-#include "options.h"
-#include "sample.h"
-#include "terminal_text.h"
+#include "viewer/counter_path.h"
+#include "viewer/options.h"
+#include "viewer/sample.h"
+#include "viewer/terminal_text.h"
 
 namespace {
 

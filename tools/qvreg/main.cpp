@@ -17,9 +17,6 @@
 #include "support/registry_paths.h"
 #include "support/wide_string.h"
 #include "tool_arguments.h"
-#ifndef _WIN32
-#include "platform/emulated/emulated_control.h"
-#endif
 
 namespace {
 
@@ -186,7 +183,7 @@ int Run(const std::vector<std::string>& args) {
 #else
     // The emulated registry writes every change to this file, which is how the
     // library (with a registry layer of its own) and later processes see it.
-    const std::string registry = vz::emu::UseRegistryFile("");
+    const std::string registry = vz::plat::UseRegistryFile("");
     if (where) {
         if (registry.empty()) return std::fputs("qvreg: neither VUDOZID_REGISTRY nor HOME is set\n", stderr), 1;
         std::puts(registry.c_str());

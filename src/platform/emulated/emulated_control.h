@@ -28,11 +28,6 @@ bool SaveRegistryFile(const std::string& path);
 // $XDG_STATE_HOME/vudozid/registry.reg, else ~/.local/state/vudozid/registry.reg;
 // empty when neither XDG_STATE_HOME nor HOME is set.
 std::string DefaultRegistryFile();
-// Makes `file`, when not empty, else the file VUDOZID_REGISTRY names, else
-// DefaultRegistryFile() (its folder created) the registry file of this process
-// and of every library it loads, by setting VUDOZID_REGISTRY. Returns the file,
-// empty when there is none. Call it before the first registry function.
-std::string UseRegistryFile(const std::string& file);
 
 // Fault injection: the n-th following call (1 = the next) of the named platform
 // function ("RegOpenKeyExW", "RegSetValueExW", ..., or "*" for any registry

@@ -33,17 +33,21 @@ std::string DefaultRegistryFile() {
     return {};
 }
 
+}  // namespace emu
+
+namespace plat {
+
 std::string UseRegistryFile(const std::string& file) {
     std::string chosen = file;
     if (chosen.empty()) {
-        const char* named = std::getenv(kVariable);
+        const char* named = std::getenv(emu::kVariable);
         if (named != nullptr && named[0] != '\0') return named;
-        chosen = DefaultRegistryFile();
-        if (chosen.empty() || !MakeFolders(chosen.substr(0, chosen.rfind('/')))) return {};
+        chosen = emu::DefaultRegistryFile();
+        if (chosen.empty() || !emu::MakeFolders(chosen.substr(0, chosen.rfind('/')))) return {};
     }
-    setenv(kVariable, chosen.c_str(), 1);
+    setenv(emu::kVariable, chosen.c_str(), 1);
     return chosen;
 }
 
-}  // namespace emu
+}  // namespace plat
 }  // namespace vz

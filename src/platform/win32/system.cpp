@@ -28,6 +28,9 @@ LCID GetThreadLocale() { return ::GetThreadLocale(); }
 BOOL SetThreadLocale(LCID locale) { return ::SetThreadLocale(locale); }
 LANGID GetSystemDefaultLangID() { return ::GetSystemDefaultLangID(); }
 
+// Windows has the real registry: there is no file to choose.
+std::string UseRegistryFile(const std::string&) { return {}; }
+
 int MultiByteToWideChar(DWORD codePage, DWORD flags, const char* text, int length,
                         WCHAR* buffer, int bufferLength) {
     return ::MultiByteToWideChar(codePage, flags, text, length, Text(buffer), bufferLength);

@@ -1,4 +1,4 @@
-#include "perf_library.h"
+#include "reader/perf_library.h"
 
 #include "support/registry_paths.h"
 #include "support/wide_string.h"

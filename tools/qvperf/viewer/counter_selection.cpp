@@ -1,4 +1,4 @@
-#include "counter_selection.h"
+#include "viewer/counter_selection.h"
 
 #include <chrono>
 #include <set>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "perf_decoder.h"
+#include "reader/perf_decoder.h"
 
 namespace qvperf {
 

@@ -8,12 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "collected_sample.h"
-#include "http_limits.h"
+#include "exporter/collected_sample.h"
+#include "exporter/http_limits.h"
 
 namespace qvperf {
-
-constexpr unsigned short kDefaultExporterPort = 9464;
 
 class MetricsServer {
 public:
@@ -36,8 +34,5 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
-
-// "ADDRESS:PORT" or "[IPv6]:PORT" (port 0: any free one); false when malformed.
-bool SplitListenAddress(const std::string& text, std::string* address, unsigned short* port);
 
 }  // namespace qvperf

@@ -1,4 +1,4 @@
-#include "perf_decoder.h"
+#include "reader/perf_decoder.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "counter_path.h"
-#include "perf_decoder.h"
-#include "sample.h"
-#include "title_names.h"
+#include "reader/perf_decoder.h"
+#include "reader/title_names.h"
+#include "viewer/counter_path.h"
+#include "viewer/sample.h"
 
 namespace qvperf {
 

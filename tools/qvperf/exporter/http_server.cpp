@@ -1,4 +1,4 @@
-#include "http_server.h"
+#include "exporter/http_server.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "counter_path.h"
+#include "viewer/counter_path.h"
 
 namespace qvperf {
 

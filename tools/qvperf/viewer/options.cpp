@@ -1,10 +1,10 @@
-#include "options.h"
+#include "viewer/options.h"
 
 #include <sstream>
 
-#include "metrics_server.h"
+#include "exporter/listen_address.h"
 #include "support/decimal.h"
-#include "text_file.h"
+#include "viewer/text_file.h"
 
 namespace qvperf {
 

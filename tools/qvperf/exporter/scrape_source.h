@@ -8,14 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "collected_sample.h"
-#include "perf_library.h"
-#include "title_names.h"
+#include "exporter/collected_sample.h"
+#include "reader/perf_library.h"
+#include "reader/server_presence.h"
+#include "reader/title_names.h"
 
 namespace qvperf {
-
-// True while the provider of `service` publishes its first block.
-bool ServerPublishing(const std::string& service);
 
 class ScrapeSource {
 public:

@@ -4,8 +4,8 @@
 #include <ctime>
 #include <map>
 
-#include "sample.h"
-#include "terminal_text.h"
+#include "viewer/sample.h"
+#include "viewer/terminal_text.h"
 
 namespace qvperf {
 

@@ -1,4 +1,4 @@
-#include "metrics_server.h"
+#include "exporter/metrics_server.h"
 
 #include <csignal>
 #include <vector>
@@ -9,8 +9,7 @@
 #include <asio/signal_set.hpp>
 #include <asio/thread.hpp>
 
-#include "http_server.h"
-#include "support/decimal.h"
+#include "exporter/http_server.h"
 
 namespace qvperf {
 
@@ -155,21 +154,5 @@ void MetricsServer::Impl::CollectBatch() {
         waiter.done(*sample, body);
     }
 }
-
-bool SplitListenAddress(const std::string& text, std::string* address, unsigned short* port) {
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size()) return false;
-    std::string host = text.substr(0, colon);
-    if (host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    vz::ULONGLONG value = 0;
-    std::string unused;
-    if (!vz::ParseWholeNumber("port", text.substr(colon + 1), 0, 65535, &value, &unused) ||
-        host.empty())
-        return false;  // port 0: any free port
-    *address = host;
-    *port = static_cast<unsigned short>(value);
-    return true;
-}
-
 
 }  // namespace qvperf

@@ -1,4 +1,4 @@
-#include "terminal_text.h"
+#include "viewer/terminal_text.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,11 +1,11 @@
-#include "local_machine.h"
+#include "viewer/local_machine.h"
 
 #include <cstdlib>
 #ifndef _WIN32
 #include <unistd.h>
 #endif
 
-#include "counter_path.h"
+#include "viewer/counter_path.h"
 
 namespace qvperf {
 

@@ -1,4 +1,4 @@
-#include "windows_service.h"
+#include "exporter/windows_service.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -11,6 +11,9 @@ class TitleNames {
 public:
     // `language` as the key names it, e.g. "009". False when the key is missing.
     bool Load(const std::string& language);
+    // The texts of `language` when given, else of the system's language, else
+    // of 009. Returns a warning when none of them could be loaded.
+    std::string LoadForLanguage(const std::string& language);
     // Parses a raw REG_MULTI_SZ pair list (index, text, index, text, ..., "").
     static std::map<std::uint32_t, std::string> ParsePairs(const std::u16string& raw);
 

@@ -1,4 +1,4 @@
-#include "text_file.h"
+#include "viewer/text_file.h"
 
 #include <cerrno>
 #include <cstring>

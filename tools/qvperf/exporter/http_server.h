@@ -13,7 +13,7 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 
-#include "http_limits.h"
+#include "exporter/http_limits.h"
 
 namespace qvperf {
 

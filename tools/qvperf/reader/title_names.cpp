@@ -1,5 +1,7 @@
-#include "title_names.h"
+#include "reader/title_names.h"
 
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
@@ -76,6 +78,19 @@ std::string TitleNames::Name(std::uint32_t index) const {
 std::string TitleNames::Help(std::uint32_t index) const {
     auto it = helps_.find(index);
     return it != helps_.end() ? it->second : std::string();
+}
+
+std::string TitleNames::LoadForLanguage(const std::string& language) {
+    if (!language.empty())
+        return Load(language) ? std::string()
+                              : "no perflib texts for language " + language +
+                                    " (--lang); showing index numbers";
+    char code[8];
+    std::snprintf(code, sizeof code, "%03x", vz::plat::GetSystemDefaultLangID() & 0x3FFu);
+    if (Load(code)) return {};
+    if (std::strcmp(code, "009") != 0 && Load("009")) return {};
+    return std::string("no perflib texts for the system's language ") + code +
+           (std::strcmp(code, "009") != 0 ? " nor for 009" : "") + "; showing index numbers";
 }
 
 }  // namespace qvperf

@@ -1,11 +1,11 @@
-#include "exposition.h"
+#include "exporter/exposition.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <unordered_set>
 
-#include "metric_name.h"
+#include "exporter/metric_name.h"
 
 #ifndef QVPERF_VERSION
 #define QVPERF_VERSION "dev"

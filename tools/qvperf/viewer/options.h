@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "counter_path.h"
+#include "viewer/counter_path.h"
 
 namespace qvperf {
 

@@ -1,9 +1,8 @@
-#include "scrape_source.h"
+#include "exporter/scrape_source.h"
 
 #include <cstdio>
 
 #include "platform/platform.h"
-#include "sharedmem/byte_layout.h"
 #include "support/registry_paths.h"
 #include "support/wide_string.h"
 
@@ -31,15 +30,6 @@ bool ScrapeSource::CountersDisabled() const {
                      type == plat::REG_DWORD && size == sizeof value && value != 0;
     plat::RegCloseKey(key);
     return set;
-}
-
-bool ServerPublishing(const std::string& service) {
-    char16_t name[512];
-    if (vz::FormatBlockName(vz::Utf8ToUtf16(service).c_str(), 0, name, 512) == 0) return false;
-    plat::HANDLE mapping = plat::OpenFileMappingW(plat::FILE_MAP_READ, 0, name);
-    if (mapping == nullptr) return false;
-    plat::CloseHandle(mapping);
-    return true;
 }
 
 std::shared_ptr<CollectedSample> DescribeSample(DecodeResult decoded, const TitleNames& titles) {

@@ -1,4 +1,4 @@
-#include "metric_name.h"
+#include "exporter/metric_name.h"
 
 namespace qvperf {
 

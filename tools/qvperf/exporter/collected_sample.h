@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "exposition.h"
-#include "perf_decoder.h"
-#include "title_names.h"
+#include "exporter/exposition.h"
+#include "reader/perf_decoder.h"
+#include "reader/title_names.h"
 
 namespace qvperf {
 
