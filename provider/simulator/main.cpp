@@ -119,6 +119,11 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
 int Publish(const Options& options) {
 #ifndef _WIN32
     vz::plat::UseRegistryFile("");  // the registration's title indices, as qvreg wrote them
+    const std::string damage = vz::plat::RegistryFileProblem();
+    if (!damage.empty()) {
+        std::fprintf(stderr, "qvsim: the registry file is damaged: %s\n", damage.c_str());
+        return 1;
+    }
 #endif
     vzp_object object = qvsim::ServerStatisticsObject();
     const bool registered = vudozid::RegisteredIndices(options.application, object);

@@ -167,5 +167,34 @@ LONG AtomicDecrement(volatile LONG* value);
 // Call it before the first registry function.
 std::string UseRegistryFile(const std::string& file);
 
+// What is wrong with the registry file of this process, as "FILE: line N:
+// reason", or empty when it is sound (or absent, an empty registry). While it
+// is damaged every registry call fails with ERROR_BADDB (1009) and the file
+// is never written, so tools refuse to run rather than lose its keys. Always
+// empty on Windows.
+std::string RegistryFileProblem();
+
+// Holds the registry for a sequence of changes: while this process holds it,
+// other processes' changes wait, so the sequence is one step for them (they
+// may still read between its changes). Nests; every copy of the platform
+// layer in this process (a loaded library's too) shares the hold. Returns
+// false when the registry cannot be held. Does nothing on Windows.
+bool BeginRegistryTransaction();
+void EndRegistryTransaction();
+
+class RegistryTransaction {
+public:
+    RegistryTransaction() : held_(BeginRegistryTransaction()) {}
+    ~RegistryTransaction() {
+        if (held_) EndRegistryTransaction();
+    }
+    RegistryTransaction(const RegistryTransaction&) = delete;
+    RegistryTransaction& operator=(const RegistryTransaction&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    bool held_;
+};
+
 }  // namespace plat
 }  // namespace vz

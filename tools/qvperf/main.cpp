@@ -66,6 +66,8 @@ int Run(const std::vector<std::string>& args) {
     if (const int status = CheckViewerCommandLine(options, &paths)) return status;
     std::string registry;
     if (!SelectRegistry(options, &registry, &error)) return Fail(kExitMistake, error);
+    const std::string damage = vz::plat::RegistryFileProblem();
+    if (!damage.empty()) return Fail(kExitFailure, "the registry file is damaged: " + damage);
 
     if (options.serviceCommand == "--install-service") return InstallService(options.listen);
     if (options.serviceCommand == "--remove-service") return RemoveService();

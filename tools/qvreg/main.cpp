@@ -2,7 +2,9 @@
 // DllRegisterServer, or DllUnregisterServer with /u. With --seed it first gives
 // an empty registry a perflib key like a real machine's. On Linux the emulated
 // registry is kept in the file named by VUDOZID_REGISTRY, else in the default
-// file qvsim and qvperf also read; --where prints which.
+// file qvsim and qvperf also read; --where prints which. A registration or
+// unregistration holds the registry file for its whole run, so two qvreg runs
+// on one file happen one after the other; a damaged file is refused, untouched.
 //
 //   qvreg [--seed] [/u] [path]
 //   qvreg --where
@@ -194,6 +196,19 @@ int Run(const std::vector<std::string>& args) {
     else
         std::printf("qvreg: registry file %s\n", registry.c_str());
 #endif
+    // One registration or unregistration, seed included, is one step for
+    // other processes: a second qvreg on the same registry file waits for it.
+    plat::RegistryTransaction transaction;
+    if (!transaction.Held()) {
+        std::fprintf(stderr, "qvreg: cannot lock the registry file\n");
+        return 1;
+    }
+    const std::string problem = plat::RegistryFileProblem();
+    if (!problem.empty()) {
+        std::fprintf(stderr, "qvreg: the registry file is damaged, nothing was changed: %s\n",
+                     problem.c_str());
+        return 1;
+    }
     int status = 0;
     if (seed) status = Seed();
     if (status == 0 && !path.empty()) status = CallRegistration(vz::Utf8ToUtf16(path), unregister);

@@ -19,9 +19,11 @@ bool ImportRegText(const std::string& text, std::string* error = nullptr);
 std::string ExportRegText(const std::string& keyPath);
 bool KeyExists(const std::string& keyPath);
 
-// When the environment variable VUDOZID_REGISTRY names a file, the registry is
-// loaded from it at first use and written back after every change.
-bool LoadRegistryFile(const std::string& path);
+// When the environment variable VUDOZID_REGISTRY names a file, that file is
+// the registry (see registry_store.cpp). These read any registry file into the
+// tree (all of it or nothing; the error says the line and why) and write the
+// tree to one, as the shared file is read and written.
+bool LoadRegistryFile(const std::string& path, std::string* error = nullptr);
 bool SaveRegistryFile(const std::string& path);
 
 // The registry file the Linux tools share when nothing names another:

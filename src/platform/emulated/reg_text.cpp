@@ -1,5 +1,9 @@
-// Registry contents as regedit's "Windows Registry Editor Version 5.00" text,
-// in UTF-8, and its persistence in the file that VUDOZID_REGISTRY names.
+// Registry contents as regedit's text. Export writes "Windows Registry Editor
+// Version 5.00" in UTF-8; files are read in both forms regedit writes,
+// REGEDIT4 (ANSI text, string types given as hex in ANSI bytes) and version
+// 5.00, in UTF-8 or UTF-16LE with its byte-order mark. A file is read whole or
+// not at all: the first line that does not parse, a cut file or an unknown
+// encoding is reported with its line.
 //
 // Export writes one section per key, keys depth first and values sorted by
 // case-folded name (the default value "@" first). A REG_SZ is written as a
@@ -13,8 +17,12 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "platform/emulated/emulated_control.h"
 #include "platform/emulated/registry_tree.h"
+#include "support/hresult.h"
+#include "support/utf_text.h"
 #include "support/wide_string.h"
 
 namespace vz {
@@ -23,6 +31,8 @@ namespace detail {
 namespace {
 
 const char kHeader[] = "Windows Registry Editor Version 5.00";
+const char kHeader4[] = "REGEDIT4";
+constexpr DWORD kAnsiCodePage = 1252;  // the emulated system's ANSI code page
 
 std::string Quote(const std::u16string& text) {
     std::string out = "\"";
@@ -84,31 +94,40 @@ void ExportKey(const RegKey* key, const std::string& path, std::string* out) {
     for (const auto& child : key->subkeys) ExportKey(child.get(), path + "\\" + Utf16ToUtf8(child->name), out);
 }
 
-std::string KeyPathOf(const RegKey* key) {
-    std::string path;
-    for (; key->parent != nullptr; key = key->parent) path = "\\" + Utf16ToUtf8(key->name) + path;
-    return RootName(key) + path;
-}
-
-// One logical line: physical lines joined where a hex list ends in '\'.
-bool NextLine(std::istringstream& in, std::string* line) {
-    line->clear();
-    std::string part;
-    bool any = false;
-    while (std::getline(in, part)) {
-        any = true;
-        if (!part.empty() && part.back() == '\r') part.pop_back();
-        if (!line->empty()) part.erase(0, part.find_first_not_of(" \t"));
-        if (!part.empty() && part.back() == '\\' && (*line + part).find("=hex") != std::string::npos) {
-            part.pop_back();
+// Logical lines: physical lines joined where a hex list ends in '\'.
+class LineReader {
+public:
+    explicit LineReader(const std::string& text) : text_(text) {}
+    // The next logical line and the number of the physical line it starts on;
+    // *cut when the text ends inside a continued value.
+    bool Next(std::string* line, std::size_t* number, bool* cut) {
+        line->clear();
+        *cut = false;
+        if (at_ >= text_.size()) return false;
+        *number = physical_ + 1;
+        for (;;) {
+            if (at_ >= text_.size()) return *cut = true;
+            const std::size_t end = text_.find('\n', at_);
+            std::string part = text_.substr(at_, end == std::string::npos ? std::string::npos : end - at_);
+            at_ = end == std::string::npos ? text_.size() : end + 1;
+            ++physical_;
+            if (!part.empty() && part.back() == '\r') part.pop_back();
+            if (!line->empty()) part.erase(0, part.find_first_not_of(" \t"));
+            if (!part.empty() && part.back() == '\\' && (*line + part).find("=hex") != std::string::npos) {
+                part.pop_back();
+                *line += part;
+                continue;
+            }
             *line += part;
-            continue;
+            return true;
         }
-        *line += part;
-        return true;
     }
-    return any;
-}
+
+private:
+    const std::string& text_;
+    std::size_t at_ = 0;
+    std::size_t physical_ = 0;
+};
 
 // Reads a quoted name or string starting at `at`; `at` ends after the quote.
 bool ReadQuoted(const std::string& line, std::size_t* at, std::string* text) {
@@ -145,7 +164,23 @@ bool ParseHexBytes(const std::string& text, std::vector<BYTE>* bytes) {
     return true;
 }
 
-bool ParseValueData(const std::string& text, RegValue* value) {
+// REGEDIT4 writes the string types given as hex bytes in the ANSI code page.
+bool WidenAnsi(RegValue* value) {
+    if (value->type != plat::REG_SZ && value->type != plat::REG_EXPAND_SZ &&
+        value->type != plat::REG_MULTI_SZ)
+        return true;
+    if (value->data.empty()) return true;
+    const int length = static_cast<int>(value->data.size());
+    std::u16string wide(static_cast<std::size_t>(length), u'\0');
+    const char* bytes = reinterpret_cast<const char*>(value->data.data());
+    if (plat::MultiByteToWideChar(kAnsiCodePage, 0, bytes, length, &wide[0], length) != length)
+        return false;
+    value->data.assign(reinterpret_cast<const BYTE*>(wide.data()),
+                       reinterpret_cast<const BYTE*>(wide.data()) + wide.size() * 2);
+    return true;
+}
+
+bool ParseValueData(const std::string& text, bool ansi, RegValue* value) {
     if (!text.empty() && text[0] == '"') {
         std::size_t at = 0;
         std::string s;
@@ -178,7 +213,7 @@ bool ParseValueData(const std::string& text, RegValue* value) {
         if (type.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos || type.size() > 8)
             return false;
         value->type = static_cast<DWORD>(std::strtoul(type.c_str(), nullptr, 16));
-        return ParseHexBytes(text.substr(close + 2), &value->data);
+        return ParseHexBytes(text.substr(close + 2), &value->data) && (!ansi || WidenAnsi(value));
     }
     return false;
 }
@@ -196,8 +231,171 @@ RegKey* CreatePath(const std::string& path) {
     return key;
 }
 
-bool g_environmentLoaded = false;
-std::string g_environmentFile;
+// The lines of a registry file as they follow its header.
+bool ParseLines(const std::string& text, bool ansi, std::string* error) {
+    LineReader reader(text);
+    std::string line;
+    RegKey* current = nullptr;
+    std::size_t number = 0;
+    bool cut = false, first = true;
+    auto fail = [&](const std::string& why) {
+        if (error != nullptr) *error = "line " + std::to_string(number) + ": " + why;
+        return false;
+    };
+    while (reader.Next(&line, &number, &cut)) {
+        if (cut) return fail("the file ends inside this value, continued with '\\' (truncated)");
+        if (first) {
+            first = false;
+            if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+            if (line == kHeader || line == kHeader4) continue;
+        }
+        const std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == ';') continue;
+        line.erase(0, start);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
+        if (line[0] == '[') {
+            if (line.back() != ']') return fail("a key name without its closing ']'");
+            std::string path = line.substr(1, line.size() - 2);
+            if (!path.empty() && path[0] == '-') {
+                current = nullptr;
+                if (RegKey* key = FindKeyByPath(path.substr(1)))
+                    if (key->parent != nullptr) DeleteTreeLocked(key);
+                continue;
+            }
+            current = CreatePath(path);
+            if (current == nullptr) return fail("unknown root key in [" + path + "]");
+            continue;
+        }
+        if (current == nullptr) return fail("a value before any [key] line");
+        std::u16string name;
+        std::size_t at = 0;
+        if (line[0] == '@') {
+            at = 1;
+        } else {
+            std::string quoted;
+            if (!ReadQuoted(line, &at, &quoted))
+                return fail("neither a [key], a \"name\"=value, @=value nor a ; comment");
+            name = Utf8ToUtf16(quoted);
+        }
+        if (at >= line.size() || line[at] != '=') return fail("no '=' after the value name");
+        const std::string data = line.substr(at + 1);
+        if (data == "-") {
+            current->RemoveValue(name);
+            continue;
+        }
+        RegValue value;
+        value.name = name;
+        if (!ParseValueData(data, ansi, &value))
+            return fail("value data not understood (\"text\", dword:, hex: or hex(type): expected)");
+        if (RegValue* existing = current->FindValue(name)) {
+            existing->type = value.type;
+            existing->data = std::move(value.data);
+        } else {
+            current->values.push_back(std::move(value));
+        }
+    }
+    return true;
+}
+
+std::string LineError(std::size_t line, const std::string& why) {
+    return "line " + std::to_string(line) + ": " + why;
+}
+
+std::size_t LineOf(const std::string& text, std::size_t offset) {
+    return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + offset, '\n'));
+}
+
+// UTF-16LE units (after the byte-order mark) as UTF-8; false on an unpaired
+// surrogate, with its line.
+bool Utf16LeToUtf8(const std::string& bytes, std::string* text, std::string* error) {
+    std::u16string units;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    std::size_t lines = 1;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t c = units[i];
+        if (c == u'\n') ++lines;
+        const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+        if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            ++i;
+        } else if (high || low || c == 0) {
+            *error = LineError(lines, c == 0 ? "a NUL character in the text" : "not UTF-16LE text (an unpaired surrogate)");
+            return false;
+        }
+    }
+    *text = Utf16ToUtf8(units);
+    return true;
+}
+
+// A registry file's bytes as UTF-8 text, its header checked. *ansi for
+// REGEDIT4, whose single-byte text is in the ANSI code page.
+bool DecodeRegFile(const std::string& bytes, std::string* text, bool* ansi, std::string* error) {
+    auto startsWith = [&](const char* mark, std::size_t size) { return bytes.compare(0, size, mark, size) == 0; };
+    if (bytes.empty()) {
+        *error = LineError(1, "the file is empty (truncated): a registry file starts with REGEDIT4 or " +
+                                  std::string(kHeader));
+        return false;
+    }
+    const char* otherMark = startsWith("\xFF\xFE\0\0", 4)   ? "UTF-32LE"
+                            : startsWith("\0\0\xFE\xFF", 4) ? "UTF-32BE"
+                            : startsWith("\xFE\xFF", 2)     ? "UTF-16BE"
+                                                            : nullptr;
+    if (otherMark != nullptr) {
+        *error = LineError(1, std::string("unknown encoding: a ") + otherMark +
+                                  " byte-order mark (registry files are UTF-8, or UTF-16LE with its mark)");
+        return false;
+    }
+    const bool utf16 = startsWith("\xFF\xFE", 2);
+    if (utf16) {
+        if (!Utf16LeToUtf8(bytes, text, error)) return false;
+        if (bytes.size() % 2 != 0) {
+            *error = LineError(LineOf(*text, text->size()), "truncated: an odd number of bytes in UTF-16LE text");
+            return false;
+        }
+    } else {
+        const std::size_t nul = bytes.find('\0');
+        if (nul != std::string::npos) {
+            *error = LineError(LineOf(bytes, nul),
+                               "unknown encoding: a NUL byte (UTF-16 text without its byte-order mark?)");
+            return false;
+        }
+        *text = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
+    }
+    std::string header = text->substr(0, text->find('\n'));
+    while (!header.empty() && (header.back() == '\r' || header.back() == ' ' || header.back() == '\t'))
+        header.pop_back();
+    *ansi = header == kHeader4;
+    if (!*ansi && header != kHeader) {
+        *error = LineError(1, "not a registry file: the first line is neither REGEDIT4 nor " +
+                                  std::string(kHeader));
+        return false;
+    }
+    if (text->back() != '\n') {
+        *error = LineError(LineOf(*text, text->size()), "truncated: the file ends inside this line");
+        return false;
+    }
+    if (*ansi && !utf16) {
+        std::u16string wide(text->size(), u'\0');
+        plat::MultiByteToWideChar(kAnsiCodePage, 0, text->data(), static_cast<int>(text->size()), &wide[0],
+                                  static_cast<int>(wide.size()));
+        *text = Utf16ToUtf8(wide);
+        return true;
+    }
+    for (std::size_t at = 0, line = 1; at < text->size(); ++line) {
+        const std::size_t end = std::min(text->find('\n', at), text->size());
+        std::u16string ignored;
+        if (!DecodeUtf8(reinterpret_cast<const unsigned char*>(text->data() + at), end - at, &ignored)) {
+            *error = LineError(line, "unknown encoding: not UTF-8 text");
+            return false;
+        }
+        at = end + 1;
+    }
+    *ansi = *ansi && !utf16;
+    return true;
+}
+
+}  // namespace
 
 std::string ExportAllLocked() {
     std::string out = std::string(kHeader) + "\n\n";
@@ -209,130 +407,51 @@ std::string ExportAllLocked() {
     return out;
 }
 
-// Writes beside the target and renames, so a reader never sees half a file.
-bool WriteFileAtomically(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out << text;
-        if (!out.flush()) return false;
-    }
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
-}
+bool ImportLocked(const std::string& text, std::string* error) { return ParseLines(text, false, error); }
 
-}  // namespace
-
-void WriteBackLocked() {
-    if (!g_environmentFile.empty()) WriteFileAtomically(g_environmentFile, ExportAllLocked());
-}
-
-bool ImportLocked(const std::string& text, std::string* error) {
-    std::istringstream in(text);
-    std::string line;
-    RegKey* current = nullptr;
-    std::size_t number = 0;
-    auto fail = [&](const std::string& why) {
-        if (error != nullptr) *error = "line " + std::to_string(number) + ": " + why;
-        return false;
-    };
-    bool first = true;
-    while (NextLine(in, &line)) {
-        ++number;
-        if (first) {
-            first = false;
-            if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-            if (line == kHeader || line == "REGEDIT4") continue;
-        }
-        const std::size_t start = line.find_first_not_of(" \t");
-        if (start == std::string::npos || line[start] == ';') continue;
-        line.erase(0, start);
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
-        if (line[0] == '[') {
-            if (line.back() != ']') return fail("unterminated key name");
-            std::string path = line.substr(1, line.size() - 2);
-            if (!path.empty() && path[0] == '-') {
-                current = nullptr;
-                if (RegKey* key = FindKeyByPath(path.substr(1)))
-                    if (key->parent != nullptr) DeleteTreeLocked(key);
-                continue;
-            }
-            current = CreatePath(path);
-            if (current == nullptr) return fail("unknown root key");
-            continue;
-        }
-        if (current == nullptr) return fail("value outside a key");
-        std::u16string name;
-        std::size_t at = 0;
-        if (line[0] == '@') {
-            at = 1;
-        } else {
-            std::string quoted;
-            if (!ReadQuoted(line, &at, &quoted)) return fail("bad value name");
-            name = Utf8ToUtf16(quoted);
-        }
-        if (at >= line.size() || line[at] != '=') return fail("missing '='");
-        const std::string data = line.substr(at + 1);
-        if (data == "-") {
-            current->RemoveValue(name);
-            continue;
-        }
-        RegValue value;
-        value.name = name;
-        if (!ParseValueData(data, &value)) return fail("bad value data");
-        if (RegValue* existing = current->FindValue(name)) {
-            existing->type = value.type;
-            existing->data = std::move(value.data);
-        } else {
-            current->values.push_back(std::move(value));
-        }
-    }
-    return true;
-}
-
-void EnsureEnvironmentLoadedLocked() {
-    if (g_environmentLoaded) return;
-    g_environmentLoaded = true;
-    const char* file = std::getenv("VUDOZID_REGISTRY");
-    if (file == nullptr || *file == '\0') return;
-    g_environmentFile = file;
-    std::ifstream in(g_environmentFile, std::ios::binary);
-    if (in) {
-        std::ostringstream text;
-        text << in.rdbuf();
-        ImportLocked(text.str(), nullptr);
-    }
+bool ImportFileLocked(const std::string& bytes, std::string* error) {
+    std::string text, ignored;
+    bool ansi = false;
+    return DecodeRegFile(bytes, &text, &ansi, error != nullptr ? error : &ignored) &&
+           ParseLines(text, ansi, error);
 }
 
 }  // namespace detail
 
 bool ImportRegText(const std::string& text, std::string* error) {
     std::lock_guard<std::mutex> lock(detail::RegistryMutex());
-    detail::EnsureEnvironmentLoadedLocked();
-    const bool imported = detail::ImportLocked(text, error);
-    detail::WriteBackLocked();
+    if (detail::LockFileLocked() != ERROR_SUCCESS) return false;
+    bool imported = false;
+    if (detail::RefreshLocked() == ERROR_SUCCESS) {
+        imported = detail::ImportLocked(text, error);
+        imported = detail::CommitLocked() == ERROR_SUCCESS && imported;
+    }
+    detail::UnlockFileLocked();
     return imported;
 }
 
 std::string ExportRegText(const std::string& keyPath) {
     std::lock_guard<std::mutex> lock(detail::RegistryMutex());
-    detail::EnsureEnvironmentLoadedLocked();
+    detail::RefreshLocked();
     const detail::RegKey* key = detail::FindKeyByPath(keyPath);
     if (key == nullptr) return {};
     std::string out = std::string(detail::kHeader) + "\n\n";
-    detail::ExportKey(key, detail::KeyPathOf(key), &out);
+    detail::ExportKey(key, detail::KeyPath(key), &out);
     return out;
 }
 
-bool LoadRegistryFile(const std::string& path) {
+bool LoadRegistryFile(const std::string& path, std::string* error) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream text;
-    text << in.rdbuf();
+    if (!in) {
+        if (error != nullptr) *error = "cannot open the file";
+        return false;
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
     std::lock_guard<std::mutex> lock(detail::RegistryMutex());
-    detail::EnsureEnvironmentLoadedLocked();
+    detail::RefreshLocked();
     detail::ClearLocked();
-    return detail::ImportLocked(text.str(), nullptr);
+    return detail::ImportFileLocked(bytes.str(), error);
 }
 
 bool SaveRegistryFile(const std::string& path) {
@@ -341,7 +460,10 @@ bool SaveRegistryFile(const std::string& path) {
         std::lock_guard<std::mutex> lock(detail::RegistryMutex());
         text = detail::ExportAllLocked();
     }
-    return detail::WriteFileAtomically(path, text);
+    const int fd = detail::ReplaceFile(path, text, nullptr);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
 }
 
 }  // namespace emu

@@ -22,6 +22,7 @@ constexpr std::size_t kMaxValueNameLength = 16383;
 struct OpenKey {
     std::shared_ptr<RegKey> key;
     REGSAM access;
+    std::string path;  // where it was opened, to find it again after a reload
 };
 
 struct HandleTable {
@@ -46,36 +47,40 @@ REGSAM EffectiveAccess(REGSAM sam) {
 
 std::u16string Text(const WCHAR* text) { return text != nullptr ? std::u16string(text) : std::u16string(); }
 
-// Every registry call starts here: environment load, call log, planned fault.
+enum class Touches { Nothing, Reads, Writes };
+
+// Every registry call starts here: call log, planned fault, then the shared
+// file: a call that may change the tree takes the file's lock, and every call
+// but closing a key first brings the tree up to the file.
 class Call {
 public:
-    explicit Call(const char* function) : lock_(emu::detail::RegistryMutex()) {
-        emu::detail::EnsureEnvironmentLoadedLocked();
+    explicit Call(const char* function, Touches touches = Touches::Reads)
+        : lock_(emu::detail::RegistryMutex()) {
         Table().log.push_back(function);
-        faulted_ = emu::detail::TakeFault(function, true, &error_);
+        if (emu::detail::TakeFault(function, true, &error_)) return;
+        if (touches == Touches::Writes) {
+            error_ = emu::detail::LockFileLocked();
+            locked_ = error_ == ERROR_SUCCESS;
+        }
+        if (error_ == ERROR_SUCCESS && touches != Touches::Nothing) error_ = emu::detail::RefreshLocked();
     }
-    // A call that changed the tree writes it back to the VUDOZID_REGISTRY file
-    // before the lock is released.
     ~Call() {
-        if (changed_) emu::detail::WriteBackLocked();
+        if (locked_) emu::detail::UnlockFileLocked();
     }
-    bool Faulted() const { return faulted_; }
+    bool Faulted() const { return error_ != ERROR_SUCCESS; }
     LONG Error() const { return error_; }
-    LONG Changed(LONG error) {
-        changed_ = changed_ || error == ERROR_SUCCESS;
-        return error;
-    }
+    // A successful change is written to the file before the call returns.
+    LONG Changed(LONG error) { return error == ERROR_SUCCESS ? emu::detail::CommitLocked() : error; }
 
 private:
     std::lock_guard<std::mutex> lock_;
-    bool faulted_ = false;
-    bool changed_ = false;
+    bool locked_ = false;
     LONG error_ = 0;
 };
 
 LONG Resolve(HKEY handle, OpenKey* out) {
     if (std::shared_ptr<RegKey> root = emu::detail::RootKey(handle)) {
-        *out = {root, KEY_ALL_ACCESS};
+        *out = {root, KEY_ALL_ACCESS, {}};
         return ERROR_SUCCESS;
     }
     auto it = Table().open.find(reinterpret_cast<std::uintptr_t>(handle));
@@ -89,7 +94,8 @@ HKEY NewHandle(std::shared_ptr<RegKey> key, REGSAM access) {
     HandleTable& table = Table();
     const std::uintptr_t value = table.next;
     table.next += 4;
-    table.open[value] = {std::move(key), access};
+    std::string path = emu::detail::KeyPath(key.get());
+    table.open[value] = {std::move(key), access, std::move(path)};
     return reinterpret_cast<HKEY>(value);
 }
 
@@ -105,7 +111,7 @@ LONG ParsePath(const WCHAR* subKey, std::vector<std::u16string>* parts) {
 
 std::shared_ptr<RegKey> Shared(const OpenKey& base, RegKey* key) {
     if (key == base.key.get()) return base.key;
-    return key->parent->SharedSubkey(key->name);
+    return emu::detail::SharedKey(key);
 }
 
 LONG DeleteKey(HKEY key, const WCHAR* subKey) {
@@ -123,7 +129,7 @@ LONG DeleteKey(HKEY key, const WCHAR* subKey) {
 }
 
 LONG RegDeleteKeyExWImpl(HKEY key, const WCHAR* subKey, REGSAM, DWORD reserved) {
-    Call call("RegDeleteKeyExW");
+    Call call("RegDeleteKeyExW", Touches::Writes);
     if (call.Faulted()) return call.Error();
     if (reserved != 0) return ERROR_INVALID_PARAMETER;
     return call.Changed(DeleteKey(key, subKey));
@@ -148,7 +154,7 @@ LONG RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD, REGSAM sam, HKEY* resul
 
 LONG RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, const WCHAR*, DWORD,
                      REGSAM sam, const void*, HKEY* result, DWORD* disposition) {
-    Call call("RegCreateKeyExW");
+    Call call("RegCreateKeyExW", Touches::Writes);
     if (call.Faulted()) return call.Error();
     if (result == nullptr || reserved != 0) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
@@ -167,9 +173,11 @@ LONG RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, const WCHAR*
     const bool creates = existing < parts.size();
     if (creates && (base.access & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
     for (std::size_t i = existing; i < parts.size(); ++i) at = at->AddSubkey(parts[i]);
+    if (creates)
+        if (LONG e = call.Changed(ERROR_SUCCESS)) return e;
     *result = NewHandle(Shared(base, at), EffectiveAccess(sam));
     if (disposition != nullptr) *disposition = creates ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    return creates ? call.Changed(ERROR_SUCCESS) : ERROR_SUCCESS;
+    return ERROR_SUCCESS;
 }
 
 LONG RegQueryValueExW(HKEY key, const WCHAR* name, DWORD* reserved, DWORD* type, BYTE* data,
@@ -196,7 +204,7 @@ LONG RegQueryValueExW(HKEY key, const WCHAR* name, DWORD* reserved, DWORD* type,
 
 LONG RegSetValueExW(HKEY key, const WCHAR* name, DWORD, DWORD type, const BYTE* data,
                     DWORD dataSize) {
-    Call call("RegSetValueExW");
+    Call call("RegSetValueExW", Touches::Writes);
     if (call.Faulted()) return call.Error();
     OpenKey base;
     if (LONG e = Resolve(key, &base)) return e;
@@ -215,7 +223,7 @@ LONG RegSetValueExW(HKEY key, const WCHAR* name, DWORD, DWORD type, const BYTE* 
 }
 
 LONG RegDeleteValueW(HKEY key, const WCHAR* name) {
-    Call call("RegDeleteValueW");
+    Call call("RegDeleteValueW", Touches::Writes);
     if (call.Faulted()) return call.Error();
     OpenKey base;
     if (LONG e = Resolve(key, &base)) return e;
@@ -224,7 +232,7 @@ LONG RegDeleteValueW(HKEY key, const WCHAR* name) {
 }
 
 LONG RegDeleteKeyW(HKEY key, const WCHAR* subKey) {
-    Call call("RegDeleteKeyW");
+    Call call("RegDeleteKeyW", Touches::Writes);
     if (call.Faulted()) return call.Error();
     return call.Changed(DeleteKey(key, subKey));
 }
@@ -266,7 +274,7 @@ LONG RegQueryInfoKeyW(HKEY key, DWORD* subKeys, DWORD* maxSubKeyLength, DWORD* v
 }
 
 LONG RegCloseKey(HKEY key) {
-    Call call("RegCloseKey");
+    Call call("RegCloseKey", Touches::Nothing);
     if (call.Faulted()) return call.Error();
     if (emu::detail::RootKey(key)) return ERROR_SUCCESS;
     return Table().open.erase(reinterpret_cast<std::uintptr_t>(key)) != 0 ? ERROR_SUCCESS
@@ -278,17 +286,30 @@ RegDeleteKeyExWFn LookUpRegDeleteKeyExW() { return &RegDeleteKeyExWImpl; }
 }  // namespace plat
 
 namespace emu {
+namespace detail {
+
+void RebindHandlesLocked() {
+    for (auto& entry : plat::Table().open) {
+        plat::OpenKey& open = entry.second;
+        if (RegKey* key = FindKeyByPath(open.path)) open.key = SharedKey(key);
+    }
+}
+
+}  // namespace detail
+}  // namespace emu
+
+namespace emu {
 
 void ResetRegistry() {
     std::lock_guard<std::mutex> lock(detail::RegistryMutex());
-    detail::EnsureEnvironmentLoadedLocked();  // a later first use must not reload over the reset
+    detail::RefreshLocked();  // the reset stands until the file changes
     detail::ClearLocked();
     plat::Table().open.clear();
 }
 
 bool KeyExists(const std::string& keyPath) {
     std::lock_guard<std::mutex> lock(detail::RegistryMutex());
-    detail::EnsureEnvironmentLoadedLocked();
+    detail::RefreshLocked();
     return detail::FindKeyByPath(keyPath) != nullptr;
 }
 

@@ -156,6 +156,16 @@ RegKey* FindKeyByPath(const std::string& keyPath) {
     return Descend(root.get(), parts);
 }
 
+std::string KeyPath(const RegKey* key) {
+    std::string path;
+    for (; key->parent != nullptr; key = key->parent) path = "\\" + Utf16ToUtf8(key->name) + path;
+    return RootName(key) + path;
+}
+
+std::shared_ptr<RegKey> SharedKey(RegKey* key) {
+    return key->parent != nullptr ? key->parent->SharedSubkey(key->name) : RootByName(key->name);
+}
+
 namespace {
 
 // Handles may keep deleted keys alive; they only ever look at `deleted`.

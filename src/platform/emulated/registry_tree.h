@@ -10,6 +10,8 @@
 
 #include "platform/platform.h"
 
+struct stat;
+
 namespace vz {
 namespace emu {
 namespace detail {
@@ -51,22 +53,49 @@ std::vector<std::u16string> SplitPath(const std::u16string& path);
 RegKey* Descend(RegKey* from, const std::vector<std::u16string>& path);
 // Resolves "HKEY_...\\a\\b" (UTF-8) to a key, or null.
 RegKey* FindKeyByPath(const std::string& keyPath);
+// The full path of a key that is in the tree ("HKEY_LOCAL_MACHINE\\a\\b"),
+// and the owning pointer to it.
+std::string KeyPath(const RegKey* key);
+std::shared_ptr<RegKey> SharedKey(RegKey* key);
 
 // Wipes the tree and closes every handle. Caller holds the mutex.
 void ClearLocked();
 // Marks a key and everything below it deleted and unlinks it from its parent.
 void DeleteTreeLocked(RegKey* key);
 
-// Loads the file named by VUDOZID_REGISTRY the first time any registry
-// function runs (caller holds the mutex).
-void EnsureEnvironmentLoadedLocked();
-// Writes the whole tree to the VUDOZID_REGISTRY file, when there is one, so
-// that every process (and every copy of this layer in one process) sees each
-// change as soon as it is made. Caller holds the mutex.
-void WriteBackLocked();
-// .reg text import, caller holds the mutex.
-bool ImportLocked(const std::string& text, std::string* error);
+// Registry errors of the shared file (see registry_store.cpp).
+constexpr LONG kErrorBadDb = 1009;               // ERROR_BADDB: the file is damaged
+constexpr LONG kErrorRegistryIoFailed = 1016;    // ERROR_REGISTRY_IO_FAILED: it cannot be written
 
+// Brings the tree up to the VUDOZID_REGISTRY file when another process (or
+// another copy of this layer in this process) has replaced it since it was
+// last read; a stat() when nothing changed. Returns kErrorBadDb while the file
+// is damaged (the tree is then empty and is never written). Caller holds the
+// mutex.
+LONG RefreshLocked();
+// Takes the advisory lock beside the file for one change, unless this process
+// holds the registry already (a transaction). Caller holds the mutex.
+LONG LockFileLocked();
+void UnlockFileLocked();
+// Writes the whole tree to the file atomically (a temporary file beside it,
+// fsync, rename), so every process sees each change as soon as it is made.
+// On failure the tree is read again from the file at the next call.
+LONG CommitLocked();
+// After a reload: open handles move to the keys of the same path in the new
+// tree; those whose key is gone keep the old one, marked deleted.
+void RebindHandlesLocked();
+// .reg text import (UTF-8, header optional), caller holds the mutex.
+bool ImportLocked(const std::string& text, std::string* error);
+// A registry file's bytes into the tree, which the caller has cleared:
+// REGEDIT4 or version 5.00, UTF-8 or UTF-16LE with its byte-order mark. The
+// error is "line N: what is wrong".
+bool ImportFileLocked(const std::string& bytes, std::string* error);
+// Replaces `path` with `bytes`: a new file beside it (with `old`'s mode when
+// given), synced, then renamed over it. Returns the new file's descriptor
+// (the caller closes it), or -1.
+int ReplaceFile(const std::string& path, const std::string& bytes, const struct stat* old);
+// The whole tree as version 5.00 text, UTF-8.
+std::string ExportAllLocked();
 int CompareFolded(const std::u16string& a, const std::u16string& b);
 
 }  // namespace detail

@@ -30,6 +30,9 @@ LANGID GetSystemDefaultLangID() { return ::GetSystemDefaultLangID(); }
 
 // Windows has the real registry: there is no file to choose.
 std::string UseRegistryFile(const std::string&) { return {}; }
+std::string RegistryFileProblem() { return {}; }
+bool BeginRegistryTransaction() { return true; }
+void EndRegistryTransaction() {}
 
 int MultiByteToWideChar(DWORD codePage, DWORD flags, const char* text, int length,
                         WCHAR* buffer, int bufferLength) {

@@ -32,6 +32,22 @@ bool ScrapeSource::CountersDisabled() const {
     return set;
 }
 
+// The loaded library is still the one the service's Performance key names:
+// an unregistration, or a registration of another file, shows at the next
+// scrape as it would to perflib, which reads the key whenever it loads.
+bool ScrapeSource::StillRegistered() const {
+    const std::u16string path = vz::PerformanceKeyPath(vz::Utf8ToUtf16(service_).c_str()).ToU16();
+    plat::HKEY key = nullptr;
+    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), path.c_str(), 0, plat::KEY_READ, &key) != 0)
+        return false;
+    vz::WCHAR library[plat::MAX_PATH + 1] = {};
+    vz::DWORD type = 0, size = sizeof library - sizeof(vz::WCHAR);
+    const bool read = plat::RegQueryValueExW(key, u"Library", nullptr, &type,
+                                             reinterpret_cast<vz::BYTE*>(library), &size) == 0;
+    plat::RegCloseKey(key);
+    return read && vz::Utf16ToUtf8(library) == library_.LibraryPath();
+}
+
 std::shared_ptr<CollectedSample> DescribeSample(DecodeResult decoded, const TitleNames& titles) {
     auto sample = std::make_shared<CollectedSample>();
     sample->decoded = std::move(decoded);
@@ -62,7 +78,7 @@ std::shared_ptr<const CollectedSample> ScrapeSource::Collect() {
         return sample;
     }
     std::string error;
-    bool ready = !library_.LibraryPath().empty() && library_.Reopen(&error);
+    bool ready = !library_.LibraryPath().empty() && StillRegistered() && library_.Reopen(&error);
     if (!ready) {  // not loaded yet, or its Open failed: load it again
         library_.Close();
         ready = library_.Open(service_, &error);

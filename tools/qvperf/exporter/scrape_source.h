@@ -24,6 +24,7 @@ public:
 
 private:
     bool CountersDisabled() const;
+    bool StillRegistered() const;
     void Report(const std::string& state);  // logs changes of state only
 
     std::string service_;
