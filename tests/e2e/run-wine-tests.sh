@@ -3,7 +3,8 @@
 # with regsvr32, collect through qvperf from a provider running as its own
 # Windows process (one publisher per application; the SDK's C example built
 # from the installed package), describe the object from "Map" without a provider,
-# unregister, and load the type library. Each run uses a throw-away prefix.
+# unregister, and load the type library; and the platform tests against Wine's
+# Win32 API. Each run uses a throw-away prefix.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -164,11 +165,25 @@ EXPECTED
   [ "$fail" = 0 ] && rm -rf "$prefix" || echo "kept $prefix for inspection"
 }
 
+platform_tests() {  # platform_tests ARCH BUILD_DIR WINE: the platform tests against the real Win32 API
+  local exe=$2/tests/platform/test_platform_win.exe prefix
+  [ -f "$exe" ] || { echo "FAILED: $exe was not built ($1)"; fail=1; return 1; }
+  prefix=$(mktemp -d "${TMPDIR:-/tmp}/vudozid-wine-platform.XXXXXX")
+  WINEPREFIX=$prefix WINEARCH=$1 timeout "$TIMEOUT" "$3" wineboot -i >/dev/null 2>&1
+  WINEPREFIX=$prefix timeout "$TIMEOUT" "$3" "$exe" >"$prefix/platform.txt" 2>&1
+  check "the platform tests pass against Wine's Win32 API ($1)" test $? -eq 0
+  grep -a "FAILED\|Failure" "$prefix/platform.txt" | tr -d '\r' | head -n 20
+  WINEPREFIX=$prefix timeout 30 wineserver -k 2>/dev/null
+  rm -rf "$prefix"
+}
+
 if [ ! -f "$root/build/mingw-x64/src/VudoZid.dll" ]; then
   echo "FAILED: build/mingw-x64 has no VudoZid.dll"; exit 1
 fi
+platform_tests win64 "$root/build/mingw-x64" "$wine64"
 run_suite win64 "$root/build/mingw-x64" "$wine64" mingw-x64
 if can_run_wine32 && [ -f "$root/build/mingw-i686/src/VudoZid.dll" ]; then
+  platform_tests win32 "$root/build/mingw-i686" "$wine32"
   run_suite win32 "$root/build/mingw-i686" "$wine32" mingw-i686
 else
   echo "note: this machine cannot run 32-bit Wine; the i686 DLL is checked by its PE contents only"

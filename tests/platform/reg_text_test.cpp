@@ -108,6 +108,60 @@ TEST_F(RegTextTest, DeletionLinesRemoveKeysAndValues) {
     EXPECT_NE(error.find("line 2"), std::string::npos);
 }
 
+// Registry files are read whole or refused with the line and the reason.
+TEST_F(RegTextTest, FilesInRegeditsFormsAndDamagedOnes) {
+    const std::string file = ::testing::TempDir() + "vudozid_forms_test.reg";
+    const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip]\r\n";
+    auto utf16 = [](const std::u16string& text) {
+        std::string bytes = "\xFF\xFE";
+        for (char16_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+        return bytes;
+    };
+    struct Row {
+        std::string bytes;
+        std::string error;  // empty: read, and "Text" holds `text`
+        std::u16string text;
+        DWORD type;
+    } rows[] = {
+        {v5 + "\"Text\"=\"Quantit\xC3\xA0\"\r\n", "", u"Quantit\u00E0", REG_SZ},
+        {"REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip]\r\n\"Text\"=hex(7):61,e0,00,62,00,00\r\n", "",
+         std::u16string(u"a\u00E0\0b\0\0", 6), REG_MULTI_SZ},
+        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip]\n\"Text\"=\"Quantit\xE0\"\n", "", u"Quantit\u00E0", REG_SZ},
+        {utf16(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip]\r\n"
+               u"\"Text\"=\"\u20AC\"\r\n"), "", u"\u20AC", REG_SZ},
+        {"", "line 1: the file is empty", u"", 0},
+        {v5 + "\"Text\"=\"abc\"\r\nnonsense\r\n", "line 5: neither a [key]", u"", 0},
+        {v5 + "\"Text\"=hex:01,\\\r\n", "line 4: the file ends inside this value", u"", 0},
+        {v5 + "\"Text\"=dword:000", "line 4: truncated", u"", 0},
+        {v5 + "\"Text\"=dword:xyz\r\n", "line 4: value data not understood", u"", 0},
+        {v5 + "[HKEY_NOWHERE\\x]\r\n", "line 4: unknown root key", u"", 0},
+        {v5 + "\"Text\"=\"\xFF\"\r\n", "line 4: unknown encoding: not UTF-8", u"", 0},
+        {"\xFE\xFF\0W", "line 1: unknown encoding: a UTF-16BE", u"", 0},
+        {std::string("W\0i\0", 4), "line 1: unknown encoding: a NUL byte", u"", 0},
+        {utf16(u"Windows Registry Editor Version 5.00\r\n") + "x", "line 2: truncated: an odd number", u"", 0},
+        {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip]\n", "line 1: not a registry file", u"", 0},
+    };
+    for (const Row& row : rows) {
+        std::FILE* out = std::fopen(file.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fwrite(row.bytes.data(), 1, row.bytes.size(), out);
+        std::fclose(out);
+        std::string error;
+        const bool loaded = emu::LoadRegistryFile(file, &error);
+        EXPECT_EQ(loaded, row.error.empty()) << row.bytes;
+        EXPECT_EQ(error.compare(0, row.error.size(), row.error), 0) << error;
+        if (!loaded) continue;
+        DWORD type = 0;
+        const std::vector<BYTE> data = Query(u"Text", &type);
+        EXPECT_EQ(type, row.type);
+        std::u16string expected = row.text;
+        if (type == REG_SZ) expected.push_back(0);
+        EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(data.data()), data.size() / 2), expected)
+            << row.bytes;
+    }
+    std::remove(file.c_str());
+}
+
 TEST_F(RegTextTest, SavedFileLoadsBackIntoAnEqualTree) {
     const std::string file = ::testing::TempDir() + "vudozid_registry_test.reg";
     const std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip";
@@ -117,7 +171,9 @@ TEST_F(RegTextTest, SavedFileLoadsBackIntoAnEqualTree) {
     ASSERT_TRUE(emu::LoadRegistryFile(file));
     EXPECT_EQ(emu::ExportRegText(path), before);
     std::remove(file.c_str());
-    EXPECT_FALSE(emu::LoadRegistryFile(file));
+    std::string error;
+    EXPECT_FALSE(emu::LoadRegistryFile(file, &error));
+    EXPECT_EQ(error, "cannot open the file");
 }
 
 }  // namespace

@@ -1,0 +1,24 @@
+// GoogleTest's Notification for Debian's mingw-w64 g++, whose win32 thread
+// model has no std::mutex or std::condition_variable to build GoogleTest's
+// own. Only GoogleTest's tests of its threading use it, never these tests;
+// a flag is enough.
+#pragma once
+#include <atomic>
+
+namespace testing {
+namespace internal {
+
+class Notification {
+public:
+    void Notify() { notified_.store(true); }
+    void WaitForNotification() {
+        while (!notified_.load()) {
+        }
+    }
+
+private:
+    std::atomic<bool> notified_{false};
+};
+
+}  // namespace internal
+}  // namespace testing
