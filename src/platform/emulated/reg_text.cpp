@@ -247,7 +247,8 @@ bool ParseLines(const std::string& text, bool ansi, std::string* error) {
         if (first) {
             first = false;
             if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-            if (line == kHeader || line == kHeader4) continue;
+            const std::string header = line.substr(0, line.find_last_not_of(" \t") + 1);
+            if (header == kHeader || header == kHeader4) continue;
         }
         const std::size_t start = line.find_first_not_of(" \t");
         if (start == std::string::npos || line[start] == ';') continue;
