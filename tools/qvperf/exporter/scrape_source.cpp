@@ -12,10 +12,10 @@ namespace plat = vz::plat;
 
 ScrapeSource::ScrapeSource(std::string service, std::string query, TitleNames titles,
                            bool ignoreDisabledCounters)
-    : service_(std::move(service)),
-      query_(std::move(query)),
+    : service_(service),
       titles_(std::move(titles)),
-      ignoreDisabled_(ignoreDisabledCounters) {}
+      ignoreDisabled_(ignoreDisabledCounters),
+      sampler_(std::move(service), std::move(query)) {}
 
 // Perflib skips a library whose Performance key says "Disable Performance
 // Counters" with a non-zero DWORD; so does the exporter.
@@ -56,32 +56,23 @@ std::shared_ptr<const CollectedSample> ScrapeSource::Collect() {
     sample->status.start = start;
     if (!ignoreDisabled_ && CountersDisabled()) {
         sample->status.countersDisabled = true;
-        library_.Close();
+        sampler_.Unload();
         Report("\"Disable Performance Counters\" is set for service \"" + service_ +
                "\": serving no object (--ignore-disabled-counters overrides)");
         return sample;
     }
     std::string error;
-    bool ready = !library_.LibraryPath().empty() && library_.Reopen(&error);
-    if (!ready) {  // not loaded yet, or its Open failed: load it again
-        library_.Close();
-        ready = library_.Open(service_, &error);
-    }
-    if (!ready) {
+    DecodeResult decoded;
+    bool serverUp = false;
+    if (!sampler_.Take(&decoded, &serverUp, &error)) {
         Report(error);
         return sample;
     }
-    const bool serverUp = ServerPublishing(service_);
-    std::uint32_t count = 0;
-    if (!library_.Collect(query_, &buffer_, &count, &error)) {
-        Report(error);
-        return sample;
-    }
-    sample = DescribeSample(DecodePerfData(buffer_.data(), buffer_.size(), count), titles_);
+    sample = DescribeSample(std::move(decoded), titles_);
     sample->status.start = start;
     sample->status.serverUp = serverUp;
     std::string state = !sample->decoded.problems.empty()
-                            ? "bad data from " + library_.LibraryPath() + ": " +
+                            ? "bad data from " + sampler_.LibraryPath() + ": " +
                                   sample->decoded.problems.front()
                         : !sample->status.collected ? "the library returned no object"
                         : sample->status.serverUp   ? "collecting from a running server"

@@ -4,6 +4,8 @@
 #include <set>
 #include <tuple>
 
+#include "reader/instance_names.h"
+
 namespace qvperf {
 
 namespace {
@@ -22,6 +24,9 @@ Sample BuildSample(const DecodeResult& decoded, const TitleNames& titles,
     sample.sequence = sequence;
     sample.time = std::chrono::system_clock::now();
     std::set<std::tuple<std::size_t, std::size_t, std::size_t>> taken;
+    std::vector<std::vector<std::string>> instanceNames(decoded.objects.size());
+    for (std::size_t o = 0; o < decoded.objects.size(); ++o)
+        instanceNames[o] = UniqueInstanceNames(decoded.objects[o].instances);
     for (const CounterPath& path : paths) {
         for (std::size_t o = 0; o < decoded.objects.size(); ++o) {
             const PerfObject& object = decoded.objects[o];
@@ -33,16 +38,15 @@ Sample BuildSample(const DecodeResult& decoded, const TitleNames& titles,
                     const CounterDefinition& counter = object.counters[i];
                     SampleRow row;
                     row.object = objectName;
-                    row.instance = instance.name;
+                    row.instance = instanceNames[o][n];
                     row.counter = titles.Name(counter.nameIndex);
                     if (!PathSelects(path, row.object, row.instance, row.counter) ||
                         !taken.insert(std::make_tuple(o, n, i)).second)
                         continue;
-                    row.help = titles.Help(counter.helpIndex);
                     row.numeric = instance.values[i].numeric;
                     row.number = instance.values[i].number;
                     row.text = instance.values[i].text;
-                    sample.rows.push_back(row);
+                    sample.rows.push_back(std::move(row));
                 }
             }
         }
@@ -51,7 +55,7 @@ Sample BuildSample(const DecodeResult& decoded, const TitleNames& titles,
 }
 
 std::string CheckPath(const CounterPath& path, const DecodeResult& decoded,
-                      const TitleNames& titles) {
+                      const TitleNames& titles, bool needsValues) {
     std::vector<std::string> objects, counters, instances;
     bool objectFound = false, counterFound = false, instanceFound = false;
     for (const PerfObject& object : decoded.objects) {
@@ -71,13 +75,13 @@ std::string CheckPath(const CounterPath& path, const DecodeResult& decoded,
             instanceFound = instanceFound || !object.hasInstances;
             continue;
         }
-        if (path.instance == "*") {
+        if (path.instance == "*" && !needsValues) {
             instanceFound = true;
             continue;
         }
-        for (const Instance& instance : object.instances) {
-            instances.push_back("\"" + instance.name + "\"");
-            instanceFound = instanceFound || NameMatches(path.instance, instance.name);
+        for (const std::string& instance : UniqueInstanceNames(object.instances)) {
+            instances.push_back("\"" + instance + "\"");
+            instanceFound = instanceFound || NameMatches(path.instance, instance);
         }
     }
     const std::string shown = CounterPathText(path);
@@ -116,6 +120,7 @@ std::string FormatCounterList(const DecodeResult& decoded, const TitleNames& tit
     };
     for (const PerfObject& object : decoded.objects) {
         const std::string name = titles.Name(object.nameIndex);
+        const std::vector<std::string> instances = UniqueInstanceNames(object.instances);
         for (const CounterDefinition& counter : object.counters) {
             const std::string counterName = titles.Name(counter.nameIndex);
             for (const CounterPath& path : paths) {
@@ -126,9 +131,9 @@ std::string FormatCounterList(const DecodeResult& decoded, const TitleNames& tit
                         path.hasInstance)
                         add("\\" + name + "(*)\\" + counterName);
                 } else {
-                    for (const Instance& instance : object.instances)
-                        if (PathSelects(path, name, instance.name, counterName))
-                            add("\\" + name + "(" + instance.name + ")\\" + counterName);
+                    for (const std::string& instance : instances)
+                        if (PathSelects(path, name, instance, counterName))
+                            add("\\" + name + "(" + instance + ")\\" + counterName);
                 }
             }
         }

@@ -52,6 +52,10 @@ long BiasMinutes(std::chrono::system_clock::time_point time) {
     return utc.tm_hour * 60L + utc.tm_min - localMinutes;
 }
 
+std::string ColumnKey(const SampleRow& row) {
+    return row.object + '\n' + row.instance + '\n' + row.counter;
+}
+
 std::string ValueText(const SampleRow& row) {
     return row.numeric ? std::to_string(row.number) : row.text;
 }
@@ -155,9 +159,10 @@ std::string PdhLog::Header(const Sample& first) {
     std::strftime(zone, sizeof zone, "%Z", &local.fields);
     std::string out = Field(std::string(separator_ == '\t' ? "(PDH-TSV 4.0) (" : "(PDH-CSV 4.0) (") +
                             zone + ")(" + std::to_string(BiasMinutes(first.time)) + ")");
-    keys_.clear();
+    columns_.clear();
+    columnCount_ = first.rows.size();
     for (const SampleRow& row : first.rows) {
-        keys_.push_back(row.object + '\n' + row.instance + '\n' + row.counter);
+        columns_.emplace(ColumnKey(row), &row - first.rows.data());
         out += separator_;
         out += Field("\\\\" + computer_ + "\\" + row.object +
                      (row.instance.empty() ? "" : "(" + row.instance + ")") + "\\" + row.counter);
@@ -166,14 +171,15 @@ std::string PdhLog::Header(const Sample& first) {
 }
 
 std::string PdhLog::Row(const Sample& sample) const {
-    std::map<std::string, std::string> values;
-    for (const SampleRow& row : sample.rows)
-        values.emplace(row.object + '\n' + row.instance + '\n' + row.counter, ValueText(row));
+    std::vector<std::string> values(columnCount_, " ");
+    for (const SampleRow& row : sample.rows) {
+        const auto column = columns_.find(ColumnKey(row));
+        if (column != columns_.end()) values[column->second] = ValueText(row);
+    }
     std::string out = Field(FormatTime(SplitTime(sample.time, true), "%m/%d/%Y %H:%M:%S"));
-    for (const std::string& key : keys_) {
-        const auto it = values.find(key);
+    for (const std::string& value : values) {
         out += separator_;
-        out += Field(it == values.end() ? " " : it->second);
+        out += Field(value);
     }
     return out + "\n";
 }

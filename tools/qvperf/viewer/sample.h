@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <unordered_map>
 #include <vector>
 
 namespace qvperf {
@@ -13,7 +14,6 @@ struct SampleRow {
     std::string object;
     std::string instance;  // empty for an object without instances
     std::string counter;
-    std::string help;
     bool numeric = false;
     std::uint64_t number = 0;
     std::string text;
@@ -48,7 +48,8 @@ private:
     std::string computer_;
     char separator_;
     bool started_ = false;
-    std::vector<std::string> keys_;  // object, instance and counter of each column
+    std::size_t columnCount_ = 0;
+    std::unordered_map<std::string, std::size_t> columns_;  // by object, instance and counter
 };
 
 }  // namespace qvperf
