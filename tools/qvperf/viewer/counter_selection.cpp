@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <set>
-#include <tuple>
 
 #include "reader/instance_names.h"
 
@@ -23,34 +22,47 @@ Sample BuildSample(const DecodeResult& decoded, const TitleNames& titles,
     Sample sample;
     sample.sequence = sequence;
     sample.time = std::chrono::system_clock::now();
-    std::set<std::tuple<std::size_t, std::size_t, std::size_t>> taken;
-    std::vector<std::vector<std::string>> instanceNames(decoded.objects.size());
-    for (std::size_t o = 0; o < decoded.objects.size(); ++o)
-        instanceNames[o] = UniqueInstanceNames(decoded.objects[o].instances);
+    // Per object, the names its rows share and which values are taken already.
+    std::vector<std::vector<SharedName>> instanceNames(decoded.objects.size());
+    std::vector<std::vector<SharedName>> counterNames(decoded.objects.size());
+    std::vector<std::vector<bool>> taken(decoded.objects.size());
+    for (std::size_t o = 0; o < decoded.objects.size(); ++o) {
+        const PerfObject& object = decoded.objects[o];
+        for (std::string& name : UniqueInstanceNames(object.instances))
+            instanceNames[o].push_back(std::move(name));
+        for (const CounterDefinition& counter : object.counters)
+            counterNames[o].push_back(titles.Name(counter.nameIndex));
+        taken[o].assign(object.instances.size() * object.counters.size(), false);
+    }
+    std::size_t values = 0;
+    for (const std::vector<bool>& objectValues : taken) values += objectValues.size();
+    sample.rows.reserve(values);  // each value once at most
     for (const CounterPath& path : paths) {
         for (std::size_t o = 0; o < decoded.objects.size(); ++o) {
             const PerfObject& object = decoded.objects[o];
-            const std::string objectName = titles.Name(object.nameIndex);
+            const SharedName objectName = titles.Name(object.nameIndex);
             if (!NameMatches(path.object, objectName)) continue;
             for (std::size_t n = 0; n < object.instances.size(); ++n) {
                 const Instance& instance = object.instances[n];
                 for (std::size_t i = 0; i < object.counters.size() && i < instance.values.size(); ++i) {
-                    const CounterDefinition& counter = object.counters[i];
+                    const std::size_t value = n * object.counters.size() + i;
+                    if (taken[o][value] ||
+                        !PathSelects(path, objectName, instanceNames[o][n], counterNames[o][i]))
+                        continue;
+                    taken[o][value] = true;
                     SampleRow row;
                     row.object = objectName;
                     row.instance = instanceNames[o][n];
-                    row.counter = titles.Name(counter.nameIndex);
-                    if (!PathSelects(path, row.object, row.instance, row.counter) ||
-                        !taken.insert(std::make_tuple(o, n, i)).second)
-                        continue;
+                    row.counter = counterNames[o][i];
                     row.numeric = instance.values[i].numeric;
                     row.number = instance.values[i].number;
-                    row.text = instance.values[i].text;
+                    if (!row.numeric) row.text = instance.values[i].text;
                     sample.rows.push_back(std::move(row));
                 }
             }
         }
     }
+    if (sample.rows.size() * 2 < sample.rows.capacity()) sample.rows.shrink_to_fit();
     return sample;
 }
 
