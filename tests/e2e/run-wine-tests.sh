@@ -88,24 +88,25 @@ exporter_checks() {  # exporter_checks ARCH WINE_COMMAND PREFIX
 # share one name: dup and dup#1 in the log's columns and the exposition.
 liveness_checks() {  # liveness_checks ARCH WINE_COMMAND PREFIX
   local arch=$1 w=$2 prefix=$3 port sim keeper logger qv object='\Quorvane Server 11'
+  local long=${2/timeout $TIMEOUT /timeout 600 }  # these run through the whole check
   port=$(free_port)
   start_dup() {
-    $w 'C:\vudozid\qvsim.exe' --instances 2 --instance-name dup --seconds 100 >>"$prefix/dup.log" 2>&1 &
+    $long 'C:\vudozid\qvsim.exe' --instances 2 --instance-name dup --seconds 500 >>"$prefix/dup.log" 2>&1 &
     sim=$!
   }
   shape() { python3 "$here/check_pdh_log.py" "$dir/live.csv" CSV --shape 2>/dev/null; }
-  wait_shape() {  # wait_shape PATTERN: up to 40 s for the log to match
-    for _ in $(seq 80); do [[ $(shape) =~ $1 ]] && return 0; sleep 0.5; done
-    return 1
+  wait_shape() {  # wait_shape PATTERN: up to 60 s for the log to match
+    for _ in $(seq 120); do [[ $(shape) =~ $1 ]] && return 0; sleep 0.5; done
+    echo "  the log is $(shape), not $1 yet"
   }
   scrape() { curl -s --max-time 10 "http://127.0.0.1:$port/metrics"; }
   start_dup
   sleep 4
-  $w 'C:\vudozid\qvperf.exe' -si 0.2 >/dev/null 2>&1 &
+  $long 'C:\vudozid\qvperf.exe' -si 0.2 >/dev/null 2>&1 &
   keeper=$!
-  $w 'C:\vudozid\qvperf.exe' --listen "127.0.0.1:$port" >"$prefix/live-exporter.log" 2>&1 &
+  $long 'C:\vudozid\qvperf.exe' --listen "127.0.0.1:$port" >"$prefix/live-exporter.log" 2>&1 &
   qv=$!
-  $w 'C:\vudozid\qvperf.exe' -si 0.25 -f CSV -o 'C:\vudozid\live.csv' -y "$object(dup*)\\Database aperti" \
+  $long 'C:\vudozid\qvperf.exe' -si 0.25 -f CSV -o 'C:\vudozid\live.csv' -y "$object(dup*)\\Database aperti" \
     "$object(dup*)\\Tempo IO/chiamata" >"$prefix/live-log.txt" 2>&1 &
   logger=$!
   wait_http "http://127.0.0.1:$port/health" 200
@@ -113,7 +114,8 @@ liveness_checks() {  # liveness_checks ARCH WINE_COMMAND PREFIX
     bash -c '[ "$(grep -o "^quorvane_open_databases{[^}]*}" <<<"$1")" = "$2" ]' _ "$(scrape)" \
     $'quorvane_open_databases{server="dup"}\nquorvane_open_databases{server="dup#1"}'
   wait_shape '^v{3,}$'
-  kill -9 "$(pgrep -P "$sim")"; wait "$sim" 2>/dev/null
+  kill -9 "$(pgrep -P "$sim")" || echo "  no Wine process of qvsim.exe to kill"
+  wait "$sim" 2>/dev/null
   wait_shape '^v+b{3,}$'
   local dead
   dead=$(scrape)
