@@ -81,7 +81,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 row.counter = name(object.counters[i].nameIndex);
                 if (pathParsed && !qvperf::PathSelects(path, row.object, row.instance, row.counter))
                     continue;
-                row.help = name(object.counters[i].helpIndex);
                 row.numeric = instance.values[i].numeric;
                 row.number = instance.values[i].number;
                 row.text = instance.values[i].text;

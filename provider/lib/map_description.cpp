@@ -100,7 +100,9 @@ std::u16string BlockName(const std::u16string& application, DWORD number) {
 }
 
 std::u16string ClaimName(const std::u16string& application) {
-    return u"Global\\ATLPERF_" + application + u"_publisher";
+    char16_t name[plat::MAX_PATH + 1];
+    const std::size_t units = FormatClaimName(application.c_str(), name, plat::MAX_PATH + 1);
+    return std::u16string(name, units);
 }
 
 }  // namespace provider

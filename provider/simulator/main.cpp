@@ -3,6 +3,7 @@
 // server's would, until it is stopped or its time is up.
 //
 //   qvsim [--instances N] [--interval-ms MS] [--seconds S] [--application NAME]
+//         [--instance-name NAME]    every instance named NAME, as servers may do
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -34,6 +35,7 @@ struct Options {
     int intervalMs = 500;
     double seconds = 0;  // 0: until stopped
     std::string application = "Quorvane Server ITA";
+    std::string instanceName;  // empty: Quorvane01, Quorvane02, ...
 };
 
 // One counter's walk: where it may go and how far it moves per step.
@@ -102,10 +104,12 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
             options->seconds = std::atof(args[++i].c_str());
         } else if (a == "--application" && hasValue) {
             options->application = args[++i];
+        } else if (a == "--instance-name" && hasValue) {
+            options->instanceName = args[++i];
         } else {
             std::fprintf(stderr,
                          "usage: qvsim [--instances N] [--interval-ms MS] [--seconds S] "
-                         "[--application NAME]\n");
+                         "[--application NAME] [--instance-name NAME]\n");
             return false;
         }
     }
@@ -133,7 +137,8 @@ int Publish(const Options& options) {
     for (int i = 0; i < options.instances; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "Quorvane%02d", i + 1);
-        instances.push_back(publisher.AddInstance(name));
+        instances.push_back(
+            publisher.AddInstance(options.instanceName.empty() ? name : options.instanceName));
         servers.emplace_back(1000u + static_cast<unsigned>(i));
     }
     std::printf("qvsim: %d instance(s) of \"%s\" for \"%s\", %s\n", options.instances,

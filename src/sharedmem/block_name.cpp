@@ -1,6 +1,9 @@
 // The name of a block of the provider's chain, shared by the library (which
-// opens the blocks) and the provider (which creates them).
+// opens the blocks) and the provider (which creates them); the name of the
+// publisher's claim, shared by the provider and the tools that ask for it.
 #include "sharedmem/byte_layout.h"
+
+#include <initializer_list>
 
 namespace vz {
 
@@ -27,6 +30,18 @@ std::size_t FormatBlockName(const char16_t* application, DWORD number, char16_t*
     while (count < 3) digits[count++] = u'0';
     while (count > 0)
         if (!put(digits[--count])) return 0;
+    out[n] = 0;
+    return n;
+}
+
+std::size_t FormatClaimName(const char16_t* application, char16_t* out,
+                            std::size_t outCount) noexcept {
+    std::size_t n = 0;
+    for (const char16_t* part : {u"Global\\ATLPERF_", application, u"_publisher"})
+        for (const char16_t* p = part; p && *p; ++p) {
+            if (n + 1 >= outCount) return 0;
+            out[n++] = *p;
+        }
     out[n] = 0;
     return n;
 }

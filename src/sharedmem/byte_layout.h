@@ -120,6 +120,10 @@ static_assert(InstanceAreaOffsetFor(620) == 624, "17 unnamed entries: instance a
 // units with the terminator); returns the units written, 0 when it does not fit.
 std::size_t FormatBlockName(const char16_t* application, DWORD number, char16_t* out,
                             std::size_t outCount) noexcept;
+// The name of the claim a publisher holds on `application` while it lives:
+// "Global\ATLPERF_<application>_publisher". Written and counted as above.
+std::size_t FormatClaimName(const char16_t* application, char16_t* out,
+                            std::size_t outCount) noexcept;
 
 // --- Instance records ------------------------------------------------------
 // Record header fields (byte offsets from the record's start).

@@ -5,6 +5,13 @@ every field quoted, one row per sample with distinct MM/DD/YYYY HH:MM:SS.mmm
 timestamps and whole-number values.
 
     check_pdh_log.py LOG CSV|TSV SAMPLES PATH...
+    check_pdh_log.py LOG CSV|TSV --shape [--columns PATH...]
+
+--shape prints the rows as one letter each: v when every value is there, b
+when every value is blank (a missing value, as typeperf writes it), m for a
+mix. With --columns the header must name PATH... (without the computer), and
+" distinct" follows when some complete row has different values in the first
+and second column or in the third and fourth: two instances, two values.
 """
 import csv
 import io
@@ -12,7 +19,23 @@ import re
 import sys
 
 
+def shape(log, layout, paths):
+    with open(log, newline="", encoding="utf-8") as f:
+        rows = list(csv.reader(f, delimiter="," if layout == "CSV" else "\t"))
+    header, data = rows[0], rows[1:]
+    if paths and [re.sub(r"^\\\\[^\\]*", "", p) for p in header[1:]] != paths:
+        return "header %r" % header[1:]
+    letters = "".join("v" if all(v.isdigit() for v in row[1:]) else
+                      "b" if all(v == " " for v in row[1:]) else "m" for row in data)
+    full = [row[1:] for row in data if all(v.isdigit() for v in row[1:])]
+    distinct = any(r[0] != r[1] or r[2:4] and r[2] != r[3] for r in full)
+    return letters + (" distinct" if paths and distinct else "")
+
+
 def main():
+    if sys.argv[3] == "--shape":
+        print(shape(sys.argv[1], sys.argv[2], sys.argv[5:] if sys.argv[4:5] == ["--columns"] else []))
+        return 0
     log, layout, samples, paths = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4:]
     delimiter = "," if layout == "CSV" else "\t"
     with open(log, newline="", encoding="utf-8") as f:

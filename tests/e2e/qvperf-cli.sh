@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # qvperf as a typeperf user drives it, against a registration and a running
 # qvsim: a PDH-CSV log read back by Python's csv module, every mistake answered
-# with a message and a non-zero exit, and the registry found without flags the
-# way the main job leaves it.
+# with a message and a non-zero exit, same-named instances told apart, a log
+# across a server's kill -9 and restart, and the registry found without flags
+# the way the main job leaves it.
 #
 #   qvperf-cli.sh BUILD_DIR
 set -uo pipefail
@@ -71,10 +72,66 @@ check "a full standard output ends with a message and exit 1" full
 wildcard() { test "$(timeout 30 "$qvperf" --format csv "$object(quorvane0?)\\Database aperti" | grep -c aperti)" = 3; }
 check "a partial wildcard selects by instance name" wildcard
 
-# No server publishing: said on standard error.
+# Instances that share a name: dup and dup#1 everywhere, each with its own values.
+stop_simulator
+start_dup_server() {  # not under timeout: the test kills it with -9; --seconds bounds it
+  "$build/provider/qvsim" --instances 2 --instance-name dup --interval-ms 100 --seconds 50 \
+    >"$work/qvsim.log" 2>&1 &
+  sim=$!
+  for _ in $(seq 50); do grep -q "instance" "$work/qvsim.log" && break; sleep 0.1; done
+}
+start_dup_server
+same_names() {
+  local listed one exposition
+  listed=$(timeout 30 "$qvperf" -qx "${object:1}" | grep 'Database aperti')
+  one=$(timeout 30 "$qvperf" --format csv "$object(DUP#1)\\Database aperti" | tail -n +2 | cut -d, -f4)
+  exposition=$(timeout 30 "$qvperf" --format prometheus | grep -o '^quorvane_open_databases{server="[^"]*"}')
+  [[ $listed == "$object(dup)\\Database aperti"$'\n'"$object(dup#1)\\Database aperti" && $one == 'dup#1' &&
+     $exposition == 'quorvane_open_databases{server="dup"}'$'\n''quorvane_open_databases{server="dup#1"}' ]] ||
+    { echo "      -qx: $listed; (dup#1): $one; exposition: $exposition"; return 1; }
+}
+check "same-named instances: dup and dup#1 in -qx, in a path and in the exposition" same_names
+
+# kill -9 of the server during a log, beside another viewer that keeps the
+# library and its blocks open, then a restart: the log has the values, then
+# blanks only, then values again, each column its own instance's.
+timeout 60 "$qvperf" -si 0.2 >/dev/null 2>&1 &
+keeper=$!
+timeout 60 "$qvperf" -si 0.2 -f CSV -o "$work/live.csv" -y "$object(dup*)\\Database aperti" \
+  "$object(dup*)\\Tempo IO/chiamata" </dev/null 2>"$work/live.err" &
+logger=$!
+rows() { python3 "$here/check_pdh_log.py" "$work/live.csv" CSV --shape 2>/dev/null; }
+wait_rows() {  # wait_rows PATTERN: until the log's shape matches
+  for _ in $(seq 100); do [[ $(rows) =~ $1 ]] && return 0; sleep 0.1; done
+  return 1
+}
+wait_rows '^v{3,}$'
+kill -9 "$sim"; wait "$sim" 2>/dev/null; sim=
+wait_rows '^v+b{3,}$'
+start_dup_server
+wait_rows '^v+b+v{3,}$'
+kill -INT "$logger"; wait "$logger"
+status=$?
+kill "$keeper" 2>/dev/null; wait "$keeper" 2>/dev/null
+restart_log() {
+  python3 "$here/check_pdh_log.py" "$work/live.csv" CSV --shape --columns \
+    "$object(dup)\\Database aperti" "$object(dup#1)\\Database aperti" \
+    "$object(dup)\\Tempo IO/chiamata" "$object(dup#1)\\Tempo IO/chiamata" |
+    grep -qE '^v+b+v+ distinct$' && test "$status" = 0 ||
+    { echo "      exit $status, log: $(rows)"; cat "$work/live.err"; return 1; }
+}
+check "kill -9 and restart during a CSV log beside another viewer: values, blanks, values" restart_log
+
+# No server publishing: said on standard error; a log whose paths give no
+# column now is refused before its file is written.
 stop_simulator
 idle() { timeout 30 "$qvperf" -sc 1 2>&1 >/dev/null | grep -q 'has no instances: no server is publishing'; }
 check "no server publishing is said on standard error" idle
+empty_log() {
+  answers 2 'no instance "*": the object has no instances now' -f CSV -o "$work/empty.csv" \
+    "$object(*)\\Database aperti" && test ! -e "$work/empty.csv"
+}
+check "a log whose wildcard matches no instance: exit 2, no file" empty_log
 
 # A new shell after the main job: no variable set, the default file is found.
 default_registry() {

@@ -81,6 +81,61 @@ exporter_checks() {  # exporter_checks ARCH WINE_COMMAND PREFIX
   check "the service key is gone ($arch)" bash -c '! '"$w"' reg query "$1" >/dev/null 2>&1' _ "$key"
 }
 
+# A server killed with kill -9 of its Wine process while other readers keep the
+# library open (a viewer and a log; between them its blocks stay mapped, which
+# keeps the sections alive on Windows), then restarted: the log goes values,
+# blanks, values; the exporter says quorvane_server_up 0, /health 503 and serves
+# no series while it is dead, and its instances again after. The instances
+# share one name: dup and dup#1 in the log's columns and the exposition.
+liveness_checks() {  # liveness_checks ARCH WINE_COMMAND PREFIX
+  local arch=$1 w=$2 prefix=$3 port sim keeper logger qv object='\Quorvane Server 11'
+  local long=${2/timeout $TIMEOUT /timeout 600 }  # these run through the whole check
+  port=$(free_port)
+  start_dup() {
+    $long 'C:\vudozid\qvsim.exe' --instances 2 --instance-name dup --seconds 500 >>"$prefix/dup.log" 2>&1 &
+    sim=$!
+  }
+  shape() { python3 "$here/check_pdh_log.py" "$dir/live.csv" CSV --shape 2>/dev/null; }
+  wait_shape() {  # wait_shape PATTERN: up to 60 s for the log to match
+    for _ in $(seq 120); do [[ $(shape) =~ $1 ]] && return 0; sleep 0.5; done
+    echo "  the log is $(shape), not $1 yet"
+  }
+  scrape() { curl -s --max-time 10 "http://127.0.0.1:$port/metrics"; }
+  start_dup
+  sleep 4
+  $long 'C:\vudozid\qvperf.exe' -si 0.2 >/dev/null 2>&1 &
+  keeper=$!
+  $long 'C:\vudozid\qvperf.exe' --listen "127.0.0.1:$port" >"$prefix/live-exporter.log" 2>&1 &
+  qv=$!
+  $long 'C:\vudozid\qvperf.exe' -si 0.25 -f CSV -o 'C:\vudozid\live.csv' -y "$object(dup*)\\Database aperti" \
+    "$object(dup*)\\Tempo IO/chiamata" >"$prefix/live-log.txt" 2>&1 &
+  logger=$!
+  wait_http "http://127.0.0.1:$port/health" 200
+  check "the exposition names same-named instances dup and dup#1 ($arch)" \
+    bash -c '[ "$(grep -o "^quorvane_open_databases{[^}]*}" <<<"$1")" = "$2" ]' _ "$(scrape)" \
+    $'quorvane_open_databases{server="dup"}\nquorvane_open_databases{server="dup#1"}'
+  wait_shape '^v{3,}$'
+  kill -9 "$(pgrep -P "$sim")" || echo "  no Wine process of qvsim.exe to kill"
+  wait "$sim" 2>/dev/null
+  wait_shape '^v+b{3,}$'
+  local dead
+  dead=$(scrape)
+  check "a killed server: quorvane_server_up 0 and no series of it ($arch)" \
+    bash -c 'grep -qx "quorvane_server_up 0" <<<"$1" && ! grep -q "^quorvane_open_databases{" <<<"$1"' _ "$dead"
+  check "a killed server: /health 503 ($arch)" test "$(http_code "http://127.0.0.1:$port/health")" = 503
+  start_dup
+  wait_shape '^v+b+v{3,}$'
+  check "a restarted server: its instances at the next scrape, /health 200 ($arch)" \
+    bash -c '[ "$(grep -c "^quorvane_open_databases{" <<<"$1")" = 2 ] && [ "$2" = 200 ]' _ "$(scrape)" \
+    "$(http_code "http://127.0.0.1:$port/health")"
+  check "the log across kill -9 and restart: values, blanks, values, each instance its own ($arch)" \
+    bash -c '[[ $(python3 "$1" "$2" CSV --shape --columns "$3(dup)\Database aperti" "$3(dup#1)\Database aperti" \
+                  "$3(dup)\Tempo IO/chiamata" "$3(dup#1)\Tempo IO/chiamata") =~ ^v+b+v+\ distinct$ ]]' \
+    _ "$here/check_pdh_log.py" "$dir/live.csv" "$object"
+  [[ $fail == 0 ]] || echo "  log shape: $(shape)"
+  kill "$logger" "$keeper" "$qv" "$sim" 2>/dev/null; wait "$logger" "$keeper" "$qv" "$sim" 2>/dev/null
+}
+
 run_suite() {  # run_suite ARCH BUILD_DIR WINE PRESET
   local arch=$1 build=$2 wine=$3 preset=$4
   local package=$root/build/provider-package/$preset
@@ -139,6 +194,7 @@ run_suite() {  # run_suite ARCH BUILD_DIR WINE PRESET
   # 2b. The exporter: qvperf.exe serves /metrics and /health from a provider in
   # its own process, and sees it killed within two scrapes.
   exporter_checks "$arch" "$w" "$prefix"
+  liveness_checks "$arch" "$w" "$prefix"
   timeout 30 wineserver -k 2>/dev/null; sleep 1
 
   # 3. No provider: the object is still described from "Map".

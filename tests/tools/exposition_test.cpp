@@ -96,14 +96,15 @@ TEST(Exposition, PercentagesBecomeExactRatios) {
 }
 
 TEST(Exposition, InstanceNamesLabelledUniqueAndEscaped) {
-    const PerfObject object = MakeObject({{"dup", Values(0)},
+    const PerfObject object = MakeObject({{"dup#2", Values(0)},
+                                          {"dup", Values(0)},
                                           {"", Values(0)},
                                           {"dup", Values(0)},
                                           {"dup", Values(0)},
                                           {"dup#1", Values(0)},
                                           {"a\"b\\c\nd", Values(0)}});
     const std::string text = Expose(&object);
-    for (const char* server : {"dup", "", "dup#1", "dup#2", "dup#1#1", "a\\\"b\\\\c\\nd"})
+    for (const char* server : {"dup#2", "dup", "", "dup#1", "dup#3", "dup#1#1", "a\\\"b\\\\c\\nd"})
         EXPECT_TRUE(HasLine(text, std::string("quorvane_open_databases{server=\"") + server + "\"} 4"))
             << server;
     // No two series alike.

@@ -271,6 +271,20 @@ BOOL CloseHandle(HANDLE handle) {
     return CloseLocked(handle) ? 1 : 0;
 }
 
+// The claim object outlives a publisher that was killed; its holder keeps the
+// same shared lock on it as on its blocks (shared_memory_writer.cpp), which
+// can be tested without taking a lock a publisher could find busy.
+bool PublisherClaimHeld(const WCHAR* name) {
+    char object[emu::kMaxObjectName];
+    if (name == nullptr || !emu::FormatSharedMemoryObjectName(name, object, sizeof object))
+        return false;
+    const int fd = shm_open(object, O_RDONLY, 0);
+    if (fd < 0) return false;
+    const bool held = emu::WriterAlive(fd);
+    close(fd);
+    return held;
+}
+
 DWORD GetAllocationGranularity() { return g_granularity; }
 
 }  // namespace plat

@@ -1,7 +1,8 @@
 // Provider-side blocks and the publisher claim over POSIX shared memory. A
 // block's handle carries its descriptor; the claim is an exclusive flock on an
 // object of its own, which the kernel drops when the holding process ends,
-// however it ends.
+// however it ends. The claim also carries the writer's shared lock, which
+// readers test (PublisherClaimHeld) without touching the flock.
 #include "platform/shared_memory_writer.h"
 
 #include <fcntl.h>
@@ -117,6 +118,10 @@ HANDLE ClaimPublisherName(const WCHAR* name) {
                           fstat(current, &named) == 0 && locked.st_ino == named.st_ino &&
                           locked.st_dev == named.st_dev;
         if (current >= 0) close(current);
+        if (same && !HoldWriterLock(fd)) {
+            FailWithErrno(fd);
+            return nullptr;
+        }
         if (same) return reinterpret_cast<HANDLE>(new WriterObject{fd, 0, object});
         close(fd);
     }

@@ -20,6 +20,17 @@ BOOL UnmapViewOfFile(const void* view) { return ::UnmapViewOfFile(view); }
 
 BOOL CloseHandle(HANDLE handle) { return ::CloseHandle(Handle(handle)); }
 
+// The claim is a named mutex that exists while a publisher holds a handle;
+// refused access (another account's publisher) still proves that it exists.
+bool PublisherClaimHeld(const WCHAR* name) {
+    ::HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, Text(name));
+    if (mutex != nullptr) {
+        ::CloseHandle(mutex);
+        return true;
+    }
+    return ::GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 DWORD GetAllocationGranularity() {
     SYSTEM_INFO info;
     ::GetSystemInfo(&info);

@@ -8,7 +8,6 @@
 #include "exporter/scrape_source.h"
 #include "exporter/windows_service.h"
 #include "reader/diagnostics.h"
-#include "reader/server_presence.h"
 
 namespace qvperf {
 
@@ -55,10 +54,10 @@ int RemoveService() {
 }
 
 std::string ExpositionOfSample(const DecodeResult& decoded, const TitleNames& titles,
-                               const std::string& service) {
+                               bool serverUp) {
     std::string text;
     const auto described = DescribeSample(decoded, titles);
-    described->status.serverUp = ServerPublishing(service);
+    described->status.serverUp = serverUp;
     AppendExposition(described->object, described->texts, described->status,
                      ExpositionFormat::kOpenMetrics, &text);
     return text;

@@ -27,6 +27,6 @@ int RemoveService();
 // The one exposition of a decoded sample, as the exporter serves it: the
 // viewer's --format prometheus writes the same text.
 std::string ExpositionOfSample(const DecodeResult& decoded, const TitleNames& titles,
-                               const std::string& service);
+                               bool serverUp);
 
 }  // namespace qvperf

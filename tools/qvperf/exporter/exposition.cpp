@@ -128,19 +128,6 @@ const char* ContentType(ExpositionFormat format) {
                : "text/plain; version=0.0.4; charset=utf-8";
 }
 
-std::vector<std::string> UniqueInstanceNames(const std::vector<Instance>& instances) {
-    std::vector<std::string> names;
-    names.reserve(instances.size());
-    std::unordered_set<std::string> taken;
-    taken.reserve(instances.size() * 2);
-    for (const Instance& instance : instances) {
-        std::string name = instance.name;
-        for (unsigned n = 1; !taken.insert(name).second; ++n) name = instance.name + '#' + std::to_string(n);
-        names.push_back(std::move(name));
-    }
-    return names;
-}
-
 void AppendExposition(const PerfObject* object, const std::vector<CounterText>& texts,
                       const ScrapeStatus& status, ExpositionFormat format, std::string* out) {
     if (object != nullptr) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "reader/instance_names.h"
 #include "reader/perf_decoder.h"
 
 namespace qvperf {
@@ -30,10 +31,6 @@ struct ScrapeStatus {
     bool countersDisabled = false;  // "Disable Performance Counters" is set
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
-
-// Instance names made unique as perflib tools do: the second "a" is "a#1",
-// the third "a#2"; a name taken by another instance is skipped over.
-std::vector<std::string> UniqueInstanceNames(const std::vector<Instance>& instances);
 
 // Appends the exposition to `out`. `object` may be null (nothing collected).
 void AppendExposition(const PerfObject* object, const std::vector<CounterText>& texts,

@@ -12,10 +12,10 @@ namespace plat = vz::plat;
 
 ScrapeSource::ScrapeSource(std::string service, std::string query, TitleNames titles,
                            bool ignoreDisabledCounters)
-    : service_(std::move(service)),
-      query_(std::move(query)),
+    : service_(service),
       titles_(std::move(titles)),
-      ignoreDisabled_(ignoreDisabledCounters) {}
+      ignoreDisabled_(ignoreDisabledCounters),
+      sampler_(std::move(service), std::move(query)) {}
 
 // Perflib skips a library whose Performance key says "Disable Performance
 // Counters" with a non-zero DWORD; so does the exporter.
@@ -30,22 +30,6 @@ bool ScrapeSource::CountersDisabled() const {
                      type == plat::REG_DWORD && size == sizeof value && value != 0;
     plat::RegCloseKey(key);
     return set;
-}
-
-// The loaded library is still the one the service's Performance key names:
-// an unregistration, or a registration of another file, shows at the next
-// scrape as it would to perflib, which reads the key whenever it loads.
-bool ScrapeSource::StillRegistered() const {
-    const std::u16string path = vz::PerformanceKeyPath(vz::Utf8ToUtf16(service_).c_str()).ToU16();
-    plat::HKEY key = nullptr;
-    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), path.c_str(), 0, plat::KEY_READ, &key) != 0)
-        return false;
-    vz::WCHAR library[plat::MAX_PATH + 1] = {};
-    vz::DWORD type = 0, size = sizeof library - sizeof(vz::WCHAR);
-    const bool read = plat::RegQueryValueExW(key, u"Library", nullptr, &type,
-                                             reinterpret_cast<vz::BYTE*>(library), &size) == 0;
-    plat::RegCloseKey(key);
-    return read && vz::Utf16ToUtf8(library) == library_.LibraryPath();
 }
 
 std::shared_ptr<CollectedSample> DescribeSample(DecodeResult decoded, const TitleNames& titles) {
@@ -72,32 +56,23 @@ std::shared_ptr<const CollectedSample> ScrapeSource::Collect() {
     sample->status.start = start;
     if (!ignoreDisabled_ && CountersDisabled()) {
         sample->status.countersDisabled = true;
-        library_.Close();
+        sampler_.Unload();
         Report("\"Disable Performance Counters\" is set for service \"" + service_ +
                "\": serving no object (--ignore-disabled-counters overrides)");
         return sample;
     }
     std::string error;
-    bool ready = !library_.LibraryPath().empty() && StillRegistered() && library_.Reopen(&error);
-    if (!ready) {  // not loaded yet, or its Open failed: load it again
-        library_.Close();
-        ready = library_.Open(service_, &error);
-    }
-    if (!ready) {
+    DecodeResult decoded;
+    bool serverUp = false;
+    if (!sampler_.Take(&decoded, &serverUp, &error)) {
         Report(error);
         return sample;
     }
-    const bool serverUp = ServerPublishing(service_);
-    std::uint32_t count = 0;
-    if (!library_.Collect(query_, &buffer_, &count, &error)) {
-        Report(error);
-        return sample;
-    }
-    sample = DescribeSample(DecodePerfData(buffer_.data(), buffer_.size(), count), titles_);
+    sample = DescribeSample(std::move(decoded), titles_);
     sample->status.start = start;
     sample->status.serverUp = serverUp;
     std::string state = !sample->decoded.problems.empty()
-                            ? "bad data from " + library_.LibraryPath() + ": " +
+                            ? "bad data from " + sampler_.LibraryPath() + ": " +
                                   sample->decoded.problems.front()
                         : !sample->status.collected ? "the library returned no object"
                         : sample->status.serverUp   ? "collecting from a running server"

@@ -10,11 +10,12 @@ namespace plat = vz::plat;
 
 bool ServerPublishing(const std::string& service) {
     char16_t name[512];
-    if (vz::FormatBlockName(vz::Utf8ToUtf16(service).c_str(), 0, name, 512) == 0) return false;
-    plat::HANDLE mapping = plat::OpenFileMappingW(plat::FILE_MAP_READ, 0, name);
-    if (mapping == nullptr) return false;
-    plat::CloseHandle(mapping);
-    return true;
+    if (vz::FormatClaimName(vz::Utf8ToUtf16(service).c_str(), name, 512) == 0) return false;
+    return plat::PublisherClaimHeld(name);
+}
+
+void DropInstances(DecodeResult* decoded) {
+    for (PerfObject& object : decoded->objects) object.instances.clear();
 }
 
 }  // namespace qvperf

@@ -2,7 +2,8 @@
 
 #include <chrono>
 #include <set>
-#include <tuple>
+
+#include "reader/instance_names.h"
 
 namespace qvperf {
 
@@ -21,37 +22,52 @@ Sample BuildSample(const DecodeResult& decoded, const TitleNames& titles,
     Sample sample;
     sample.sequence = sequence;
     sample.time = std::chrono::system_clock::now();
-    std::set<std::tuple<std::size_t, std::size_t, std::size_t>> taken;
+    // Per object, the names its rows share and which values are taken already.
+    std::vector<std::vector<SharedName>> instanceNames(decoded.objects.size());
+    std::vector<std::vector<SharedName>> counterNames(decoded.objects.size());
+    std::vector<std::vector<bool>> taken(decoded.objects.size());
+    for (std::size_t o = 0; o < decoded.objects.size(); ++o) {
+        const PerfObject& object = decoded.objects[o];
+        for (std::string& name : UniqueInstanceNames(object.instances))
+            instanceNames[o].push_back(std::move(name));
+        for (const CounterDefinition& counter : object.counters)
+            counterNames[o].push_back(titles.Name(counter.nameIndex));
+        taken[o].assign(object.instances.size() * object.counters.size(), false);
+    }
+    std::size_t values = 0;
+    for (const std::vector<bool>& objectValues : taken) values += objectValues.size();
+    sample.rows.reserve(values);  // each value once at most
     for (const CounterPath& path : paths) {
         for (std::size_t o = 0; o < decoded.objects.size(); ++o) {
             const PerfObject& object = decoded.objects[o];
-            const std::string objectName = titles.Name(object.nameIndex);
+            const SharedName objectName = titles.Name(object.nameIndex);
             if (!NameMatches(path.object, objectName)) continue;
             for (std::size_t n = 0; n < object.instances.size(); ++n) {
                 const Instance& instance = object.instances[n];
                 for (std::size_t i = 0; i < object.counters.size() && i < instance.values.size(); ++i) {
-                    const CounterDefinition& counter = object.counters[i];
+                    const std::size_t value = n * object.counters.size() + i;
+                    if (taken[o][value] ||
+                        !PathSelects(path, objectName, instanceNames[o][n], counterNames[o][i]))
+                        continue;
+                    taken[o][value] = true;
                     SampleRow row;
                     row.object = objectName;
-                    row.instance = instance.name;
-                    row.counter = titles.Name(counter.nameIndex);
-                    if (!PathSelects(path, row.object, row.instance, row.counter) ||
-                        !taken.insert(std::make_tuple(o, n, i)).second)
-                        continue;
-                    row.help = titles.Help(counter.helpIndex);
+                    row.instance = instanceNames[o][n];
+                    row.counter = counterNames[o][i];
                     row.numeric = instance.values[i].numeric;
                     row.number = instance.values[i].number;
-                    row.text = instance.values[i].text;
-                    sample.rows.push_back(row);
+                    if (!row.numeric) row.text = instance.values[i].text;
+                    sample.rows.push_back(std::move(row));
                 }
             }
         }
     }
+    if (sample.rows.size() * 2 < sample.rows.capacity()) sample.rows.shrink_to_fit();
     return sample;
 }
 
 std::string CheckPath(const CounterPath& path, const DecodeResult& decoded,
-                      const TitleNames& titles) {
+                      const TitleNames& titles, bool needsValues) {
     std::vector<std::string> objects, counters, instances;
     bool objectFound = false, counterFound = false, instanceFound = false;
     for (const PerfObject& object : decoded.objects) {
@@ -71,13 +87,13 @@ std::string CheckPath(const CounterPath& path, const DecodeResult& decoded,
             instanceFound = instanceFound || !object.hasInstances;
             continue;
         }
-        if (path.instance == "*") {
+        if (path.instance == "*" && !needsValues) {
             instanceFound = true;
             continue;
         }
-        for (const Instance& instance : object.instances) {
-            instances.push_back("\"" + instance.name + "\"");
-            instanceFound = instanceFound || NameMatches(path.instance, instance.name);
+        for (const std::string& instance : UniqueInstanceNames(object.instances)) {
+            instances.push_back("\"" + instance + "\"");
+            instanceFound = instanceFound || NameMatches(path.instance, instance);
         }
     }
     const std::string shown = CounterPathText(path);
@@ -116,6 +132,7 @@ std::string FormatCounterList(const DecodeResult& decoded, const TitleNames& tit
     };
     for (const PerfObject& object : decoded.objects) {
         const std::string name = titles.Name(object.nameIndex);
+        const std::vector<std::string> instances = UniqueInstanceNames(object.instances);
         for (const CounterDefinition& counter : object.counters) {
             const std::string counterName = titles.Name(counter.nameIndex);
             for (const CounterPath& path : paths) {
@@ -126,9 +143,9 @@ std::string FormatCounterList(const DecodeResult& decoded, const TitleNames& tit
                         path.hasInstance)
                         add("\\" + name + "(*)\\" + counterName);
                 } else {
-                    for (const Instance& instance : object.instances)
-                        if (PathSelects(path, name, instance.name, counterName))
-                            add("\\" + name + "(" + instance.name + ")\\" + counterName);
+                    for (const std::string& instance : instances)
+                        if (PathSelects(path, name, instance, counterName))
+                            add("\\" + name + "(" + instance + ")\\" + counterName);
                 }
             }
         }

@@ -13,15 +13,17 @@
 namespace qvperf {
 
 // The rows in the order of the paths, each path's in buffer order, each value
-// once: a log's columns follow the counter list as typeperf's do.
+// once: a log's columns follow the counter list as typeperf's do. Instances
+// are named as UniqueInstanceNames names them, in the paths too.
 Sample BuildSample(const DecodeResult& decoded, const TitleNames& titles,
                    const std::vector<CounterPath>& paths, int sequence);
 
 // Empty when the path names an object, counter and instance the data has;
 // otherwise which part is unknown and what there is instead. An instance
-// named without wildcards must be there now; "*" also matches no instance.
+// named without wildcards must be there now; "*" also matches no instance,
+// unless the path `needsValues` (a log's columns are fixed by its first sample).
 std::string CheckPath(const CounterPath& path, const DecodeResult& decoded,
-                      const TitleNames& titles);
+                      const TitleNames& titles, bool needsValues);
 
 // The selected objects that have instances but none now, which is how the
 // library answers while no server publishes.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <utility>
 
 #include "viewer/sample.h"
 #include "viewer/terminal_text.h"
@@ -53,7 +54,7 @@ long BiasMinutes(std::chrono::system_clock::time_point time) {
 }
 
 std::string ValueText(const SampleRow& row) {
-    return row.numeric ? std::to_string(row.number) : row.text;
+    return row.numeric ? std::to_string(row.number) : row.text.str();
 }
 
 std::string Pad(const std::string& text, std::size_t width, bool right) {
@@ -146,7 +147,8 @@ std::string PdhLog::Format(const Sample& sample) {
     std::string out;
     if (!started_) out = Header(sample);  // fixes the columns first
     started_ = true;
-    return out + Row(sample);
+    out += Row(sample);
+    return out;
 }
 
 std::string PdhLog::Header(const Sample& first) {
@@ -155,27 +157,55 @@ std::string PdhLog::Header(const Sample& first) {
     std::strftime(zone, sizeof zone, "%Z", &local.fields);
     std::string out = Field(std::string(separator_ == '\t' ? "(PDH-TSV 4.0) (" : "(PDH-CSV 4.0) (") +
                             zone + ")(" + std::to_string(BiasMinutes(first.time)) + ")");
-    keys_.clear();
+    columns_.clear();
+    names_.clear();
+    columnCount_ = first.rows.size();
+    // Room for the first row too, which Format appends.
+    out.reserve(out.size() + first.rows.size() * (computer_.size() + 100));
     for (const SampleRow& row : first.rows) {
-        keys_.push_back(row.object + '\n' + row.instance + '\n' + row.counter);
+        ColumnKey key;
+        for (auto part : {std::make_pair(&row.object.str(), &key.object),
+                          std::make_pair(&row.instance.str(), &key.instance),
+                          std::make_pair(&row.counter.str(), &key.counter)})
+            *part.second = names_.emplace(*part.first, static_cast<std::uint32_t>(names_.size()))
+                               .first->second;
+        columns_.emplace(key, &row - first.rows.data());
         out += separator_;
-        out += Field("\\\\" + computer_ + "\\" + row.object +
-                     (row.instance.empty() ? "" : "(" + row.instance + ")") + "\\" + row.counter);
+        out += Field("\\\\" + computer_ + "\\" + row.object.str() +
+                     (row.instance.empty() ? "" : "(" + row.instance.str() + ")") + "\\" +
+                     row.counter.str());
     }
-    return out + "\n";
+    out += '\n';
+    return out;
+}
+
+bool PdhLog::FindColumn(const SampleRow& row, ColumnKey* key) const {
+    for (auto part : {std::make_pair(&row.object.str(), &key->object),
+                      std::make_pair(&row.instance.str(), &key->instance),
+                      std::make_pair(&row.counter.str(), &key->counter)}) {
+        const auto name = names_.find(*part.first);
+        if (name == names_.end()) return false;
+        *part.second = name->second;
+    }
+    return true;
 }
 
 std::string PdhLog::Row(const Sample& sample) const {
-    std::map<std::string, std::string> values;
-    for (const SampleRow& row : sample.rows)
-        values.emplace(row.object + '\n' + row.instance + '\n' + row.counter, ValueText(row));
-    std::string out = Field(FormatTime(SplitTime(sample.time, true), "%m/%d/%Y %H:%M:%S"));
-    for (const std::string& key : keys_) {
-        const auto it = values.find(key);
-        out += separator_;
-        out += Field(it == values.end() ? " " : it->second);
+    std::vector<const SampleRow*> values(columnCount_, nullptr);
+    for (const SampleRow& row : sample.rows) {
+        ColumnKey key;
+        if (!FindColumn(row, &key)) continue;
+        const auto column = columns_.find(key);
+        if (column != columns_.end()) values[column->second] = &row;
     }
-    return out + "\n";
+    std::string out = Field(FormatTime(SplitTime(sample.time, true), "%m/%d/%Y %H:%M:%S"));
+    out.reserve(values.size() * 8);
+    for (const SampleRow* value : values) {
+        out += separator_;
+        out += Field(value != nullptr ? ValueText(*value) : " ");
+    }
+    out += '\n';
+    return out;
 }
 
 }  // namespace qvperf

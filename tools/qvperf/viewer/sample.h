@@ -3,20 +3,40 @@
 #pragma once
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
+#include <unordered_map>
 #include <vector>
 
 namespace qvperf {
 
+// A text that many rows share (an object's, an instance's or a counter's
+// name): one string for all of them, which keeps a sample of many instances
+// small.
+class SharedName {
+public:
+    SharedName() = default;
+    SharedName(std::string text) : text_(std::make_shared<const std::string>(std::move(text))) {}
+    SharedName(const char* text) : SharedName(std::string(text)) {}
+    operator const std::string&() const { return str(); }
+    const std::string& str() const {
+        static const std::string none;
+        return text_ != nullptr ? *text_ : none;
+    }
+    bool empty() const { return str().empty(); }
+
+private:
+    std::shared_ptr<const std::string> text_;
+};
+
 struct SampleRow {
-    std::string object;
-    std::string instance;  // empty for an object without instances
-    std::string counter;
-    std::string help;
+    SharedName object;
+    SharedName instance;  // empty for an object without instances
+    SharedName counter;
     bool numeric = false;
     std::uint64_t number = 0;
-    std::string text;
+    SharedName text;  // for text counters only
 };
 
 struct Sample {
@@ -48,7 +68,25 @@ private:
     std::string computer_;
     char separator_;
     bool started_ = false;
-    std::vector<std::string> keys_;  // object, instance and counter of each column
+    // A column by the numbers of its object, instance and counter names: small
+    // beside the names themselves when a log has many instances.
+    struct ColumnKey {
+        std::uint32_t object, instance, counter;
+        bool operator==(const ColumnKey& other) const {
+            return object == other.object && instance == other.instance && counter == other.counter;
+        }
+    };
+    struct ColumnHash {
+        std::size_t operator()(const ColumnKey& key) const {
+            return (static_cast<std::size_t>(key.object) * 0x9E3779B1u + key.instance) * 0x85EBCA77u +
+                   key.counter;
+        }
+    };
+    bool FindColumn(const SampleRow& row, ColumnKey* key) const;
+
+    std::size_t columnCount_ = 0;
+    std::unordered_map<std::string, std::uint32_t> names_;  // every name of a column, numbered
+    std::unordered_map<ColumnKey, std::size_t, ColumnHash> columns_;
 };
 
 }  // namespace qvperf

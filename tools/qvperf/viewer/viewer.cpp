@@ -16,7 +16,7 @@
 #include "exporter/exporter.h"
 #include "reader/diagnostics.h"
 #include "reader/perf_decoder.h"
-#include "reader/perf_library.h"
+#include "reader/live_sampler.h"
 #include "reader/title_names.h"
 #include "viewer/counter_selection.h"
 #include "viewer/local_machine.h"
@@ -30,29 +30,30 @@ namespace {
 std::atomic<bool> g_stop{false};
 extern "C" void OnSignal(int) { g_stop = true; }
 
+// One sample of the selected counters, fresh from the provider's blocks each
+// time (reader/live_sampler.h): a dead server's values are never shown, a
+// restarted one shows at the next sample.
 class Sampler {
 public:
-    Sampler(PerfLibrary& library, const TitleNames& titles, const std::vector<CounterPath>& paths,
-            const std::string& query)
-        : library_(library), titles_(titles), paths_(paths), query_(query) {}
+    Sampler(const Options& options, const TitleNames& titles, const std::vector<CounterPath>& paths)
+        : live_(options.service, options.query), titles_(titles), paths_(paths) {}
 
     // False with a message when the library gives nothing usable.
-    bool Take(int sequence, Sample* sample, DecodeResult* decoded, std::string* error) {
-        std::vector<unsigned char> data;
-        std::uint32_t count = 0;
-        if (!library_.Collect(query_, &data, &count, error)) return false;
-        *decoded = DecodePerfData(data.data(), data.size(), count);
+    bool Take(int sequence, Sample* sample, DecodeResult* decoded, bool* serverUp,
+              std::string* error) {
+        *sample = Sample();  // the last sample's memory goes before the next is built
+        if (!live_.Take(decoded, serverUp, error)) return false;
         for (const std::string& problem : decoded->problems)
-            Warn("bad data from " + library_.LibraryPath() + ": " + problem);
+            Warn("bad data from " + live_.LibraryPath() + ": " + problem);
         *sample = BuildSample(*decoded, titles_, paths_, sequence);
         return true;
     }
+    const std::string& LibraryPath() const { return live_.LibraryPath(); }
 
 private:
-    PerfLibrary& library_;
+    LiveSampler live_;
     const TitleNames& titles_;
     const std::vector<CounterPath>& paths_;
-    const std::string& query_;
 };
 
 // Where the output goes: standard output or the -o file. Every write is
@@ -135,21 +136,23 @@ int CheckViewerCommandLine(const Options& options, std::vector<CounterPath>* pat
 int RunViewer(const Options& options, const std::vector<CounterPath>& paths,
               const std::string& notRegisteredHint) {
     std::string error;
-    PerfLibrary library;
-    if (!library.Open(options.service, &error))
-        return Fail(kExitFailure, error + notRegisteredHint);
     TitleNames titles;
     const std::string titleWarning = titles.LoadForLanguage(options.language);
-    if (!titleWarning.empty()) Warn(titleWarning);
-    Sampler sampler(library, titles, paths, options.query);
+    Sampler sampler(options, titles, paths);
     Sample sample;
     DecodeResult decoded;
-    if (!sampler.Take(1, &sample, &decoded, &error)) return Fail(kExitFailure, error);
+    bool serverUp = false;
+    if (!sampler.Take(1, &sample, &decoded, &serverUp, &error))
+        return Fail(kExitFailure, error + (sampler.LibraryPath().empty() ? notRegisteredHint : ""));
+    if (!titleWarning.empty()) Warn(titleWarning);  // once the service is known to be there
     if (decoded.objects.empty() && decoded.problems.empty())
-        return Fail(kExitFailure, "library " + library.LibraryPath() +
+        return Fail(kExitFailure, "library " + sampler.LibraryPath() +
                                       " returned no object for query \"" + options.query + "\"");
+    // A log's columns are fixed by its first sample: a path must give one now.
+    const bool log = options.listing == Listing::None &&
+                     (options.format == OutputFormat::PdhCsv || options.format == OutputFormat::PdhTsv);
     for (const CounterPath& path : paths) {
-        const std::string problem = CheckPath(path, decoded, titles);
+        const std::string problem = CheckPath(path, decoded, titles, log);
         if (!problem.empty()) return Fail(kExitMistake, problem);
     }
     std::vector<std::string> idle = ObjectsWithoutInstances(decoded, titles, paths);
@@ -179,7 +182,7 @@ int RunViewer(const Options& options, const std::vector<CounterPath>& paths,
         switch (options.format) {
             case OutputFormat::Csv: return FormatCsv(s, s.sequence == 1);
             case OutputFormat::JsonLines: return FormatJsonLine(s);
-            case OutputFormat::Prometheus: return ExpositionOfSample(decoded, titles, options.service);
+            case OutputFormat::Prometheus: return ExpositionOfSample(decoded, titles, serverUp);
             case OutputFormat::PdhCsv:
             case OutputFormat::PdhTsv: return pdh.Format(s);
             case OutputFormat::Table: break;
@@ -193,7 +196,8 @@ int RunViewer(const Options& options, const std::vector<CounterPath>& paths,
     const auto start = std::chrono::steady_clock::now();
     for (int sequence = 1;; ++sequence) {
         if (sequence > 1) {
-            if (!sampler.Take(sequence, &sample, &decoded, &error)) return Fail(kExitFailure, error);
+            if (!sampler.Take(sequence, &sample, &decoded, &serverUp, &error))
+                return Fail(kExitFailure, error);
             const std::vector<std::string> now = ObjectsWithoutInstances(decoded, titles, paths);
             if (now != idle)
                 Warn(now.empty() ? "instances are published again"
