@@ -36,7 +36,7 @@ int main(int argc, char **argv) {
         {"Accessi alla cache %", VZP_RAWCOUNT, 100, 0},
         {"% Cache non salvata", VZP_RAWCOUNT, 100, 0},
     };
-    vzp_object object = {0};
+    vzp_object object = VZP_OBJECT_INIT;
     object.id = 4;
     object.name = "Quorvane Server 11";
     object.detail_level = 100;

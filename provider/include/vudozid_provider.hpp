@@ -70,6 +70,10 @@ public:
         Check(vzp_set_all(publisher_, instance, values.data(),
                           static_cast<std::uint32_t>(values.size())));
     }
+    // Adds `delta` atomically, modulo the counter's size (see vzp_add).
+    void Add(vzp_instance instance, std::uint32_t counter, std::int64_t delta) {
+        Check(vzp_add(publisher_, instance, counter, delta));
+    }
     // Frees the records and the blocks now instead of at destruction.
     void Close() {
         vzp_close(publisher_);
