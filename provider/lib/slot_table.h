@@ -32,8 +32,9 @@ public:
         return entries == nullptr ? nullptr : entries + (position - (kFirstChunkSize << chunk));
     }
 
-    // The writer: a new entry at index Size(), or null when out of memory or full.
-    Entry* Append() {
+    // The writer: the entry at index Size(), its chunk made when needed; null
+    // when out of memory or full. It becomes part of the table with Commit().
+    Entry* Next() {
         if (size_ >= kMaxEntries) return nullptr;
         const std::uint64_t position = size_ + kFirstChunkSize;
         const unsigned chunk = 63u - static_cast<unsigned>(__builtin_clzll(position)) - kFirstChunkBits;
@@ -42,8 +43,9 @@ public:
             if (entries == nullptr) return nullptr;
             chunks_[chunk].store(entries, std::memory_order_release);
         }
-        return Find(size_++);
+        return Find(size_);
     }
+    void Commit() noexcept { ++size_; }
 
     std::uint64_t Size() const noexcept { return size_; }
 

@@ -234,14 +234,16 @@ vzp_status StatisticsPublisher::AddInstance(DWORD categoryId, const std::u16stri
         return VZP_OK;
     }
 
+    // The slot first: once the record is placed nothing may fail.
+    const std::size_t index = static_cast<std::size_t>(slots_.Size());
+    Slot* slot = slots_.Next();
+    if (slot == nullptr) return VZP_ERROR_OUT_OF_MEMORY;
     const DWORD size = layout->recordSize;
     const std::size_t blocksBefore = blocks_.size();
     BYTE* record = nullptr;
     const vzp_status placed = PlaceRecord(size, &record);
     if (placed != VZP_OK) return placed;
-    const std::size_t index = static_cast<std::size_t>(slots_.Size());
-    Slot* slot = slots_.Append();
-    if (slot == nullptr) return VZP_ERROR_OUT_OF_MEMORY;
+    slots_.Commit();
     slot->record = record;
     slot->layout = layout;
     Block& block = blocks_.back();

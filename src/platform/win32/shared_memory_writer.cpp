@@ -47,7 +47,7 @@ std::wstring ProcessAccountSid() {
     return result;
 }
 
-// Protected DACL: the publisher's account all access, the readers of
+// Owned by the publisher's account, with a protected DACL: the account all access, the readers of
 // performance data read access (numeric SIDs: SYSTEM, Administrators,
 // Performance Monitor Users, Performance Log Users, Interactive, LocalService,
 // NetworkService).
@@ -56,7 +56,8 @@ public:
     PublisherSecurity() {
         const std::wstring owner = ProcessAccountSid();
         if (owner.empty()) return;
-        const std::wstring sddl = L"D:P(A;;GA;;;" + owner +
+        // The account is named owner, which the squat check looks for.
+        const std::wstring sddl = L"O:" + owner + L"D:P(A;;GA;;;" + owner +
                                   L")(A;;GR;;;S-1-5-18)(A;;GR;;;S-1-5-32-544)"
                                   L"(A;;GR;;;S-1-5-32-558)(A;;GR;;;S-1-5-32-559)"
                                   L"(A;;GR;;;S-1-5-4)(A;;GR;;;S-1-5-19)(A;;GR;;;S-1-5-20)";
