@@ -47,7 +47,8 @@
  * "Global\ATLPERF_<application>_publisher" (a mutex abandoned by a dead process
  * is free again); on Linux it is a lock on a file that the kernel drops when
  * the process ends. A publisher that restarts while a reader still holds the
- * old blocks writes into those same blocks.
+ * old blocks writes into those same blocks, and removes the further blocks
+ * that a killed publisher of a longer chain left, so readers never see them.
  *
  * Windows security: the blocks can be read by SYSTEM, Administrators,
  * Performance Monitor Users, Performance Log Users, interactive users and the
