@@ -4,7 +4,6 @@
 // ordering.
 #include "statistics_publisher.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -84,7 +83,7 @@ StatisticsPublisher::StatisticsPublisher(std::u16string application, MapDescript
         DWORD alignment = 4;
         for (const CounterDescription& counter : map_[c].counters) {
             layout.values.push_back({counter.entry.dataOffset, counter.ValueSize()});
-            alignment = std::max(alignment, counter.ValueSize());
+            if (counter.ValueSize() == 8) alignment = 8;
         }
         // Records of a category with 64-bit values start on 8-byte boundaries.
         layout.recordSize = AlignUp(map_[c].RecordSize(), alignment);
