@@ -501,6 +501,9 @@ TEST_F(PublisherTest, SystemErrorsNameTheFailedCall) {
     EXPECT_EQ(vzp_last_system_error(cut, sizeof cut), static_cast<uint32_t>(EFBIG));
     EXPECT_STREQ(cut, "ftruncate");
     EXPECT_EQ(vzp_last_system_error(nullptr, 0), static_cast<uint32_t>(EFBIG));
+    EXPECT_STREQ(vudozid::ProviderError(VZP_ERROR_SYSTEM).what(),
+                 "a system call failed (vzp_last_system_error tells which and why): "
+                 "ftruncate: File too large");
     Open();  // a call without a failing system call clears it
     EXPECT_EQ(vzp_last_system_error(text, sizeof text), 0u);
     EXPECT_STREQ(text, "");
