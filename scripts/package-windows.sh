@@ -45,7 +45,8 @@ cp "$build/src/VudoZid.dll" "$build/tools/qvperf.exe" "$stage/"
 cmake --install "$build" --prefix "$stage/install" >/dev/null
 find_installed() { find "$stage/install" -name "$1" -type f -print -quit 2>/dev/null; }
 have_sdk=yes missing=()
-for file in vudozid_provider.dll libvudozid_provider.dll.a vudozid_provider.h vudozid_provider.hpp; do
+for file in vudozid_provider.dll libvudozid_provider.dll.a vudozid_provider.h vudozid_provider.hpp \
+            vudozid_provider_version.h; do
   [ -n "$(find_installed "$file")" ] || missing+=("$file")
 done
 if ((${#missing[@]})); then
@@ -53,7 +54,8 @@ if ((${#missing[@]})); then
   echo "package-windows: provider SDK left out (the build installs no ${missing[*]})"
 else
   cp "$(find_installed vudozid_provider.dll)" "$stage/"
-  cp "$(find_installed vudozid_provider.h)" "$(find_installed vudozid_provider.hpp)" "$stage/sdk/include/"
+  cp "$(find_installed vudozid_provider.h)" "$(find_installed vudozid_provider.hpp)" \
+     "$(find_installed vudozid_provider_version.h)" "$stage/sdk/include/"
   cp "$(find_installed libvudozid_provider.dll.a)" "$stage/sdk/lib/"
 fi
 

@@ -32,11 +32,20 @@ static int Failed(const char *what, vzp_status status) {
 int main(int argc, char **argv) {
     const char *application = "Quorvane Server ITA";
     const int seconds = argc > 1 ? atoi(argv[1]) : 10;
+    /* The library loaded must be of the header's major version, and not older. */
+    const uint32_t library = vzp_version();
+    printf("minimal: built with SDK %d.%d.%d, running with %u.%u.%u\n", VZP_VERSION_MAJOR,
+           VZP_VERSION_MINOR, VZP_VERSION_PATCH, (unsigned)(library >> 20),
+           (unsigned)((library >> 10) & 0x3FF), (unsigned)(library & 0x3FF));
+    if (library >> 20 != VZP_VERSION_MAJOR || library < VZP_VERSION) {
+        fprintf(stderr, "minimal: the provider library does not fit this program\n");
+        return 1;
+    }
     static const vzp_counter counters[2] = {
         {"Accessi alla cache %", VZP_RAWCOUNT, 100, 0},
         {"% Cache non salvata", VZP_RAWCOUNT, 100, 0},
     };
-    vzp_object object = {0};
+    vzp_object object = VZP_OBJECT_INIT;
     object.id = 4;
     object.name = "Quorvane Server 11";
     object.detail_level = 100;

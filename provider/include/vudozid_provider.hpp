@@ -17,10 +17,22 @@ namespace vudozid {
 class ProviderError : public std::runtime_error {
 public:
     explicit ProviderError(vzp_status status)
-        : std::runtime_error(vzp_status_message(status)), status_(status) {}
+        : std::runtime_error(Describe(status)), status_(status) {}
     vzp_status status() const noexcept { return status_; }
 
 private:
+    // The status's sentence; for a failure of the system, also the call that
+    // failed and the system's own sentence (vzp_last_system_error).
+    static std::string Describe(vzp_status status) {
+        std::string text = vzp_status_message(status);
+        char system[256];
+        if ((status == VZP_ERROR_SYSTEM || status == VZP_ERROR_ACCESS_DENIED ||
+             status == VZP_ERROR_NO_ROOM) &&
+            vzp_last_system_error(system, sizeof system) != 0)
+            text += std::string(": ") + system;
+        return text;
+    }
+
     vzp_status status_;
 };
 
@@ -69,6 +81,10 @@ public:
     void SetAll(vzp_instance instance, const std::vector<std::uint64_t>& values) {
         Check(vzp_set_all(publisher_, instance, values.data(),
                           static_cast<std::uint32_t>(values.size())));
+    }
+    // Adds `delta` atomically, modulo the counter's size (see vzp_add).
+    void Add(vzp_instance instance, std::uint32_t counter, std::int64_t delta) {
+        Check(vzp_add(publisher_, instance, counter, delta));
     }
     // Frees the records and the blocks now instead of at destruction.
     void Close() {

@@ -42,6 +42,8 @@ vzp_status DescribeObject(const vzp_object& object, MapDescription* map) {
         counter.entry.counterType = source.counter_type;
         counter.entry.detailLevel = source.detail_level;
         counter.entry.defaultScale = source.default_scale;
+        // A 64-bit value on an 8-byte boundary is stored whole, also by a 32-bit machine.
+        if (counter.ValueSize() == 8) offset = (offset + 7) & ~7u;
         counter.entry.dataOffset = offset;
         offset += counter.ValueSize();
         if (name != 0 || help != 0) {

@@ -1,10 +1,9 @@
 // The block chain and the instance records of the writer side. Every word a
-// reader may look at is written with one aligned 32-bit store; the stores that
-// make a record reachable or live come last and carry release ordering.
+// reader may look at is written with one aligned store of its full size; the
+// stores that make a record reachable or live come last and carry release
+// ordering.
 #include "statistics_publisher.h"
 
-#include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -28,6 +27,7 @@ vzp_status StatusFromLastError() {
     switch (plat::GetLastError()) {
         case plat::kErrorBusy: return VZP_ERROR_ALREADY_PUBLISHED;
         case plat::kErrorAccessDenied: return VZP_ERROR_ACCESS_DENIED;
+        case plat::kErrorNotOwner: return VZP_ERROR_NOT_OWNER;
         default: return VZP_ERROR_SYSTEM;
     }
 }
@@ -47,6 +47,25 @@ private:
     plat::CriticalSectionStorage* section_;
 };
 
+constexpr DWORD AlignUp(DWORD value, DWORD alignment) { return (value + alignment - 1) & ~(alignment - 1); }
+
+bool Fits(DWORD size, ULONGLONG value) {
+    switch (size) {
+        case 8: return true;
+        case 4: return value <= 0xFFFFFFFFu;
+        default: return value == 0;
+    }
+}
+
+// One atomic store of the value's full size: 64-bit values are 8-byte aligned
+// in every record, so even a 32-bit machine never lets a reader see half of one.
+void StoreValue(BYTE* at, DWORD size, ULONGLONG value) {
+    if (size == 8)
+        __atomic_store_n(reinterpret_cast<ULONGLONG*>(at), value, __ATOMIC_RELAXED);
+    else if (size == 4)
+        __atomic_store_n(reinterpret_cast<DWORD*>(at), static_cast<DWORD>(value), __ATOMIC_RELAXED);
+}
+
 }  // namespace
 
 DWORD NextInstanceId() {
@@ -57,6 +76,18 @@ DWORD NextInstanceId() {
 
 StatisticsPublisher::StatisticsPublisher(std::u16string application, MapDescription map)
     : application_(std::move(application)), map_(std::move(map)) {
+    layouts_.resize(map_.size());
+    for (std::size_t c = 0; c < map_.size(); ++c) {
+        RecordLayout& layout = layouts_[c];
+        layout.category = &map_[c];
+        DWORD alignment = 4;
+        for (const CounterDescription& counter : map_[c].counters) {
+            layout.values.push_back({counter.entry.dataOffset, counter.ValueSize()});
+            if (counter.ValueSize() == 8) alignment = 8;
+        }
+        // Records of a category with 64-bit values start on 8-byte boundaries.
+        layout.recordSize = AlignUp(map_[c].RecordSize(), alignment);
+    }
     if (!plat::InitializeCriticalSection(&lock_)) throw std::bad_alloc();
 }
 
@@ -71,22 +102,36 @@ vzp_status StatisticsPublisher::Start() {
     mapBytes_ = SerializeMap(map_);
     blockSize_ = plat::GetAllocationGranularity();
     // Block 0 must hold the map and, in any block, one record of every category.
-    for (const CategoryDescription& category : map_)
-        if (InstanceAreaOffset() + category.RecordSize() + 4 > blockSize_)
-            return VZP_ERROR_BAD_DESCRIPTION;
+    for (const RecordLayout& layout : layouts_)
+        if (InstanceAreaOffset() + layout.recordSize + 4 > blockSize_) return VZP_ERROR_BAD_DESCRIPTION;
     claim_ = plat::ClaimPublisherName(ClaimName(application_).c_str());
     if (claim_ == nullptr) return StatusFromLastError();
     const vzp_status status = AppendBlock();
-    if (status != VZP_OK) Release();
-    return status;
+    if (status != VZP_OK) {
+        Release();
+        return status;
+    }
+    RemoveLeftBlocks();
+    return VZP_OK;
+}
+
+// A publisher that ended without closing may have left blocks 1, 2, ... of a
+// longer chain. Block 0 now ends the chain, but readers open blocks by number
+// until one is missing: the stale ones go, so that none is read again.
+void StatisticsPublisher::RemoveLeftBlocks() {
+    for (DWORD number = 1; plat::RemoveLeftSharedMemory(BlockName(application_, number).c_str());
+         ++number) {
+    }
 }
 
 void StatisticsPublisher::Stop() {
     SectionGuard guard(&lock_);
     // A reader that keeps the blocks open must see no instance, not the last
     // values frozen.
-    for (Slot& slot : slots_)
-        if (slot.live) FreeRecord(slot);
+    for (std::uint64_t i = 0; i < slots_.Size(); ++i) {
+        Slot& slot = *slots_.Find(i);
+        if ((slot.tag.load(std::memory_order_relaxed) & 1) != 0) FreeRecord(slot);
+    }
     Release();
 }
 
@@ -94,8 +139,8 @@ void StatisticsPublisher::Release() {
     for (Block& block : blocks_)
         plat::CloseWritableSharedMemory(static_cast<plat::HANDLE>(block.mapping), block.view);
     blocks_.clear();
-    slots_.clear();
-    freeSlots_.clear();
+    slots_.Clear();
+    for (RecordLayout& layout : layouts_) layout.freeSlots.clear();
     plat::ReleasePublisherClaim(static_cast<plat::HANDLE>(claim_));
     claim_ = nullptr;
 }
@@ -119,106 +164,101 @@ vzp_status StatisticsPublisher::AppendBlock() {
     return VZP_OK;
 }
 
-const CategoryDescription* StatisticsPublisher::FindCategory(DWORD categoryId) const {
-    for (const CategoryDescription& category : map_)
-        if (category.entry.id == categoryId) return &category;
+StatisticsPublisher::RecordLayout* StatisticsPublisher::FindLayout(DWORD categoryId) {
+    for (RecordLayout& layout : layouts_)
+        if (layout.category->entry.id == categoryId) return &layout;
     return nullptr;
 }
 
 // The record is free (UseCount 0) while it is filled. Its new InstanceId is
 // published only after the body, so a reader that read the new InstanceId
-// before its copy also copies the complete body.
-void StatisticsPublisher::FillRecord(const Slot& slot, const CategoryDescription& category,
-                                     const std::u16string& name, DWORD instanceId) {
-    BYTE* record = RecordBytes(slot);
+// before its copy also copies the complete body. The values are cleared with
+// the same atomic stores as updates use: a late update of the record's
+// previous occupant may still be writing there.
+void StatisticsPublisher::FillRecord(const Slot& slot, const std::u16string& name,
+                                     DWORD instanceId) {
+    const CategoryDescription& category = *slot.layout->category;
+    BYTE* record = slot.record;
+    const DWORD dataEnd = category.entry.instanceDataSize;
     PublishShared(record + kUseCountOffset, kFreeUseCount);
     StoreShared(record + kCategoryIdOffset, category.entry.id);
-    StoreShared(record + kNameOffsetOffset, category.entry.instanceDataSize);
-    std::memset(record + kRecordHeaderSize, 0, slot.size - kRecordHeaderSize);
-    std::memcpy(record + category.entry.instanceDataSize, name.data(), 2 * name.size());
+    StoreShared(record + kNameOffsetOffset, dataEnd);
+    for (DWORD at = kRecordHeaderSize; at < dataEnd; at += 4) StoreShared(record + at, 0);
+    std::memset(record + dataEnd, 0, slot.layout->recordSize - dataEnd);
+    std::memcpy(record + dataEnd, name.data(), 2 * name.size());
     PublishShared(record + kInstanceIdOffset, instanceId);
 }
 
 void StatisticsPublisher::FreeRecord(Slot& slot) {
-    BYTE* record = RecordBytes(slot);
-    PublishShared(record + kUseCountOffset, kFreeUseCount);
+    // Updates through the removed handle stop passing the tag check first.
+    slot.tag.fetch_add(1, std::memory_order_release);
+    PublishShared(slot.record + kUseCountOffset, kFreeUseCount);
     // A reader that copied the record while it was live must see it change.
-    PublishShared(record + kInstanceIdOffset, NextInstanceId());
-    slot.live = false;
-    ++slot.generation;
+    PublishShared(slot.record + kInstanceIdOffset, NextInstanceId());
 }
 
-vzp_status StatisticsPublisher::PlaceRecord(DWORD size, DWORD* block, DWORD* offset) {
+vzp_status StatisticsPublisher::PlaceRecord(DWORD size, BYTE** record) {
     if (blocks_.back().end + size + 4 > blockSize_) {
         const vzp_status status = AppendBlock();
         if (status != VZP_OK) return status == VZP_ERROR_SYSTEM ? VZP_ERROR_NO_ROOM : status;
     }
-    *block = static_cast<DWORD>(blocks_.size() - 1);
-    *offset = blocks_.back().end;
+    *record = blocks_.back().view + blocks_.back().end;
     return VZP_OK;
-}
-
-InstanceHandle StatisticsPublisher::HandleOf(std::size_t index) const {
-    return (static_cast<InstanceHandle>(slots_[index].generation) << 32) | (index + 1);
 }
 
 vzp_status StatisticsPublisher::AddInstance(DWORD categoryId, const std::u16string& name,
                                             InstanceHandle* handle) {
     SectionGuard guard(&lock_);
-    const CategoryDescription* category = FindCategory(categoryId);
-    if (claim_ == nullptr || category == nullptr || handle == nullptr)
+    RecordLayout* layout = FindLayout(categoryId);
+    if (claim_ == nullptr || layout == nullptr || handle == nullptr)
         return VZP_ERROR_INVALID_ARGUMENT;
     if (name.empty()) return VZP_ERROR_EMPTY_NAME;
-    if (name.size() >= category->entry.maxInstanceNameLength) return VZP_ERROR_NAME_TOO_LONG;
-    const DWORD size = category->RecordSize();
+    if (name.size() >= layout->category->entry.maxInstanceNameLength)
+        return VZP_ERROR_NAME_TOO_LONG;
     const DWORD instanceId = NextInstanceId();
 
-    // A free record of the same size changes hands: it is not live (UseCount
-    // 0) while its identity, name and values are rewritten. The most recently
-    // freed one goes first.
-    auto spare = freeSlots_.find(size);
-    if (spare != freeSlots_.end() && !spare->second.empty()) {
-        const std::size_t i = spare->second.back();
-        spare->second.pop_back();
-        Slot& slot = slots_[i];
-        slot.categoryId = categoryId;
-        FillRecord(slot, *category, name, instanceId);
-        PublishShared(RecordBytes(slot) + kUseCountOffset, kLiveUseCount);
-        slot.live = true;
-        *handle = HandleOf(i);
+    // A free record of the category changes hands: it is not live (UseCount
+    // 0) while its identity, name and values are rewritten. The record freed
+    // longest ago goes first, which leaves an update that lost the race with
+    // its instance's removal the most time to land before the next occupant.
+    if (!layout->freeSlots.empty()) {
+        const std::size_t i = layout->freeSlots.front();
+        layout->freeSlots.pop_front();
+        Slot& slot = *slots_.Find(i);
+        FillRecord(slot, name, instanceId);
+        PublishShared(slot.record + kUseCountOffset, kLiveUseCount);
+        const DWORD tag = slot.tag.load(std::memory_order_relaxed) + 1;
+        slot.tag.store(tag, std::memory_order_release);
+        *handle = (static_cast<InstanceHandle>(tag) << 32) | (i + 1);
         return VZP_OK;
     }
 
+    // The slot first: once the record is placed nothing may fail.
+    const std::size_t index = static_cast<std::size_t>(slots_.Size());
+    Slot* slot = slots_.Next();
+    if (slot == nullptr) return VZP_ERROR_OUT_OF_MEMORY;
+    const DWORD size = layout->recordSize;
     const std::size_t blocksBefore = blocks_.size();
-    Slot slot;
-    const vzp_status placed = PlaceRecord(size, &slot.block, &slot.offset);
+    BYTE* record = nullptr;
+    const vzp_status placed = PlaceRecord(size, &record);
     if (placed != VZP_OK) return placed;
-    slot.size = size;
-    slot.categoryId = categoryId;
-    Block& block = blocks_[slot.block];
-    BYTE* record = RecordBytes(slot);
+    slots_.Commit();
+    slot->record = record;
+    slot->layout = layout;
+    Block& block = blocks_.back();
     StoreShared(record + size, kEndOfInstances);  // the new end of all data
-    FillRecord(slot, *category, name, instanceId);
+    FillRecord(*slot, name, instanceId);
     PublishShared(record + kRecordSizeOffset, size);  // reachable from here on, still free
     PublishShared(record + kUseCountOffset, kLiveUseCount);
-    block.end = slot.offset + size;
+    block.end += size;
     if (blocks_.size() != blocksBefore) {
         // The previous block's records now continue in the new block.
-        Block& previous = blocks_[slot.block - 1];
+        Block& previous = blocks_[blocks_.size() - 2];
         PublishShared(previous.view + previous.end, kEndOfBlock);
     }
-    slot.live = true;
-    slots_.push_back(slot);
-    *handle = HandleOf(slots_.size() - 1);
+    slot->tag.store(1, std::memory_order_release);
+    *handle = (static_cast<InstanceHandle>(1) << 32) | (index + 1);
     return VZP_OK;
-}
-
-StatisticsPublisher::Slot* StatisticsPublisher::LiveSlot(InstanceHandle handle) {
-    const std::uint64_t index = (handle & 0xFFFFFFFFu) - 1;
-    if ((handle & 0xFFFFFFFFu) == 0 || index >= slots_.size()) return nullptr;
-    Slot& slot = slots_[index];
-    if (!slot.live || slot.generation != static_cast<DWORD>(handle >> 32)) return nullptr;
-    return &slot;
 }
 
 vzp_status StatisticsPublisher::RemoveInstance(InstanceHandle handle) {
@@ -226,60 +266,51 @@ vzp_status StatisticsPublisher::RemoveInstance(InstanceHandle handle) {
     Slot* slot = LiveSlot(handle);
     if (slot == nullptr) return VZP_ERROR_UNKNOWN_INSTANCE;
     FreeRecord(*slot);
-    freeSlots_[slot->size].push_back((handle & 0xFFFFFFFFu) - 1);
+    slot->layout->freeSlots.push_back((handle & 0xFFFFFFFFu) - 1);
     return VZP_OK;
 }
 
-void StatisticsPublisher::WriteValue(const Slot& slot, const CounterDescription& counter,
-                                     ULONGLONG value) {
-    BYTE* at = RecordBytes(slot) + counter.entry.dataOffset;
-    switch (counter.ValueSize()) {
-        case 4:
-            StoreShared(at, static_cast<DWORD>(value));
-            break;
-        case 8:
-            StoreShared(at, static_cast<DWORD>(value));
-            StoreShared(at + 4, static_cast<DWORD>(value >> 32));
-            break;
-        default:
-            break;  // a zero-size counter carries no value
-    }
-}
-
-namespace {
-
-bool Fits(const CounterDescription& counter, ULONGLONG value) {
-    switch (counter.ValueSize()) {
-        case 8: return true;
-        case 4: return value <= 0xFFFFFFFFu;
-        default: return value == 0;
-    }
-}
-
-}  // namespace
-
-vzp_status StatisticsPublisher::SetValue(InstanceHandle handle, DWORD counter, ULONGLONG value) {
-    SectionGuard guard(&lock_);
+vzp_status StatisticsPublisher::SetValue(InstanceHandle handle, DWORD counter,
+                                         ULONGLONG value) noexcept {
     const Slot* slot = LiveSlot(handle);
     if (slot == nullptr) return VZP_ERROR_UNKNOWN_INSTANCE;
-    const CategoryDescription* category = FindCategory(slot->categoryId);
-    if (counter >= category->counters.size()) return VZP_ERROR_UNKNOWN_COUNTER;
-    if (!Fits(category->counters[counter], value)) return VZP_ERROR_VALUE_TOO_LARGE;
-    WriteValue(*slot, category->counters[counter], value);
+    const RecordLayout& layout = *slot->layout;
+    if (counter >= layout.values.size()) return VZP_ERROR_UNKNOWN_COUNTER;
+    const ValueField field = layout.values[counter];
+    if (!Fits(field.size, value)) return VZP_ERROR_VALUE_TOO_LARGE;
+    StoreValue(slot->record + field.offset, field.size, value);
     return VZP_OK;
 }
 
 vzp_status StatisticsPublisher::SetValues(InstanceHandle handle, const ULONGLONG* values,
-                                          std::size_t count) {
-    SectionGuard guard(&lock_);
+                                          std::size_t count) noexcept {
     const Slot* slot = LiveSlot(handle);
     if (slot == nullptr) return VZP_ERROR_UNKNOWN_INSTANCE;
-    const CategoryDescription* category = FindCategory(slot->categoryId);
-    if (count != category->counters.size()) return VZP_ERROR_COUNT_MISMATCH;
+    const RecordLayout& layout = *slot->layout;
+    if (count != layout.values.size()) return VZP_ERROR_COUNT_MISMATCH;
     if (values == nullptr) return VZP_ERROR_INVALID_ARGUMENT;
     for (std::size_t i = 0; i < count; ++i)
-        if (!Fits(category->counters[i], values[i])) return VZP_ERROR_VALUE_TOO_LARGE;
-    for (std::size_t i = 0; i < count; ++i) WriteValue(*slot, category->counters[i], values[i]);
+        if (!Fits(layout.values[i].size, values[i])) return VZP_ERROR_VALUE_TOO_LARGE;
+    for (std::size_t i = 0; i < count; ++i)
+        StoreValue(slot->record + layout.values[i].offset, layout.values[i].size, values[i]);
+    return VZP_OK;
+}
+
+vzp_status StatisticsPublisher::AddToValue(InstanceHandle handle, DWORD counter,
+                                           LONGLONG delta) noexcept {
+    const Slot* slot = LiveSlot(handle);
+    if (slot == nullptr) return VZP_ERROR_UNKNOWN_INSTANCE;
+    const RecordLayout& layout = *slot->layout;
+    if (counter >= layout.values.size()) return VZP_ERROR_UNKNOWN_COUNTER;
+    const ValueField field = layout.values[counter];
+    BYTE* at = slot->record + field.offset;
+    if (field.size == 8)
+        __atomic_fetch_add(reinterpret_cast<ULONGLONG*>(at), static_cast<ULONGLONG>(delta),
+                           __ATOMIC_RELAXED);
+    else if (field.size == 4)
+        __atomic_fetch_add(reinterpret_cast<DWORD*>(at), static_cast<DWORD>(delta), __ATOMIC_RELAXED);
+    else if (delta != 0)
+        return VZP_ERROR_VALUE_TOO_LARGE;
     return VZP_OK;
 }
 

@@ -8,24 +8,35 @@
 // lock; the write order of every operation keeps each reachable record
 // self-consistent: a record becomes reachable only after its header and the end
 // mark behind it are written, and a record changes hands only while its
-// UseCount is 0 and its InstanceId has been changed. Writers share one lock per
-// publisher, so any thread may call any operation.
+// UseCount is 0 and its InstanceId has been changed.
+//
+// Adding and removing instances share one lock per publisher. Setting and
+// adding to values take none: the handle names the slot of the record, whose
+// tag (checked with one load) says whether the handle's instance still lives
+// there, and each value is one atomic store or read-modify-write of its full
+// size. A slot keeps its record and its category for the life of the
+// publisher, so a call that loses a race with the removal of its instance can
+// only write a value into a value area of that record.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <deque>
 #include <string>
 #include <vector>
 
 #include "map_description.h"
 #include "platform/platform.h"
+#include "slot_table.h"
 
 namespace vz {
 namespace provider {
 
 // Handle of one published instance: the record's slot number plus one in the
-// low word and the slot's generation in the high word, so that the handle of
-// a removed instance never reaches the record's next occupant. 0 is never valid.
+// low word and the slot's tag in the high word. A slot's tag is odd while an
+// instance lives in it and goes up by one at every add and remove, so the
+// handle of a removed instance never reaches the record's next occupant. 0 is
+// never valid.
 using InstanceHandle = std::uint64_t;
 
 class StatisticsPublisher {
@@ -36,7 +47,8 @@ public:
     StatisticsPublisher(const StatisticsPublisher&) = delete;
     StatisticsPublisher& operator=(const StatisticsPublisher&) = delete;
 
-    // Claims the application name and creates block 0 with the map.
+    // Claims the application name, creates block 0 with the map and removes
+    // the further blocks that a publisher which ended without closing left.
     vzp_status Start();
     // Frees every record, then removes the blocks and gives up the name.
     void Stop();
@@ -44,50 +56,69 @@ public:
     // A record for a new instance of the category, values zero.
     vzp_status AddInstance(DWORD categoryId, const std::u16string& name, InstanceHandle* handle);
     vzp_status RemoveInstance(InstanceHandle handle);
-    // The value of the instance's counter number `counter` (map order).
-    vzp_status SetValue(InstanceHandle handle, DWORD counter, ULONGLONG value);
-    // values[i] for counter i; `count` must be the category's counter count.
-    vzp_status SetValues(InstanceHandle handle, const ULONGLONG* values, std::size_t count);
+
+    // Lock-free. The value of the instance's counter number `counter` (map order).
+    vzp_status SetValue(InstanceHandle handle, DWORD counter, ULONGLONG value) noexcept;
+    // Lock-free. values[i] for counter i; `count` must be the category's counter count.
+    vzp_status SetValues(InstanceHandle handle, const ULONGLONG* values, std::size_t count) noexcept;
+    // Lock-free. Adds `delta` to the counter atomically, modulo 2^32 or 2^64 by its size.
+    vzp_status AddToValue(InstanceHandle handle, DWORD counter, LONGLONG delta) noexcept;
 
 private:
+    // Where one counter's value lies in a record, and its size (0, 4 or 8).
+    struct ValueField {
+        DWORD offset;
+        DWORD size;
+    };
+    // A category as the update path needs it.
+    struct RecordLayout {
+        const CategoryDescription* category = nullptr;
+        std::vector<ValueField> values;
+        DWORD recordSize = 0;
+        // Indices of the free slots of this category, the longest free first.
+        std::deque<std::size_t> freeSlots;
+    };
     struct Block {
         void* mapping = nullptr;
         BYTE* view = nullptr;
         DWORD end = 0;  // offset of the word that ends this block's records
     };
     struct Slot {
-        DWORD block = 0;
-        DWORD offset = 0;
-        DWORD size = 0;
-        DWORD categoryId = 0;
-        DWORD generation = 0;
-        bool live = false;
+        std::atomic<DWORD> tag{0};  // odd while live: the high word of the live handle
+        // Set before the tag first turns odd; never changed afterwards.
+        BYTE* record = nullptr;
+        RecordLayout* layout = nullptr;
     };
-    const CategoryDescription* FindCategory(DWORD categoryId) const;
+
+    RecordLayout* FindLayout(DWORD categoryId);
     vzp_status AppendBlock();
-    vzp_status PlaceRecord(DWORD size, DWORD* block, DWORD* offset);
-    void FillRecord(const Slot& slot, const CategoryDescription& category,
-                    const std::u16string& name, DWORD instanceId);
+    void RemoveLeftBlocks();
+    vzp_status PlaceRecord(DWORD size, BYTE** record);
+    void FillRecord(const Slot& slot, const std::u16string& name, DWORD instanceId);
     void FreeRecord(Slot& slot);
-    void WriteValue(const Slot& slot, const CounterDescription& counter, ULONGLONG value);
-    InstanceHandle HandleOf(std::size_t index) const;
-    BYTE* RecordBytes(const Slot& slot) const { return blocks_[slot.block].view + slot.offset; }
-    Slot* LiveSlot(InstanceHandle handle);
+    // The slot of a live handle, or null; any thread.
+    Slot* LiveSlot(InstanceHandle handle) const noexcept {
+        Slot* slot = slots_.Find((handle & 0xFFFFFFFFu) - 1);
+        const DWORD tag = static_cast<DWORD>(handle >> 32);
+        return slot != nullptr && (tag & 1) != 0 &&
+                       slot->tag.load(std::memory_order_acquire) == tag
+                   ? slot
+                   : nullptr;
+    }
     void Release();
     DWORD MapSize() const { return static_cast<DWORD>(mapBytes_.size()); }
     DWORD InstanceAreaOffset() const { return static_cast<DWORD>(InstanceAreaOffsetFor(MapSize())); }
 
-    // Every operation runs under it: writers may call from any thread.
+    // Adding, removing, starting and stopping run under it.
     mutable plat::CriticalSectionStorage lock_;
     std::u16string application_;
     MapDescription map_;
+    std::vector<RecordLayout> layouts_;  // one per category, in map order
     std::vector<BYTE> mapBytes_;
     DWORD blockSize_ = 0;
     void* claim_ = nullptr;
     std::vector<Block> blocks_;
-    std::vector<Slot> slots_;
-    // Indices into slots_ of the free records, by record size.
-    std::map<DWORD, std::vector<std::size_t>> freeSlots_;
+    SlotTable<Slot> slots_;
 };
 
 // The next instance identity of this process: never 0, increasing.

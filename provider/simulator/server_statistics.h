@@ -29,7 +29,7 @@ inline vzp_object ServerStatisticsObject() {
         {"Tempo di attesa/chiamata", VZP_RAWCOUNT, 100, 0},
         {"Tempo IO/chiamata", VZP_RAWCOUNT, 100, 0},
     };
-    vzp_object object = {};
+    vzp_object object = VZP_OBJECT_INIT;
     object.id = 4;
     object.name = "Quorvane Server 11";
     object.detail_level = 100;

@@ -6,6 +6,8 @@
 // platform they are POSIX shared-memory objects (see emu::SharedMemoryObjectName).
 // None of this is linked into the reader library.
 #pragma once
+#include <cstddef>
+
 #include "platform/platform.h"
 
 namespace vz {
@@ -14,10 +16,14 @@ namespace plat {
 // Results in GetLastError() that the provider tells apart.
 constexpr DWORD kErrorAccessDenied = 5;  // ERROR_ACCESS_DENIED
 constexpr DWORD kErrorBusy = 170;        // ERROR_BUSY: the name is claimed
+// ERROR_INVALID_OWNER: an object of the name exists and another account made
+// it (on Linux: another uid owns it, or its group or others may write it).
+constexpr DWORD kErrorNotOwner = 1307;
 
 // Creates (or opens, when it exists) the object `name` of at least `size`
 // bytes and maps `size` bytes writable. An object that exists (a reader still
-// holds the blocks of an earlier run) is reused as it is. Returns the view and
+// holds the blocks of an earlier run) is reused as it is when this account
+// made it, and refused with kErrorNotOwner otherwise. Returns the view and
 // stores the mapping handle in `mappingOut`; null on failure with the error in
 // GetLastError().
 void* CreateWritableSharedMemory(const WCHAR* name, DWORD size, HANDLE* mappingOut);
@@ -25,12 +31,36 @@ void* CreateWritableSharedMemory(const WCHAR* name, DWORD size, HANDLE* mappingO
 // platform this also removes the name, so later opens fail as they do on
 // Windows once the last creator handle is gone.
 void CloseWritableSharedMemory(HANDLE mapping, void* view);
+// Removes the name of a block that a publisher which ended without closing
+// left behind, when this account made it: true when one was removed. Windows
+// removes a section with its last handle, so there it is always false.
+bool RemoveLeftSharedMemory(const WCHAR* name);
 
 // Claims `name` for this publisher: null with kErrorBusy when another
-// publisher, in this or another process, holds it. The claim ends with
-// ReleasePublisherClaim or with the process, however it ends.
+// publisher of this account, in this or another process, holds it, or with
+// kErrorNotOwner when the name belongs to another account. The claim ends
+// with ReleasePublisherClaim or with the process, however it ends.
 HANDLE ClaimPublisherName(const WCHAR* name);
 void ReleasePublisherClaim(HANDLE claim);
+
+// The system call whose failure made the last of the functions above fail on
+// this thread: the system's own code (errno, or GetLastError() on Windows)
+// and the call's name. Code 0 when none failed since ClearWriterFailure.
+struct WriterFailure {
+    unsigned long code = 0;
+    const char* call = "";
+};
+inline WriterFailure& LastWriterFailure() {
+    static thread_local WriterFailure failure;
+    return failure;
+}
+inline void ClearWriterFailure() { LastWriterFailure() = WriterFailure(); }
+inline void RecordWriterFailure(const char* call, unsigned long code) {
+    LastWriterFailure().call = call;
+    LastWriterFailure().code = code;
+}
+// The system's sentence for `code` in UTF-8, cut to fit and NUL-terminated.
+void SystemErrorText(unsigned long code, char* text, std::size_t size);
 
 }  // namespace plat
 }  // namespace vz

@@ -136,6 +136,36 @@ liveness_checks() {  # liveness_checks ARCH WINE_COMMAND PREFIX
   kill "$logger" "$keeper" "$qv" "$sim" 2>/dev/null; wait "$logger" "$keeper" "$qv" "$sim" 2>/dev/null
 }
 
+provider_probe_checks() {  # provider_probe_checks ARCH WINE_COMMAND PREFIX BUILD_DIR
+  local arch=$1 w=$2 prefix=$3 build=$4 probe
+  cp "$build/tests/e2e/provider_probe.exe" "$dir/"
+  $w 'C:\vudozid\provider_probe.exe' values 6 >"$prefix/probe.log" 2>&1 &
+  probe=$!
+  sleep 2
+  $w 'C:\vudozid\qvperf.exe' --format jsonl -si 0.2 -sc 12 >"$prefix/probe-samples.jsonl" 2>&1
+  for _ in $(seq 40); do grep -q '^adds' "$prefix/probe.log" && break; sleep 0.25; done
+  $w 'C:\vudozid\qvperf.exe' --format jsonl -sc 1 >"$prefix/probe-final.jsonl" 2>&1
+  wait $probe
+  check "the probe's adds and rewrites all succeeded ($arch)" grep -q '^adds [0-9]* failures 0' "$prefix/probe.log"
+  check "64-bit values read back whole while rewritten, adds from two threads sum exactly ($arch)" \
+    python3 - "$prefix/probe-samples.jsonl" "$prefix/probe-final.jsonl" "$prefix/probe.log" <<'PY'
+import json, sys
+def whole(path):
+    for line in open(path):
+        values = [v["value"] for v in json.loads(line)["values"] if v["instance"] == "whole"]
+        if len(values) == 3:
+            yield values
+samples = list(whole(sys.argv[1]))
+torn = [v for values in samples for v in values[1:] if v >> 32 != v & 0xFFFFFFFF]
+final = list(whole(sys.argv[2]))
+adds = int(open(sys.argv[3]).read().split("adds ")[1].split()[0])
+print(f"{len(samples)} samples, {len(torn)} torn, final count {final[0][0] if final else None} for {adds} adds")
+sys.exit(0 if len(samples) >= 5 and not torn and final and final[0][0] == adds else 1)
+PY
+  check "squatted blocks and claims refused, a block this account left reused ($arch)" \
+    $w 'C:\vudozid\provider_probe.exe' squat
+}
+
 run_suite() {  # run_suite ARCH BUILD_DIR WINE PRESET
   local arch=$1 build=$2 wine=$3 preset=$4
   local package=$root/build/provider-package/$preset
@@ -190,6 +220,14 @@ run_suite() {  # run_suite ARCH BUILD_DIR WINE PRESET
     eval 'grep -q MainDb "$prefix/minimal.csv" && grep -q ArchiveDb "$prefix/minimal.csv"'
   wait $sim
   check "the C example ends cleanly ($arch)" test $? -eq 0
+  check "the C example runs against the library of its header's version ($arch)" \
+    bash -c 'tr -d "\r" <"$1" | grep -q "built with SDK \([0-9.]*\), running with \1$"' _ "$prefix/minimal.log"
+  cp "$package/cmake-build/minimal_static.exe" "$dir/"
+  check "the C example linked with the static library runs ($arch)" $w 'C:\vudozid\minimal_static.exe' 0
+
+  # 2a. The provider DLL's update path: two threads adding to one counter and
+  # rewriting 64-bit values while qvperf samples; squatted blocks refused.
+  provider_probe_checks "$arch" "$w" "$prefix" "$build"
 
   # 2b. The exporter: qvperf.exe serves /metrics and /health from a provider in
   # its own process, and sees it killed within two scrapes.

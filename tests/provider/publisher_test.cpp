@@ -1,9 +1,16 @@
 // The provider SDK seen from outside: its C interface, the bytes of its blocks
 // as another process maps them, and what the library's own reader makes of them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cerrno>
 
 #include <algorithm>
 #include <cstring>
@@ -262,13 +269,33 @@ TEST_F(PublisherTest, RefusedValuesNamesAndHandlesHaveTheirOwnCodes) {
         {"a null name", vzp_add_instance(publisher_, nullptr, &none), VZP_ERROR_INVALID_ARGUMENT},
         {"a null publisher", vzp_set_value(nullptr, h, 0, 1), VZP_ERROR_INVALID_ARGUMENT},
         {"null values", vzp_set_all(publisher_, h, nullptr, 3), VZP_ERROR_INVALID_ARGUMENT},
+        {"adding 1 to a zero-size counter", vzp_add(publisher_, h, 2, 1), VZP_ERROR_VALUE_TOO_LARGE},
+        {"adding to counter 3 of 3", vzp_add(publisher_, h, 3, 1), VZP_ERROR_UNKNOWN_COUNTER},
+        {"adding through a handle never given", vzp_add(publisher_, h + 1, 0, 1),
+         VZP_ERROR_UNKNOWN_INSTANCE},
+        {"adding through a handle of a free generation", vzp_add(publisher_, h + (1ULL << 32), 0, 1),
+         VZP_ERROR_UNKNOWN_INSTANCE},
+        {"adding through a null publisher", vzp_add(nullptr, h, 0, 1), VZP_ERROR_INVALID_ARGUMENT},
     };
     for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
     EXPECT_EQ(none, 0u);
     EXPECT_EQ(Word(record, 20), 0xFFFFFFFFu);
     EXPECT_EQ(Word(record, 24), 0x3456789Au);
-    EXPECT_EQ(Word(record, 0), 52u);      // 32 + 2 * 9, aligned to 4
-    EXPECT_EQ(Word(record + 52, 0), 0u);  // no second record was made
+    EXPECT_EQ(Word(record, 0), 56u);      // 32 + 2 * 9, aligned to 8 for the 64-bit value
+    EXPECT_EQ(Word(record + 56, 0), 0u);  // no second record was made
+
+    // Adds wrap modulo the counter's size, both ways.
+    ASSERT_EQ(vzp_add(publisher_, h, 0, 2), VZP_OK);
+    ASSERT_EQ(vzp_add(publisher_, h, 1, -0x123456789BLL), VZP_OK);
+    ASSERT_EQ(vzp_add(publisher_, h, 2, 0), VZP_OK);
+    EXPECT_EQ(Word(record, 20), 1u);
+    EXPECT_EQ(Word(record, 24), 0xFFFFFFFFu);
+    EXPECT_EQ(Word(record, 28), 0xFFFFFFFFu);
+    ASSERT_EQ(vzp_add(publisher_, h, 0, -2), VZP_OK);
+    ASSERT_EQ(vzp_add(publisher_, h, 1, 0x100000002LL), VZP_OK);
+    EXPECT_EQ(Word(record, 20), 0xFFFFFFFFu);
+    EXPECT_EQ(Word(record, 24), 1u);
+    EXPECT_EQ(Word(record, 28), 1u);
 }
 
 TEST_F(PublisherTest, DescriptionsThatCannotBePublishedAreRefused) {
@@ -297,6 +324,17 @@ TEST_F(PublisherTest, DescriptionsThatCannotBePublishedAreRefused) {
         {"a record larger than a block",
          [](vzp_object& o, vzp_counter*, vzp_counter*) { o.max_instance_name_length = 1024 * 2; },
          VZP_ERROR_BAD_DESCRIPTION},
+        {"no VZP_OBJECT_INIT", [](vzp_object& o, vzp_counter*, vzp_counter*) { o.struct_size = 0; },
+         VZP_ERROR_INVALID_ARGUMENT},
+        {"an object of a newer header",
+         [](vzp_object& o, vzp_counter*, vzp_counter*) { o.struct_size = sizeof o + 8; },
+         VZP_ERROR_INVALID_ARGUMENT},
+        {"counters of a newer header",
+         [](vzp_object& o, vzp_counter*, vzp_counter*) { o.counter_size = sizeof(vzp_counter) + 8; },
+         VZP_ERROR_INVALID_ARGUMENT},
+        {"counters shorter than the first sized header's",
+         [](vzp_object& o, vzp_counter*, vzp_counter*) { o.counter_size = 8; },
+         VZP_ERROR_INVALID_ARGUMENT},
     };
     for (const auto& c : cases) {
         vzp_object object = qvsim::ServerStatisticsObject();
@@ -361,11 +399,13 @@ TEST_F(PublisherTest, KilledPublisherNeitherBlocksNorStrandsAReader) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
+        // 40 records of 212 bytes fill three blocks of 4096 bytes.
         vzp_publisher* publisher = nullptr;
         vzp_instance instance = 0;
-        if (vzp_open(application_.c_str(), &object_, &publisher) == VZP_OK &&
-            vzp_add_instance(publisher, "before", &instance) == VZP_OK)
-            (void)!write(ready[1], "r", 1);
+        bool added = vzp_open(application_.c_str(), &object_, &publisher) == VZP_OK;
+        for (int i = 0; added && i < 40; ++i)
+            added = vzp_add_instance(publisher, ("before" + std::to_string(i)).c_str(), &instance) == VZP_OK;
+        if (added) (void)!write(ready[1], "r", 1);
         pause();
         _exit(0);
     }
@@ -374,7 +414,8 @@ TEST_F(PublisherTest, KilledPublisherNeitherBlocksNorStrandsAReader) {
     ASSERT_EQ(read(ready[0], &byte, 1), 1);
     close(ready[0]);
     TestMonitor monitor(Wide(application_));
-    EXPECT_EQ(monitor.CollectNames(), std::vector<std::u16string>{u"before"});
+    EXPECT_EQ(monitor.CollectNames().size(), 40u);
+    EXPECT_NE(ReaderView(BlockName(2), 4096).bytes(), nullptr);
     vzp_publisher* refused = nullptr;
     EXPECT_EQ(vzp_open(application_.c_str(), &object_, &refused), VZP_ERROR_ALREADY_PUBLISHED);
 
@@ -383,17 +424,102 @@ TEST_F(PublisherTest, KilledPublisherNeitherBlocksNorStrandsAReader) {
     Open();
     Add("after");
     EXPECT_EQ(monitor.CollectNames(), std::vector<std::u16string>{u"after"});
+    // The dead publisher's further blocks are gone: no reader opens them again.
+    EXPECT_EQ(ReaderView(BlockName(1), 4096).bytes(), nullptr);
+    EXPECT_EQ(ReaderView(BlockName(2), 4096).bytes(), nullptr);
+    TestMonitor newReader(Wide(application_));
+    EXPECT_EQ(newReader.CollectNames(), std::vector<std::u16string>{u"after"});
+}
+
+// A block or claim that exists and is not this account's own is refused, and
+// nothing is written into it: one another uid made (a child that turns into
+// nobody creates it), or one its group or others may write.
+TEST_F(PublisherTest, SquattedBlocksAndClaimsAreRefused) {
+    if (geteuid() != 0) GTEST_SKIP() << "making an object of another uid needs root";
+    const std::u16string claim = u"Global\\ATLPERF_" + Wide(application_) + u"_publisher";
+    const struct {
+        const char* what;
+        std::u16string name;
+        bool otherUid;
+        bool whenAdding;  // the squatted block is block 1, met by the add that spills
+    } cases[] = {
+        {"block 0 of another uid", BlockName(0), true, false},
+        {"block 0 writable by others", BlockName(0), false, false},
+        {"the claim of another uid", claim, true, false},
+        {"the claim writable by its group", claim, false, false},
+        {"block 1 of another uid", BlockName(1), true, true},
+    };
+    for (const auto& c : cases) {
+        char object[emu::kMaxObjectName];
+        ASSERT_TRUE(emu::FormatSharedMemoryObjectName(c.name.c_str(), object, sizeof object));
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (c.otherUid && setuid(65534) != 0) _exit(2);
+            const int fd = shm_open(object, O_RDWR | O_CREAT | O_EXCL, 0644);
+            _exit(fd >= 0 && (c.otherUid || fchmod(fd, c.name == claim ? 0664 : 0666) == 0) ? 0 : 3);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_EQ(status, 0) << c.what;
+        vzp_publisher* publisher = nullptr;
+        vzp_status opened = vzp_open(application_.c_str(), &object_, &publisher);
+        vzp_status refused = opened;
+        for (int i = 0; c.whenAdding && opened == VZP_OK && refused == VZP_OK && i < 40; ++i) {
+            vzp_instance instance = 0;
+            refused = vzp_add_instance(publisher, "spill", &instance);
+        }
+        EXPECT_EQ(refused, VZP_ERROR_NOT_OWNER) << c.what;
+        EXPECT_EQ(opened, c.whenAdding ? VZP_OK : VZP_ERROR_NOT_OWNER) << c.what;
+        vzp_close(publisher);
+        struct stat info {};
+        const int fd = shm_open(object, O_RDONLY, 0);
+        EXPECT_TRUE(fd >= 0 && fstat(fd, &info) == 0 && info.st_size == 0) << c.what << ": written";
+        if (fd >= 0) close(fd);
+        shm_unlink(object);
+    }
+}
+
+// VZP_ERROR_SYSTEM says which call failed and why: here the block cannot grow
+// past a file-size limit.
+TEST_F(PublisherTest, SystemErrorsNameTheFailedCall) {
+    struct rlimit before;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    struct rlimit small = before;
+    small.rlim_cur = 1024;
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    vzp_publisher* publisher = nullptr;
+    const vzp_status status = vzp_open(application_.c_str(), &object_, &publisher);
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(status, VZP_ERROR_SYSTEM);
+    char text[64];
+    EXPECT_EQ(vzp_last_system_error(text, sizeof text), static_cast<uint32_t>(EFBIG));
+    EXPECT_STREQ(text, "ftruncate: File too large");
+    char cut[10];
+    EXPECT_EQ(vzp_last_system_error(cut, sizeof cut), static_cast<uint32_t>(EFBIG));
+    EXPECT_STREQ(cut, "ftruncate");
+    EXPECT_EQ(vzp_last_system_error(nullptr, 0), static_cast<uint32_t>(EFBIG));
+    EXPECT_STREQ(vudozid::ProviderError(VZP_ERROR_SYSTEM).what(),
+                 "a system call failed (vzp_last_system_error tells which and why): "
+                 "ftruncate: File too large");
+    Open();  // a call without a failing system call clears it
+    EXPECT_EQ(vzp_last_system_error(text, sizeof text), 0u);
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(vzp_version(), VZP_VERSION);
+    EXPECT_EQ(VZP_VERSION, VZP_MAKE_VERSION(VZP_VERSION_MAJOR, VZP_VERSION_MINOR, VZP_VERSION_PATCH));
 }
 
 TEST(StatusMessages, EveryCodeHasItsOwnSentence) {
     std::vector<std::string> seen;
-    for (vzp_status status = VZP_OK; status <= VZP_ERROR_NOT_REGISTERED; ++status) {
+    for (vzp_status status = VZP_OK; status <= VZP_ERROR_NOT_OWNER; ++status) {
         const std::string message = vzp_status_message(status);
         EXPECT_EQ(std::count(seen.begin(), seen.end(), message), 0) << status;
         seen.push_back(message);
     }
     EXPECT_STREQ(vzp_status_message(-1), "unknown status code");
-    EXPECT_STREQ(vzp_status_message(VZP_ERROR_NOT_REGISTERED + 1), "unknown status code");
+    EXPECT_STREQ(vzp_status_message(VZP_ERROR_NOT_OWNER + 1), "unknown status code");
 }
 
 }  // namespace

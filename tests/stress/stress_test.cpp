@@ -21,6 +21,7 @@
 
 #include "collect/perf_exports.h"
 #include "objectmap/perf_structures.h"
+#include "reader/perf_decoder.h"
 #include "server_statistics.h"
 #include "vudozid_provider.h"
 
@@ -227,6 +228,151 @@ TEST(Stress, ProviderProcessRacingTheCollector) {
     EXPECT_EQ(check.inconsistent, 0);
     EXPECT_GT(check.instances, 0);
     std::printf("process: %ld samples, %ld instances checked\n", check.samples, check.instances);
+}
+
+// --- The lock-free update path -------------------------------------------
+// An object of one 32-bit and two 64-bit counters, published under the
+// server's name so that the library's Collect reads it.
+constexpr DWORD kLargeRawCount = 0x00010100u;  // PERF_COUNTER_LARGE_RAWCOUNT
+const vzp_counter kUpdateCounters[3] = {{"calls", VZP_RAWCOUNT, 100, 0},
+                                        {"bytes", kLargeRawCount, 100, 0},
+                                        {"balance", kLargeRawCount, 100, 0}};
+
+vzp_publisher* OpenUpdatePublisher() {
+    vzp_object object = VZP_OBJECT_INIT;
+    object.id = 4;
+    object.name = "Update path";
+    object.max_instance_name_length = 16;
+    object.counters = kUpdateCounters;
+    object.counter_count = 3;
+    vzp_publisher* publisher = nullptr;
+    return vzp_open(qvsim::kApplication, &object, &publisher) == VZP_OK ? publisher : nullptr;
+}
+
+// One collection through the library's exports, decoded by qvperf's decoder.
+std::vector<qvperf::Instance> Collect() {
+    static std::vector<BYTE> buffer(1 << 16);  // made once: clearing it costs more than a sample
+    void* data = buffer.data();
+    DWORD bytes = static_cast<DWORD>(buffer.size()), objects = 0;
+    EXPECT_EQ(CollectPerfMon(u"Global", &data, &bytes, &objects), 0u);
+    qvperf::DecodeResult decoded = qvperf::DecodePerfData(buffer.data(), bytes, objects);
+    EXPECT_TRUE(decoded.problems.empty());
+    return decoded.objects.size() == 1 ? decoded.objects[0].instances : std::vector<qvperf::Instance>();
+}
+
+const qvperf::Instance* Named(const std::vector<qvperf::Instance>& instances, const char* name) {
+    for (const qvperf::Instance& instance : instances)
+        if (instance.name == name) return &instance;
+    return nullptr;
+}
+
+// Threads adding to the same counters lose no update, and each counter wraps
+// at its own size: the 32-bit one starts 10 below 2^32, the 64-bit ones go up
+// by 2^32 + 1 and down by 3 from 0.
+TEST(Stress, AddsFromSeveralThreadsSumExactly) {
+    constexpr int kThreads = 4;
+    constexpr long kAdds = 50000;
+    vzp_publisher* publisher = OpenUpdatePublisher();
+    ASSERT_NE(publisher, nullptr);
+    vzp_instance shared = 0;
+    ASSERT_EQ(vzp_add_instance(publisher, "shared", &shared), VZP_OK);
+    ASSERT_EQ(vzp_set_value(publisher, shared, 0, 0xFFFFFFF5u), VZP_OK);
+    std::atomic<long> failures{0};
+    std::vector<std::thread> adders;
+    for (int t = 0; t < kThreads; ++t)
+        adders.emplace_back([&] {
+            for (long i = 0; i < kAdds; ++i)
+                if (vzp_add(publisher, shared, 0, 1) != VZP_OK ||
+                    vzp_add(publisher, shared, 1, (1LL << 32) + 1) != VZP_OK ||
+                    vzp_add(publisher, shared, 2, -3) != VZP_OK)
+                    failures.fetch_add(1);
+        });
+    for (std::thread& adder : adders) adder.join();
+    EXPECT_EQ(failures.load(), 0);
+    const std::vector<qvperf::Instance> instances = Collect();
+    ClosePerfMon();
+    vzp_close(publisher);
+    ASSERT_EQ(instances.size(), 1u);
+    const std::uint64_t adds = kThreads * kAdds;
+    EXPECT_EQ(instances[0].values[0].number, (0xFFFFFFF5u + adds) & 0xFFFFFFFFu);
+    EXPECT_EQ(instances[0].values[1].number, adds * ((1ULL << 32) + 1));
+    EXPECT_EQ(instances[0].values[2].number, 0 - 3 * adds);
+}
+
+// One thread rewrites the 64-bit values of "whole" (each with equal halves)
+// and counts its calls on it, while another adds and removes other instances
+// as fast as it can, each carrying values derived from its name. Every sample
+// must show whole 64-bit values and no value of one instance in another; at
+// the end the count of "whole" is exact.
+TEST(Stress, UpdatesRacingAddAndRemoveOfOtherInstances) {
+    vzp_publisher* publisher = OpenUpdatePublisher();
+    ASSERT_NE(publisher, nullptr);
+    vzp_instance whole = 0;
+    ASSERT_EQ(vzp_add_instance(publisher, "whole", &whole), VZP_OK);
+    std::atomic<bool> stop{false};
+    std::atomic<long> failures{0}, calls{0}, added{0};
+    std::thread rewriter([&] {
+        long n = 0;
+        for (std::uint64_t k = 1; !stop.load(std::memory_order_relaxed); ++k, ++n) {
+            const std::uint64_t equalHalves = (k & 0xFFFFFFFFu) * 0x100000001ULL;
+            if (vzp_set_value(publisher, whole, 1, equalHalves) != VZP_OK ||
+                vzp_set_value(publisher, whole, 2, ~equalHalves) != VZP_OK ||
+                vzp_add(publisher, whole, 0, 1) != VZP_OK)
+                failures.fetch_add(1);
+        }
+        calls = n;
+    });
+    std::thread churn([&] {
+        std::vector<vzp_instance> live;
+        for (DWORD tag = 1; !stop.load(std::memory_order_relaxed); ++tag) {
+            vzp_instance instance = 0;
+            const uint64_t values[3] = {Derived(tag, 0), Derived(tag, 1) * 0x100000001ULL,
+                                        ~(Derived(tag, 2) * 0x100000001ULL)};
+            if (vzp_add_instance(publisher, ("I" + std::to_string(tag)).c_str(), &instance) != VZP_OK ||
+                vzp_set_all(publisher, instance, values, 3) != VZP_OK)
+                failures.fetch_add(1);
+            live.push_back(instance);
+            added.fetch_add(1, std::memory_order_relaxed);
+            if (live.size() > 20) {
+                if (vzp_remove_instance(publisher, live.front()) != VZP_OK) failures.fetch_add(1);
+                live.erase(live.begin());
+            }
+        }
+    });
+    // From 21 adds on, 20 other instances are live at every moment (5 s at most);
+    // a sample misses those that move behind its walk while it walks.
+    for (int wait = 0; wait < 5000 && added.load() < 21; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    long torn = 0, foreign = 0, seen = 0;
+    for (int sample = 0; sample < 1000; ++sample) {
+        for (const qvperf::Instance& instance : Collect()) {
+            ++seen;
+            for (int i = 1; i < 3; ++i)
+                torn += (instance.values[i].number >> 32) != (instance.values[i].number & 0xFFFFFFFFu);
+            if (instance.name == "whole") continue;
+            const DWORD tag = static_cast<DWORD>(std::stoul(instance.name.substr(1)));
+            const uint64_t expected[3] = {Derived(tag, 0), Derived(tag, 1) * 0x100000001ULL,
+                                          ~(Derived(tag, 2) * 0x100000001ULL)};
+            // set_all comes just after the add: a value may still be 0.
+            for (int i = 0; i < 3; ++i)
+                foreign += instance.values[i].number != expected[i] && instance.values[i].number != 0;
+        }
+    }
+    stop = true;
+    rewriter.join();
+    churn.join();
+    const std::vector<qvperf::Instance> last = Collect();
+    ClosePerfMon();
+    vzp_close(publisher);
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(foreign, 0);
+    EXPECT_GT(seen, 10 * 1000);
+    const qvperf::Instance* counted = Named(last, "whole");
+    ASSERT_NE(counted, nullptr);
+    EXPECT_EQ(counted->values[0].number, static_cast<std::uint64_t>(calls.load()));
+    std::printf("updates: %ld values checked in 1000 samples, %ld rewrites of \"whole\"\n", seen,
+                calls.load());
 }
 
 }  // namespace

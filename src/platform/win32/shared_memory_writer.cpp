@@ -14,8 +14,10 @@
 
 #include "platform/win32/native.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
+#include <cstdio>
 #include <string>
 
 namespace vz {
@@ -45,7 +47,7 @@ std::wstring ProcessAccountSid() {
     return result;
 }
 
-// Protected DACL: the publisher's account all access, the readers of
+// Owned by the publisher's account, with a protected DACL: the account all access, the readers of
 // performance data read access (numeric SIDs: SYSTEM, Administrators,
 // Performance Monitor Users, Performance Log Users, Interactive, LocalService,
 // NetworkService).
@@ -54,7 +56,8 @@ public:
     PublisherSecurity() {
         const std::wstring owner = ProcessAccountSid();
         if (owner.empty()) return;
-        const std::wstring sddl = L"D:P(A;;GA;;;" + owner +
+        // The account is named owner, which the squat check looks for.
+        const std::wstring sddl = L"O:" + owner + L"D:P(A;;GA;;;" + owner +
                                   L")(A;;GR;;;S-1-5-18)(A;;GR;;;S-1-5-32-544)"
                                   L"(A;;GR;;;S-1-5-32-558)(A;;GR;;;S-1-5-32-559)"
                                   L"(A;;GR;;;S-1-5-4)(A;;GR;;;S-1-5-19)(A;;GR;;;S-1-5-20)";
@@ -74,17 +77,71 @@ private:
     SECURITY_ATTRIBUTES attributes_ = {};
 };
 
+// Whether this process's account made the existing object: its owner is the
+// account's user SID or the token's default owner (the Administrators group
+// for an elevated administrator), which is what the kernel gave an object
+// that this account created. False when the owner cannot be read.
+bool CreatedByThisAccount(::HANDLE object) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool ours = false;
+    ::HANDLE token = nullptr;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        for (TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+            ::DWORD size = 0;
+            ::GetTokenInformation(token, kind, nullptr, 0, &size);
+            std::string buffer(size, '\0');
+            if (size == 0 || !::GetTokenInformation(token, kind, &buffer[0], size, &size)) continue;
+            PSID sid = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(&buffer[0])->User.Sid
+                                         : reinterpret_cast<TOKEN_OWNER*>(&buffer[0])->Owner;
+            ours = ours || ::EqualSid(owner, sid);
+        }
+        ::CloseHandle(token);
+    }
+    ::LocalFree(descriptor);
+    return ours;
+}
+
+// Records the failed call and leaves its error in GetLastError().
+void Failed(const char* call) {
+    const ::DWORD error = ::GetLastError();
+    RecordWriterFailure(call, error);
+    ::SetLastError(error);
+}
+
 }  // namespace
 
 void* CreateWritableSharedMemory(const WCHAR* name, DWORD size, HANDLE* mappingOut) {
     *mappingOut = nullptr;
     PublisherSecurity security;
-    if (security.Attributes() == nullptr) return nullptr;
+    if (security.Attributes() == nullptr) {
+        Failed("ConvertStringSecurityDescriptorToSecurityDescriptorW");
+        return nullptr;
+    }
     ::HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, security.Attributes(),
                                             PAGE_READWRITE, 0, size, Text(name));
-    if (mapping == nullptr) return nullptr;
+    if (mapping == nullptr) {
+        Failed("CreateFileMappingW");
+        if (::GetLastError() != ERROR_ACCESS_DENIED) return nullptr;
+        // Denied: either this account may not create "Global\" sections, or
+        // the section exists and another account made it.
+        ::HANDLE existing = ::OpenFileMappingW(FILE_MAP_READ, FALSE, Text(name));
+        const bool exists = existing != nullptr || ::GetLastError() == ERROR_ACCESS_DENIED;
+        if (existing != nullptr) ::CloseHandle(existing);
+        ::SetLastError(exists ? kErrorNotOwner : ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    if (::GetLastError() == ERROR_ALREADY_EXISTS && !CreatedByThisAccount(mapping)) {
+        ::CloseHandle(mapping);
+        ::SetLastError(kErrorNotOwner);
+        return nullptr;
+    }
     void* view = ::MapViewOfFile(mapping, FILE_MAP_WRITE | FILE_MAP_READ, 0, 0, size);
     if (view == nullptr) {
+        Failed("MapViewOfFile");
         const ::DWORD mapError = ::GetLastError();
         ::CloseHandle(mapping);
         ::SetLastError(mapError);
@@ -101,14 +158,46 @@ void CloseWritableSharedMemory(HANDLE mapping, void* view) {
 
 HANDLE ClaimPublisherName(const WCHAR* name) {
     PublisherSecurity security;
-    if (security.Attributes() == nullptr) return nullptr;
+    if (security.Attributes() == nullptr) {
+        Failed("ConvertStringSecurityDescriptorToSecurityDescriptorW");
+        return nullptr;
+    }
     ::HANDLE mutex = ::CreateMutexW(security.Attributes(), FALSE, Text(name));
     const ::DWORD error = ::GetLastError();
     if (mutex != nullptr && error != ERROR_ALREADY_EXISTS) return Handle(mutex);
+    if (mutex == nullptr) {
+        Failed("CreateMutexW");
+        if (error != ERROR_ACCESS_DENIED) return nullptr;
+    }
+    // Held by a live publisher of this account, or made by another account
+    // (which may deny this one even opening it).
+    const bool ours = mutex != nullptr && CreatedByThisAccount(mutex);
     if (mutex != nullptr) ::CloseHandle(mutex);
-    // Held by a live publisher, of this account or (access denied) another.
-    ::SetLastError(mutex != nullptr || error == ERROR_ACCESS_DENIED ? kErrorBusy : error);
+    ::SetLastError(ours ? kErrorBusy : kErrorNotOwner);
     return nullptr;
+}
+
+bool RemoveLeftSharedMemory(const WCHAR*) { return false; }
+
+void SystemErrorText(unsigned long code, char* text, std::size_t size) {
+    if (size == 0) return;
+    wchar_t* sentence = nullptr;
+    const ::DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<::DWORD>(code), 0, reinterpret_cast<wchar_t*>(&sentence), 0, nullptr);
+    int written = 0;
+    if (length != 0) {
+        // Without the line break that system sentences end with.
+        ::DWORD units = length;
+        while (units > 0 && (sentence[units - 1] == L'\r' || sentence[units - 1] == L'\n')) --units;
+        written = ::WideCharToMultiByte(CP_UTF8, 0, sentence, static_cast<int>(units), text,
+                                        static_cast<int>(size - 1), nullptr, nullptr);
+    }
+    if (sentence != nullptr) ::LocalFree(sentence);
+    if (written > 0)
+        text[written] = '\0';
+    else  // no sentence, or one too long for `text`
+        std::snprintf(text, size, "system error %lu", code);
 }
 
 void ReleasePublisherClaim(HANDLE claim) {
