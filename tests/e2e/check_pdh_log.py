@@ -2,7 +2,8 @@
 """Reads a qvperf log back with Python's csv module and checks typeperf's
 layout: the "(PDH-CSV 4.0) (zone)(bias)" header, the full counter paths,
 every field quoted, one row per sample with distinct MM/DD/YYYY HH:MM:SS.mmm
-timestamps and whole-number values.
+timestamps and values written as typeperf writes them, with six decimals
+("21.000000").
 
     check_pdh_log.py LOG CSV|TSV SAMPLES PATH...
 """
@@ -33,7 +34,7 @@ def main():
     if len(set(stamps)) != len(stamps):
         problems.append("repeated timestamps %r" % stamps)
     for row in data:
-        if len(row) != len(header) or not all(v.isdigit() for v in row[1:]):
+        if len(row) != len(header) or not all(re.fullmatch(r"\d+\.\d{6}", v) for v in row[1:]):
             problems.append("row %r" % row)
     # Every field quoted: writing the parsed rows back with QUOTE_ALL gives the
     # same text (with the file's line ends: CR LF on Windows).

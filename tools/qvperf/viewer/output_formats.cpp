@@ -56,6 +56,12 @@ std::string ValueText(const SampleRow& row) {
     return row.numeric ? std::to_string(row.number) : row.text;
 }
 
+// typeperf writes every value with six decimals ("21.000000"); the values
+// here are whole numbers, so the decimals are exact.
+std::string PdhValueText(const SampleRow& row) {
+    return row.numeric ? std::to_string(row.number) + ".000000" : row.text;
+}
+
 std::string Pad(const std::string& text, std::size_t width, bool right) {
     const std::size_t columns = DisplayColumns(text);
     const std::string fill(width > columns ? width - columns : 0, ' ');
@@ -168,7 +174,7 @@ std::string PdhLog::Header(const Sample& first) {
 std::string PdhLog::Row(const Sample& sample) const {
     std::map<std::string, std::string> values;
     for (const SampleRow& row : sample.rows)
-        values.emplace(row.object + '\n' + row.instance + '\n' + row.counter, ValueText(row));
+        values.emplace(row.object + '\n' + row.instance + '\n' + row.counter, PdhValueText(row));
     std::string out = Field(FormatTime(SplitTime(sample.time, true), "%m/%d/%Y %H:%M:%S"));
     for (const std::string& key : keys_) {
         const auto it = values.find(key);
