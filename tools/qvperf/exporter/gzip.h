@@ -5,7 +5,7 @@
 namespace qvperf {
 
 // The gzip member of `data`. Level 1: the exposition repeats itself so much
-// that the fastest level already shrinks it some twentyfold, while higher
+// that the fastest level already shrinks it some tenfold, while higher
 // levels cost several times more for a few percent.
 std::string Gzip(const std::string& data);
 
