@@ -30,9 +30,13 @@ bool ReadProcessMetrics(ProcessMetrics* metrics) {
                               sizeof memory))
         return false;
     metrics->residentBytes = static_cast<double>(memory.WorkingSetSize);
-    metrics->virtualBytes = static_cast<double>(memory.PrivateUsage);
+    // Windows gives both the same value; Wine fills only PagefileUsage.
+    metrics->virtualBytes =
+        static_cast<double>(memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage);
+    // A running process always holds handles: 0 is a system that does not
+    // count them (Wine), and the metric is left out.
     DWORD handles = 0;
-    if (GetProcessHandleCount(self, &handles)) metrics->openFds = handles;
+    if (GetProcessHandleCount(self, &handles) && handles > 0) metrics->openFds = handles;
     return true;  // Windows sets no per-process handle limit worth reporting
 }
 
