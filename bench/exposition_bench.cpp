@@ -1,13 +1,15 @@
 // The exporter's share of a scrape, beside the collection it serves (this file
 // is linked into the collect benchmark program, so BM_Collect/10000 runs in
-// the same process and run): decoding the Collect buffer, and writing the
-// exposition of one sample, 16 series per instance.
+// the same process and run): decoding the Collect buffer, writing the
+// exposition of one sample, 16 series per instance, and a whole scrape, plain
+// beside gzip.
 #include <benchmark/benchmark.h>
 
 #include <string>
 #include <vector>
 
 #include "exporter/exposition.h"
+#include "exporter/gzip.h"
 #include "published_instances.h"
 #include "reader/perf_decoder.h"
 
@@ -63,7 +65,39 @@ void BM_FormatExposition(benchmark::State& state) {
     state.counters["exposition_bytes"] = static_cast<double>(bytes);
 }
 
+// What the exporter does for one scrape that no other shares: collect through
+// the library, decode, write the exposition and, with gzip=1, compress it.
+// Plain and gzip run side by side, so their ratio compares like with like.
+void BM_Scrape(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    const bool gzip = state.range(1) != 0;
+    vz_bench::Published published(count);
+    std::vector<BYTE> buffer(static_cast<std::size_t>(count) * 128 + 4096);
+    const std::vector<qvperf::CounterText> texts(16, {"Contatore", "Testo di aiuto del contatore."});
+    qvperf::ScrapeStatus status;
+    status.collected = status.serverUp = true;
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        DWORD objects = 0;
+        const DWORD size = vz_bench::CollectOnce(buffer, u"Global", &objects);
+        const qvperf::DecodeResult decoded = qvperf::DecodePerfData(buffer.data(), size, objects);
+        std::string text;
+        qvperf::AppendExposition(&decoded.objects.at(0), texts, status,
+                                 qvperf::ExpositionFormat::kPrometheusText, &text);
+        if (gzip) text = qvperf::Gzip(text);
+        bytes = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    ClosePerfMon();
+    state.counters["body_bytes"] = static_cast<double>(bytes);
+}
+
 BENCHMARK(BM_DecodeSample)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FormatExposition)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Scrape)
+    ->ArgNames({"instances", "gzip"})
+    ->Args({10000, 0})
+    ->Args({10000, 1})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

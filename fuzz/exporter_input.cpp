@@ -1,7 +1,8 @@
 // What clients and providers hand the exporter: an HTTP request head from any
-// client, and instance names from another process's shared memory. The head
-// parser must not read outside the text; the exposition of any names must stay
-// one series per line, every series unique.
+// client (request line, absolute-form target, Host, Connection and
+// Accept-Encoding headers), and instance names from another process's shared
+// memory. The head parser must not read outside the text; the exposition of
+// any names must stay one series per line, every series unique.
 #include <cstdint>
 #include <set>
 #include <string>
@@ -12,9 +13,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
     qvperf::HttpRequest request;
-    if (qvperf::ParseRequestHead(input, &request) &&
-        (request.method.empty() || request.target.empty()))
-        __builtin_trap();
+    std::string problem;
+    if (qvperf::ParseRequestHead(input, &request, &problem)) {
+        // An absolute-form target leaves only its path (and query) behind.
+        if (request.method.empty() || request.target.empty() ||
+            request.target.compare(0, 7, "http://") == 0)
+            __builtin_trap();
+        qvperf::AcceptsGzip(request.acceptEncoding);
+    } else if (problem.empty()) {
+        __builtin_trap();  // a refusal always says why
+    }
 
     // Instance names: the input cut at NUL bytes.
     qvperf::PerfObject object;

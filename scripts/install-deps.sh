@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 mingw-w64-tools
   clang libclang-rt-14-dev wine wine64 wine64-tools pkg-config wixl msitools
   libasio-dev curl prometheus
+  zlib1g-dev libz-mingw-w64-dev
 )
 
 missing=()

@@ -21,6 +21,7 @@
 
 #include "server_statistics.h"
 #include "vudozid_provider.hpp"
+#include "vudozid_version.h"
 #ifndef _WIN32
 #include "platform/platform.h"  // the registry file the Linux tools share
 #endif
@@ -96,7 +97,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
-        if (a == "--instances" && hasValue) {
+        if (a == "--version") {
+            std::puts("qvsim " VUDOZID_VERSION);
+            std::exit(0);
+        } else if (a == "--instances" && hasValue) {
             options->instances = std::atoi(args[++i].c_str());
         } else if (a == "--interval-ms" && hasValue) {
             options->intervalMs = std::atoi(args[++i].c_str());
@@ -109,7 +113,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
         } else {
             std::fprintf(stderr,
                          "usage: qvsim [--instances N] [--interval-ms MS] [--seconds S] "
-                         "[--application NAME] [--instance-name NAME]\n");
+                         "[--application NAME] [--instance-name NAME] | --version\n");
             return false;
         }
     }

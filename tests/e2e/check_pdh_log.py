@@ -2,7 +2,8 @@
 """Reads a qvperf log back with Python's csv module and checks typeperf's
 layout: the "(PDH-CSV 4.0) (zone)(bias)" header, the full counter paths,
 every field quoted, one row per sample with distinct MM/DD/YYYY HH:MM:SS.mmm
-timestamps and whole-number values.
+timestamps and values written as typeperf writes them, with six decimals
+("21.000000").
 
     check_pdh_log.py LOG CSV|TSV SAMPLES PATH...
     check_pdh_log.py LOG CSV|TSV --shape [--columns PATH...]
@@ -19,15 +20,19 @@ import re
 import sys
 
 
+def is_value(text):
+    return re.fullmatch(r"\d+\.\d{6}", text) is not None
+
+
 def shape(log, layout, paths):
     with open(log, newline="", encoding="utf-8") as f:
         rows = list(csv.reader(f, delimiter="," if layout == "CSV" else "\t"))
     header, data = rows[0], rows[1:]
     if paths and [re.sub(r"^\\\\[^\\]*", "", p) for p in header[1:]] != paths:
         return "header %r" % header[1:]
-    letters = "".join("v" if all(v.isdigit() for v in row[1:]) else
+    letters = "".join("v" if all(is_value(v) for v in row[1:]) else
                       "b" if all(v == " " for v in row[1:]) else "m" for row in data)
-    full = [row[1:] for row in data if all(v.isdigit() for v in row[1:])]
+    full = [row[1:] for row in data if all(is_value(v) for v in row[1:])]
     distinct = any(r[0] != r[1] or r[2:4] and r[2] != r[3] for r in full)
     return letters + (" distinct" if paths and distinct else "")
 
@@ -56,7 +61,7 @@ def main():
     if len(set(stamps)) != len(stamps):
         problems.append("repeated timestamps %r" % stamps)
     for row in data:
-        if len(row) != len(header) or not all(v.isdigit() for v in row[1:]):
+        if len(row) != len(header) or not all(re.fullmatch(r"\d+\.\d{6}", v) for v in row[1:]):
             problems.append("row %r" % row)
     # Every field quoted: writing the parsed rows back with QUOTE_ALL gives the
     # same text (with the file's line ends: CR LF on Windows).

@@ -4,8 +4,10 @@
 # do not delay a scrape beyond a second; promtool finds nothing to say; at the
 # first scrape after qvsim is killed (a viewer keeping the library open beside
 # it) /health is 503 and no series of it is served, and the instances of a
-# restarted qvsim show at the next scrape; "Disable Performance Counters" is
-# honoured unless overridden.
+# restarted qvsim show at the next scrape; gzip, keep-alive and Connection:
+# close with curl; --listen on every interface and on IPv6; the process
+# metrics and the version; "Disable Performance Counters" is honoured unless
+# overridden.
 #
 #   linux-exporter.sh BUILD_DIR
 set -euo pipefail
@@ -30,6 +32,28 @@ lint=$(promtool check metrics <"$work/metrics.txt" 2>&1) || fail "promtool: $lin
 [ -z "$lint" ] || fail "promtool says: $lint"
 [ "$(health)" = 200 ] || fail "/health not 200 with a running server"
 echo "ok: 160000 series, promtool silent, /health 200"
+
+# gzip as Prometheus asks for it: the same exposition, some twentieth of the
+# size; several requests on one connection; Connection: close honoured.
+curl -sS --max-time 10 --compressed -D "$work/gzip.head" -o "$work/gunzipped.txt" "http://127.0.0.1:$port/metrics"
+grep -qi '^Content-Encoding: gzip' "$work/gzip.head" || fail "no gzip for curl --compressed"
+gzip_bytes=$(sed -n 's/^Content-Length: \([0-9]*\).*/\1/ip' "$work/gzip.head")
+[ "$(grep -c '^quorvane_[a-z_]*{.*server="' "$work/gunzipped.txt")" -eq 160000 ] ||
+  fail "the gzip body does not hold the 160000 series"
+[ "$gzip_bytes" -le 1500000 ] || fail "gzip body of $gzip_bytes bytes, more than 1.5 MB"
+connects=$(curl -sS --max-time 10 -w '%{num_connects} ' -o /dev/null -o /dev/null -o /dev/null \
+  "http://127.0.0.1:$port/health" "http://127.0.0.1:$port/metrics" "http://127.0.0.1:$port/")
+[ "$connects" = "1 0 0 " ] || fail "three URLs took connections $connects, not one"
+closing=$(curl -sS --max-time 10 -v -H 'Connection: close' -o /dev/null "http://127.0.0.1:$port/health" 2>&1)
+grep -qi '^< Connection: close' <<<"$closing" || fail "Connection: close not answered in kind"
+grep -q 'Closing connection' <<<"$closing" || fail "the connection stayed open after Connection: close"
+grep -qx "quorvane_exporter_build_info{version=\"$("$build/tools/qvperf" --version | cut -d' ' -f2)\"} 1" \
+  "$work/metrics.txt" || fail "build_info does not carry qvperf --version"
+for m in process_cpu_seconds_total process_resident_memory_bytes process_virtual_memory_bytes \
+  process_start_time_seconds process_open_fds process_max_fds; do
+  grep -q "^$m [0-9]" "$work/metrics.txt" || fail "no $m"
+done
+echo "ok: gzip $gzip_bytes bytes, three URLs on one connection, Connection: close, process metrics"
 
 # 16 idle connections and one dribbling client beside a scrape: less than a
 # second longer than the same scrape alone.
@@ -64,6 +88,26 @@ scrape >"$work/metrics.txt"
 [ "$(health)" = 200 ] || fail "/health not 200 again"
 echo "ok: killed server seen at once beside another reader, restarted server's 4 instances at the next scrape"
 kill "$qv" "$extra_pids"; wait "$qv" "$extra_pids" 2>/dev/null || true; qv= extra_pids=
+
+# Every interface (:0) and IPv6 ([::1]:0), printed as given.
+for listen in :0 '[::1]:0'; do
+  timeout 20 "$build/tools/qvperf" --listen "$listen" 2>"$work/listen.log" &
+  extra_pids=$!
+  for _ in $(seq 100); do grep -q 'serving\|cannot' "$work/listen.log" && break; sleep 0.1; done
+  if grep -q 'cannot listen on \[::1\]' "$work/listen.log"; then
+    echo "skipped: no IPv6 loopback here"
+  else
+    at=$(sed -n 's|.*serving http://\(.*\):\([0-9]*\)/metrics.*|\1 \2|p' "$work/listen.log")
+    [ "${at% *}" = "${listen%:0}" ] || fail "--listen $listen printed as: $(cat "$work/listen.log")"
+    for host in 127.0.0.1 '[::1]'; do
+      [ "$listen" = :0 ] || [ "$host" = '[::1]' ] || continue
+      [ "$(curl -s --max-time 10 -o /dev/null -w '%{http_code}' "http://$host:${at#* }/health")" = 200 ] ||
+        fail "--listen $listen: no answer on $host"
+    done
+  fi
+  kill "$extra_pids"; wait "$extra_pids" 2>/dev/null || true; extra_pids=
+done
+echo "ok: --listen :0 and [::1]:0"
 
 # "Disable Performance Counters" set: no object unless overridden.
 perf_key='[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Quorvane Server ITA\Performance]'

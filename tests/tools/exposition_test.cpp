@@ -10,6 +10,7 @@
 
 #include "exporter/exposition.h"
 #include "exporter/metric_name.h"
+#include "vudozid_version.h"
 
 namespace {
 
@@ -169,6 +170,52 @@ TEST(Exposition, FormatsDifferOnlyWhereTheStandardsDo) {
     EXPECT_EQ(FormatForAccept(""), ExpositionFormat::kPrometheusText);
 }
 
+// The process metrics under the Prometheus client libraries' names; in
+// OpenMetrics a counter's family drops _total and a name ending in a unit gets
+// its UNIT line (ratios, bytes, seconds; bytes per second is no base unit).
+TEST(Exposition, ProcessMetricsAndUnits) {
+    ScrapeStatus status;
+    status.process = ProcessMetrics{1.5, 4096, 8192, 1796671215.25, 7, -1};
+    const PerfObject object = MakeObject({{"x", Values(1)}});
+    const std::string text = Expose(&object, ExpositionFormat::kPrometheusText, status);
+    const std::string open = Expose(&object, ExpositionFormat::kOpenMetrics, status);
+    struct Case {
+        const std::string& exposition;
+        const char* line;
+        bool present;
+    };
+    const Case cases[] = {
+        {text, "# TYPE process_cpu_seconds_total counter", true},
+        {text, "process_cpu_seconds_total 1.5", true},
+        {text, "process_resident_memory_bytes 4096", true},
+        {text, "process_virtual_memory_bytes 8192", true},
+        {text, "process_start_time_seconds 1796671215.25", true},
+        {text, "process_open_fds 7", true},
+        {text, "# UNIT process_resident_memory_bytes bytes", false},
+        {open, "# TYPE process_cpu_seconds counter", true},
+        {open, "# UNIT process_cpu_seconds seconds", true},
+        {open, "process_cpu_seconds_total 1.5", true},
+        {open, "# UNIT process_resident_memory_bytes bytes", true},
+        {open, "# UNIT process_virtual_memory_bytes bytes", true},
+        {open, "# UNIT process_start_time_seconds seconds", true},
+        {open, "# UNIT quorvane_exporter_scrape_duration_seconds seconds", true},
+        {open, "# UNIT quorvane_cache_hit_ratio ratio", true},
+        {open, "# UNIT quorvane_cache_unsaved_ratio ratio", true},
+        {open, "# UNIT quorvane_disk_read_bytes_per_second bytes", false},
+        {open, "# UNIT quorvane_remote_call_elapsed_time seconds", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(HasLine(c.exposition, c.line), c.present) << c.line;
+    EXPECT_EQ(text.find("process_max_fds"), std::string::npos);  // no limit to report
+    EXPECT_EQ(Expose(&object).find("process_"), std::string::npos);  // none read
+    // Every UNIT line follows its family's TYPE line.
+    const std::vector<std::string> lines = Lines(open);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].rfind("# UNIT ", 0) == 0) {
+            const std::string family = lines[i].substr(7, lines[i].rfind(' ') - 7);
+            EXPECT_EQ(lines[i - 1].rfind("# TYPE " + family + " ", 0), 0u) << lines[i];
+        }
+}
+
 TEST(Exposition, SelfMetricsWithoutAnObjectAndWithAShortOne) {
     ScrapeStatus status;
     status.countersDisabled = true;
@@ -177,7 +224,7 @@ TEST(Exposition, SelfMetricsWithoutAnObjectAndWithAShortOne) {
     for (const char* line : {"quorvane_server_up 0", "quorvane_exporter_collection_success 0",
                              "quorvane_exporter_counters_disabled 1", "quorvane_exporter_instances 0"})
         EXPECT_TRUE(HasLine(none, line)) << line;
-    EXPECT_NE(none.find("quorvane_exporter_build_info{version=\""), std::string::npos);
+    EXPECT_TRUE(HasLine(none, "quorvane_exporter_build_info{version=\"" VUDOZID_VERSION "\"} 1"));
     EXPECT_NE(none.find("\nquorvane_exporter_scrape_duration_seconds "), std::string::npos);
 
     // An object with three counters and an instance missing values: only what is there.

@@ -12,9 +12,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include <valgrind/valgrind.h>
+#include <zlib.h>
 
 #include "exporter/listen_address.h"
 #include "exporter/metrics_server.h"
@@ -60,12 +62,68 @@ std::string ReadAll(int fd, std::chrono::milliseconds limit = std::chrono::milli
     return data;
 }
 
+// Reads one response from `fd` (its head, then Content-Length bytes unless it
+// answers a HEAD); `*rest` keeps what came after it.
+std::string ReadResponse(int fd, bool head, std::string* rest) {
+    std::string data;
+    data.swap(*rest);
+    char chunk[65536];
+    for (;;) {
+        const std::size_t headEnd = data.find("\r\n\r\n");
+        if (headEnd != std::string::npos) {
+            const std::size_t at = data.find("Content-Length: ");
+            const std::size_t length =
+                head || at == std::string::npos || at > headEnd ? 0 : std::stoul(data.substr(at + 16));
+            if (data.size() >= headEnd + 4 + length) {
+                *rest = data.substr(headEnd + 4 + length);
+                data.resize(headEnd + 4 + length);
+                return data;
+            }
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 5000) <= 0) return data;
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) return data;
+        data.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
 std::string Exchange(unsigned short port, const std::string& request) {
     const int fd = Connect(port);
     ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string reply = ReadAll(fd);
+    std::string rest;
+    std::string reply = ReadResponse(fd, request.rfind("HEAD ", 0) == 0, &rest);
     ::close(fd);
     return reply;
+}
+
+// True when the server has closed `fd` (within half a second).
+bool ClosedByServer(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    char byte;
+    return ::poll(&p, 1, 500) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+}
+
+std::string Body(const std::string& reply) { return reply.substr(reply.find("\r\n\r\n") + 4); }
+
+std::string Gunzip(const std::string& data) {
+    z_stream stream{};
+    EXPECT_EQ(inflateInit2(&stream, 15 + 16), Z_OK);  // gzip only
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    std::string out;
+    int result = Z_OK;
+    while (result == Z_OK) {
+        char chunk[65536];
+        stream.next_out = reinterpret_cast<Bytef*>(chunk);
+        stream.avail_out = sizeof chunk;
+        result = inflate(&stream, Z_NO_FLUSH);
+        out.append(chunk, sizeof chunk - stream.avail_out);
+    }
+    EXPECT_EQ(result, Z_STREAM_END);
+    EXPECT_EQ(stream.avail_in, 0u);  // nothing after the gzip member
+    inflateEnd(&stream);
+    return out;
 }
 
 // A stand-in collection: `instances` instances, healthy or not; counts calls
@@ -138,15 +196,25 @@ TEST_F(ServerFixture, RoutesMethodsAndFormats) {
     const Case cases[] = {
         {"GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 200 OK",
          "Content-Type: text/plain; version=0.0.4; charset=utf-8", true},
-        {"GET /metrics?x=1 HTTP/1.1\r\naccept: application/openmetrics-text;version=1.0.0\r\n\r\n",
+        {"GET /metrics?x=1 HTTP/1.1\r\nhost: x\r\naccept: application/openmetrics-text;version=1.0.0\r\n\r\n",
          "HTTP/1.1 200 OK", "Content-Type: application/openmetrics-text; version=1.0.0", true},
-        {"HEAD /metrics HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK", "Content-Length: ", false},
+        {"HEAD /metrics HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 200 OK", "Content-Length: ", false},
         {"GET /health HTTP/1.0\r\n\r\n", "HTTP/1.1 200 OK", "\r\n\r\nok\n", true},
-        {"POST /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 405 Method Not Allowed",
-         "Allow: GET, HEAD\r\n", true},
-        {"DELETE /health HTTP/1.1\r\n\r\n", "HTTP/1.1 405 Method Not Allowed", "Allow: GET, HEAD", true},
-        {"GET /metrics/extra HTTP/1.1\r\n\r\n", "HTTP/1.1 404 Not Found", "not found", true},
-        {"GET /favicon.ico HTTP/1.1\r\n\r\n", "HTTP/1.1 404 Not Found", "not found", true},
+        {"GET http://127.0.0.1:9464/metrics HTTP/1.1\r\nHost: 127.0.0.1:9464\r\n\r\n",
+         "HTTP/1.1 200 OK", "version=0.0.4", true},
+        {"GET HTTP://EXAMPLE?x HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 200 OK", "<a href", true},
+        {"GET http:///metrics HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad Request", "malformed", true},
+        {"GET /metrics HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request", "needs a Host header", true},
+        {"GET /metrics HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", "HTTP/1.1 400 Bad Request",
+         "more than one Host", true},
+        {"GET /metrics HTTP/2.0\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad Request", "HTTP/1.0 and", true},
+        {"GET /metrics HTTP/1.1\r\nHost: x\r\n folded\r\n\r\n", "HTTP/1.1 400", "malformed", true},
+        {"POST /metrics HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n",
+         "HTTP/1.1 405 Method Not Allowed", "Allow: GET, HEAD\r\n", true},
+        {"DELETE /health HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 405 Method Not Allowed",
+         "Allow: GET, HEAD", true},
+        {"GET /metrics/extra HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 404 Not Found", "not found", true},
+        {"GET /favicon.ico HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 404 Not Found", "not found", true},
         {"garbage\r\n\r\n", "HTTP/1.1 400 Bad Request", "malformed", true},
     };
     for (const Case& c : cases) {
@@ -161,16 +229,16 @@ TEST_F(ServerFixture, RoutesMethodsAndFormats) {
             EXPECT_GT(length, 0u) << c.request;
         }
     }
-    const std::string open =
-        Exchange(port_, "GET /metrics HTTP/1.1\r\nAccept: application/openmetrics-text\r\n\r\n");
+    const std::string open = Exchange(
+        port_, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept: application/openmetrics-text\r\n\r\n");
     EXPECT_EQ(open.substr(open.size() - 6), "# EOF\n");
     EXPECT_NE(open.find("quorvane_open_databases{server=\"Quorvane1\"} 1\n"), std::string::npos);
 
     source_.healthy = false;
-    const std::string down = Exchange(port_, "GET /health HTTP/1.1\r\n\r\n");
+    const std::string down = Exchange(port_, "GET /health HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_EQ(down.rfind("HTTP/1.1 503 Service Unavailable", 0), 0u) << down;
     EXPECT_NE(down.find("no server is publishing"), std::string::npos);
-    EXPECT_NE(Exchange(port_, "GET /metrics HTTP/1.1\r\n\r\n").find("\nquorvane_server_up 0\n"),
+    EXPECT_NE(Exchange(port_, "GET /metrics HTTP/1.0\r\n\r\n").find("\nquorvane_server_up 0\n"),
               std::string::npos);
     EXPECT_FALSE(source_.overlapped);
 }
@@ -182,7 +250,7 @@ TEST_F(ServerFixture, RoutesMethodsAndFormats) {
 TEST_F(ServerFixture, StalledClientsDoNotDelayAScrape) {
     source_.instances = 5000;  // some 5 MB, more than the socket buffers hold
     Start();
-    const std::string ask = "GET /metrics HTTP/1.1\r\n\r\n";
+    const std::string ask = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
     Clock::duration alone = Clock::duration::max();
     for (int i = 0; i < 2; ++i) {
         const auto start = Clock::now();
@@ -237,7 +305,7 @@ TEST_F(ServerFixture, DeadlinesCloseIdleAndNonReadingClients) {
     const int sleeper = Connect(port_);
     int small = 4096;
     ::setsockopt(sleeper, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    const std::string ask = "GET /metrics HTTP/1.1\r\n\r\n";
+    const std::string ask = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
     ::send(sleeper, ask.data(), ask.size(), MSG_NOSIGNAL);
     std::this_thread::sleep_for(ScrapeBound() * 3 / 2);
     const std::string partial = ReadAll(sleeper, ScrapeBound() * 3);
@@ -247,21 +315,119 @@ TEST_F(ServerFixture, DeadlinesCloseIdleAndNonReadingClients) {
     ::close(sleeper);
 }
 
-TEST_F(ServerFixture, ConnectionsBeyondTheCapAreClosedAndTheRestServed) {
+// At the cap (64) of idle, dribbling, kept-alive and non-reading
+// connections, every scrape is served, and the oldest connection without a
+// complete request is the one closed for it.
+TEST_F(ServerFixture, ScrapesAtTheCapCloseTheOldestIdleConnection) {
+    source_.instances = 5000;  // more than the socket buffers of a non-reading client hold
     HttpLimits limits;
-    limits.maxConnections = 4;
+    // No connection leaves by a deadline here, however slow the build.
+    limits.readTimeout = limits.writeTimeout = std::chrono::milliseconds(60000);
     Start(limits);
+    const std::string ask = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
     std::vector<int> held;
-    for (int i = 0; i < 4; ++i) held.push_back(Connect(port_));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const int extra = Connect(port_);
-    const auto start = Clock::now();
-    EXPECT_EQ(ReadAll(extra, std::chrono::milliseconds(3000)), "");
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
-    ::close(extra);
+    for (int i = 0; i < 2; ++i) {  // non-reading: their answers are stuck
+        held.push_back(Connect(port_));
+        ::send(held.back(), ask.data(), ask.size(), MSG_NOSIGNAL);
+    }
+    held.push_back(Connect(port_));  // kept alive after one answer
+    ::send(held.back(), ask.data(), ask.size(), MSG_NOSIGNAL);
+    std::string rest;
+    ASSERT_EQ(ReadResponse(held.back(), false, &rest).rfind("HTTP/1.1 200", 0), 0u);
+    for (int i = 0; i < 2; ++i) {  // dribbling: half a request head
+        held.push_back(Connect(port_));
+        ::send(held.back(), ask.data(), 10, MSG_NOSIGNAL);
+    }
+    while (held.size() < 64) held.push_back(Connect(port_));  // idle
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::vector<int> scrapers;  // kept open, so that each scrape finds the cap reached
+    for (int i = 0; i < 3; ++i) {
+        scrapers.push_back(Connect(port_));
+        ::send(scrapers.back(), ask.data(), ask.size(), MSG_NOSIGNAL);
+        rest.clear();
+        const std::string reply = ReadResponse(scrapers.back(), false, &rest);
+        EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK", 0), 0u) << "scrape " << i << ": " << reply.substr(0, 100);
+        EXPECT_NE(reply.find("quorvane_exporter_instances 5000\n"), std::string::npos);
+    }
+    // The kept-alive one and the two dribblers were the oldest without a
+    // complete request; the non-reading ones and the later idle ones stay.
+    for (std::size_t i = 2; i < 5; ++i) EXPECT_TRUE(ClosedByServer(held[i])) << i;
+    for (std::size_t i : {0, 1, 5, 63}) EXPECT_FALSE(ClosedByServer(held[i])) << i;
     for (int fd : held) ::close(fd);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(Exchange(port_, "GET /health HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 200", 0), 0u);
+    for (int fd : scrapers) ::close(fd);
+}
+
+// One connection carries requests in turn, answered in full each time: gzip
+// when the client takes it (never for /health), plain otherwise, until the
+// client says close; HTTP/1.0 keeps it only when asked to.
+TEST_F(ServerFixture, KeepAliveAndCompression) {
+    Start();
+    struct Step {
+        bool newConnection;
+        const char* request;
+        const char* mustContain;
+        bool gzip;
+        bool closes;
+    };
+    const Step steps[] = {
+        {true, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: deflate, gzip\r\n\r\n",
+         "Connection: keep-alive\r\n", true, false},
+        {false, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip;q=0, identity\r\n\r\n",
+         "Vary: Accept-Encoding\r\n", false, false},
+        {false, "GET /health HTTP/1.1\r\nHost: x\r\nAccept-Encoding: *\r\n\r\n", "\r\n\r\nok\n", false, false},
+        {false, "HEAD /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: *;q=0.5\r\n\r\n", "200 OK", true, false},
+        {false, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: x-gzip\r\nConnection: Close\r\n\r\n",
+         "Connection: close\r\n", true, true},
+        {true, "GET /health HTTP/1.0\r\n\r\n", "Connection: close\r\n", false, true},
+        {true, "GET /health HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", "Connection: keep-alive", false, false},
+        {false, "GET /health HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", "ok\n", false, false},
+        {true, "POST /health HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello", "405", false, true},
+    };
+    int fd = -1;
+    std::string rest;
+    for (const Step& step : steps) {
+        if (step.newConnection) {
+            if (fd >= 0) ::close(fd);
+            fd = Connect(port_);
+            rest.clear();
+        }
+        ::send(fd, step.request, std::strlen(step.request), MSG_NOSIGNAL);
+        const std::string reply = ReadResponse(fd, std::strncmp(step.request, "HEAD", 4) == 0, &rest);
+        EXPECT_NE(reply.find(step.mustContain), std::string::npos) << step.request << reply.substr(0, 300);
+        EXPECT_EQ(reply.find("Content-Encoding: gzip\r\n") != std::string::npos, step.gzip) << step.request;
+        if (step.gzip && std::strncmp(step.request, "GET", 3) == 0) {
+            EXPECT_NE(Gunzip(Body(reply)).find("\nquorvane_exporter_instances 2\n"), std::string::npos);
+        }
+        EXPECT_EQ(ClosedByServer(fd), step.closes) << step.request;
+    }
+    ::close(fd);
+
+    // Three requests sent at once on one connection: three answers in order.
+    fd = Connect(port_);
+    const std::string three = "GET /health HTTP/1.1\r\nHost: x\r\n\r\nGET /nothing HTTP/1.1\r\nHost: x\r\n\r\n"
+                              "GET /health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    ::send(fd, three.data(), three.size(), MSG_NOSIGNAL);
+    rest.clear();
+    for (const char* status : {"HTTP/1.1 200", "HTTP/1.1 404", "HTTP/1.1 200"})
+        EXPECT_EQ(ReadResponse(fd, false, &rest).rfind(status, 0), 0u) << status;
+    EXPECT_TRUE(ClosedByServer(fd));
+    ::close(fd);
+
+    // Scrapes that share a collection share its body: the gzip one
+    // decompresses to exactly the plain one.
+    source_.delay = std::chrono::milliseconds(300);
+    const int callsBefore = source_.calls;
+    std::thread first([&] { Exchange(port_, "GET /health HTTP/1.0\r\n\r\n"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // its collection runs
+    std::string plain, gzip;
+    std::thread second([&] { plain = Exchange(port_, "GET /metrics HTTP/1.0\r\n\r\n"); });
+    std::thread third([&] {
+        gzip = Exchange(port_, "GET /metrics HTTP/1.0\r\nAccept-Encoding: gzip\r\n\r\n");
+    });
+    for (std::thread* t : {&first, &second, &third}) t->join();
+    ASSERT_NE(gzip.find("Content-Encoding: gzip"), std::string::npos);
+    EXPECT_EQ(Gunzip(Body(gzip)), Body(plain));
+    EXPECT_EQ(source_.calls, callsBefore + 2);
 }
 
 TEST_F(ServerFixture, ConcurrentScrapesShareCollectionsOneAtATime) {
@@ -271,7 +437,7 @@ TEST_F(ServerFixture, ConcurrentScrapesShareCollectionsOneAtATime) {
     std::atomic<int> answered{0};
     for (int i = 0; i < 6; ++i)
         clients.emplace_back([&] {
-            if (Exchange(port_, "GET /metrics HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 200", 0) == 0)
+            if (Exchange(port_, "GET /metrics HTTP/1.0\r\n\r\n").rfind("HTTP/1.1 200", 0) == 0)
                 ++answered;
         });
     for (std::thread& t : clients) t.join();
@@ -286,10 +452,15 @@ TEST(ListenAddress, Splits) {
     EXPECT_TRUE(SplitListenAddress("127.0.0.1:9464", &address, &port));
     EXPECT_EQ(address, "127.0.0.1");
     EXPECT_EQ(port, 9464);
+    EXPECT_EQ(JoinListenAddress(address, port), "127.0.0.1:9464");
     EXPECT_TRUE(SplitListenAddress("[::1]:80", &address, &port));
     EXPECT_EQ(address, "::1");
-    for (const char* bad : {"9464", ":9464", "127.0.0.1:", "127.0.0.1:65536", "127.0.0.1:x1",
-                            "127.0.0.1:123456"})
+    EXPECT_EQ(JoinListenAddress(address, port), "[::1]:80");
+    EXPECT_TRUE(SplitListenAddress(":0", &address, &port));  // every interface
+    EXPECT_EQ(address, "");
+    EXPECT_EQ(JoinListenAddress(address, 9464), ":9464");
+    for (const char* bad : {"9464", "::1:80", "[::1]", "[]:80", "[::1:80", "a]:80", "127.0.0.1:",
+                            "127.0.0.1:65536", "127.0.0.1:x1", "127.0.0.1:123456"})
         EXPECT_FALSE(SplitListenAddress(bad, &address, &port)) << bad;
 }
 

@@ -176,8 +176,8 @@ TEST(QvperfPdhLog, TypeperfLayout) {
               "\"(PDH-CSV 4.0) (QVT)(-120)\","
               "\"\\\\HOST\\Quorvane Server 11(Quorvane01)\\Database aperti\","
               "\"\\\\HOST\\Quorvane Server 11(Quo\"\"02)\\Tempo IO/chiamata\"\n"
-              "\"12/07/2026 21:20:15.123\",\"21\",\"9\"\n"
-              "\"12/07/2026 21:20:15.623\",\" \",\"10\"\n");
+              "\"12/07/2026 21:20:15.123\",\"21.000000\",\"9.000000\"\n"
+              "\"12/07/2026 21:20:15.623\",\" \",\"10.000000\"\n");
     qvperf::PdhLog tsv("HOST", '\t');
     EXPECT_EQ(tsv.Format(first).substr(0, 30), "\"(PDH-TSV 4.0) (QVT)(-120)\"\t\"\\");
     savedZone ? setenv("TZ", restore.c_str(), 1) : unsetenv("TZ");

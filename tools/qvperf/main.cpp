@@ -13,6 +13,7 @@
 #include "viewer/options.h"
 #include "viewer/text_file.h"
 #include "viewer/viewer.h"
+#include "vudozid_version.h"
 
 namespace {
 
@@ -60,6 +61,10 @@ int Run(const std::vector<std::string>& args) {
                                                      : ""));
     if (options.help) {
         std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::puts("qvperf " VUDOZID_VERSION);
         return 0;
     }
     std::vector<CounterPath> paths;

@@ -19,6 +19,7 @@
 #include "support/registry_paths.h"
 #include "support/wide_string.h"
 #include "tool_arguments.h"
+#include "vudozid_version.h"
 
 namespace {
 
@@ -154,13 +155,16 @@ int CallRegistration(const std::u16string& path, bool unregister) {
 
 const char kUsage[] =
     "usage: qvreg [--seed] [/u] [library path]\n"
+    "       qvreg --version   prints the version\n"
     "       qvreg --where     prints the registry file the Linux tools share\n";
 
 int Run(const std::vector<std::string>& args) {
     bool seed = false, unregister = false, where = false;
     std::string path;
     for (const std::string& a : args) {
-        if (a == "--seed")
+        if (a == "--version")
+            return std::puts("qvreg " VUDOZID_VERSION), 0;
+        else if (a == "--seed")
             seed = true;
         else if (a == "--where")
             where = true;

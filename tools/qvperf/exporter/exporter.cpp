@@ -21,8 +21,9 @@ int RunExporter(const ExporterSettings& settings, TitleNames titles) {
                         settings.ignoreDisabledCounters);
     MetricsServer server([&source] { return source.Collect(); });
     if (!server.Listen(address, port, &error)) return Fail(kExitFailure, error);
-    std::fprintf(stderr, "qvperf: serving http://%s:%u/metrics\n", address.c_str(),
-                 static_cast<unsigned>(server.Port()));
+    std::fprintf(stderr, "qvperf: serving http://%s/metrics%s\n",
+                 JoinListenAddress(address, server.Port()).c_str(),
+                 address.empty() ? " (every interface)" : "");
     if (settings.runAsService) {
         auto serve = [&server] {
             server.Run();

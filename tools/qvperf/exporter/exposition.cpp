@@ -6,10 +6,7 @@
 #include <unordered_set>
 
 #include "exporter/metric_name.h"
-
-#ifndef QVPERF_VERSION
-#define QVPERF_VERSION "dev"
-#endif
+#include "vudozid_version.h"
 
 namespace qvperf {
 
@@ -43,26 +40,79 @@ void AppendScaled(std::uint64_t value, MetricScale scale, std::string* out) {
     }
 }
 
+// OpenMetrics' unit of a family: the suffix of its name, where the name ends
+// in one of the base units this exposition uses.
+const char* UnitOf(const std::string& family) {
+    for (const char* unit : {"seconds", "bytes", "ratio"}) {
+        const std::string suffix = std::string("_") + unit;
+        if (family.size() > suffix.size() &&
+            family.compare(family.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return unit;
+    }
+    return nullptr;
+}
+
+// HELP, TYPE and, in OpenMetrics, UNIT of a family. A counter's family is
+// named without _total in OpenMetrics, with it in the text format.
 void AppendFamilyHead(const char* name, const std::string& help, ExpositionFormat format,
-                      std::string* out) {
+                      std::string* out, const char* type = "gauge") {
+    const bool openMetrics = format == ExpositionFormat::kOpenMetrics;
+    std::string family = name;
+    if (std::string(type) == "counter" && !openMetrics) family += "_total";
     *out += "# HELP ";
-    *out += name;
+    *out += family;
     *out += ' ';
-    *out += EscapeMetricText(help, format == ExpositionFormat::kOpenMetrics);
+    *out += EscapeMetricText(help, openMetrics);
     *out += "\n# TYPE ";
-    *out += name;
-    *out += " gauge\n";
+    *out += family;
+    *out += ' ';
+    *out += type;
+    *out += '\n';
+    if (const char* unit = openMetrics ? UnitOf(family) : nullptr) {
+        *out += "# UNIT ";
+        *out += family;
+        *out += ' ';
+        *out += unit;
+        *out += '\n';
+    }
+}
+
+void AppendValue(double value, std::string* out) {
+    char digits[32];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out->append(digits, end);
 }
 
 void AppendGauge(const char* name, const char* help, double value, ExpositionFormat format,
                  std::string* out) {
     AppendFamilyHead(name, help, format, out);
-    char digits[32];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     *out += name;
     *out += ' ';
-    out->append(digits, end);
+    AppendValue(value, out);
     *out += '\n';
+}
+
+// The process_* metrics of the Prometheus client libraries.
+void AppendProcessMetrics(const ProcessMetrics& process, ExpositionFormat format,
+                          std::string* out) {
+    AppendFamilyHead("process_cpu_seconds", "Total user and system CPU time spent in seconds.",
+                     format, out, "counter");
+    *out += "process_cpu_seconds_total ";
+    AppendValue(process.cpuSeconds, out);
+    *out += '\n';
+    AppendGauge("process_resident_memory_bytes", "Resident memory size in bytes.",
+                process.residentBytes, format, out);
+    AppendGauge("process_virtual_memory_bytes", "Virtual memory size in bytes.",
+                process.virtualBytes, format, out);
+    AppendGauge("process_start_time_seconds",
+                "Start time of the process since unix epoch in seconds.",
+                process.startTimeSeconds, format, out);
+    if (process.openFds >= 0)
+        AppendGauge("process_open_fds", "Number of open file descriptors (handles on Windows).",
+                    process.openFds, format, out);
+    if (process.maxFds >= 0)
+        AppendGauge("process_max_fds", "Maximum number of open file descriptors.",
+                    process.maxFds, format, out);
 }
 
 // HELP of a metric: the localized help of its counter; for a metric made of
@@ -149,7 +199,8 @@ void AppendExposition(const PerfObject* object, const std::vector<CounterText>& 
                 out);
     AppendFamilyHead("quorvane_exporter_build_info", "The exporter's version, always 1.", format,
                      out);
-    *out += "quorvane_exporter_build_info{version=\"" QVPERF_VERSION "\"} 1\n";
+    *out += "quorvane_exporter_build_info{version=\"" VUDOZID_VERSION "\"} 1\n";
+    if (status.process) AppendProcessMetrics(*status.process, format, out);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - status.start;
     AppendGauge("quorvane_exporter_scrape_duration_seconds",
                 "Time taken to collect and format this scrape.", elapsed.count(), format, out);

@@ -1,12 +1,15 @@
 // The Prometheus exposition of one sample of "Quorvane Server 11": the metric
 // families of the fixed metric table (one series per instance, label `server`)
-// followed by the exporter's own metrics, in the Prometheus text format 0.0.4
-// or in OpenMetrics 1.0.
+// followed by the exporter's own metrics and its process's, in the Prometheus
+// text format 0.0.4 or in OpenMetrics 1.0 (with a UNIT line for every metric
+// whose name ends in a unit: _seconds, _bytes, _ratio).
 #pragma once
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "exporter/process_metrics.h"
 #include "reader/instance_names.h"
 #include "reader/perf_decoder.h"
 
@@ -30,6 +33,7 @@ struct ScrapeStatus {
     bool serverUp = false;          // a server publishes its statistics
     bool countersDisabled = false;  // "Disable Performance Counters" is set
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::optional<ProcessMetrics> process;  // the exporter's own process_* metrics
 };
 
 // Appends the exposition to `out`. `object` may be null (nothing collected).

@@ -1,8 +1,10 @@
-// A small HTTP/1.1 server on standalone Asio: one request per connection,
-// any number of connections at once up to a cap, a deadline for reading the
-// request head and one for writing the response, so that a client that stalls,
-// dribbles or never reads only ever holds its own connection. The handler
-// answers asynchronously, from any thread.
+// A small HTTP/1.1 server on standalone Asio: persistent connections (several
+// requests in turn, HTTP/1.0 only when it asks for keep-alive), any number of
+// connections at once up to a cap, a deadline for reading each request head,
+// one for writing each response and one for idling between requests, so that
+// a client that stalls, dribbles or never reads only ever holds its own
+// connection, and at the cap not even that. The handler answers
+// asynchronously, from any thread.
 #pragma once
 #include <chrono>
 #include <cstddef>
@@ -19,8 +21,10 @@ namespace qvperf {
 
 struct HttpRequest {
     std::string method;
-    std::string target;
-    std::string accept;  // the Accept header, empty when absent
+    std::string target;          // origin form: an absolute-form target loses scheme and authority
+    std::string accept;          // the Accept header, empty when absent
+    std::string acceptEncoding;  // the Accept-Encoding header, empty when absent
+    bool keepAlive = false;      // the client wants the connection kept for another request
 };
 
 struct HttpResponse {
@@ -30,9 +34,14 @@ struct HttpResponse {
     std::shared_ptr<const std::string> body;
 };
 
-// Parses a request head ("METHOD TARGET HTTP/x.y", header lines) for the
-// method, the target and the Accept header; false when malformed.
-bool ParseRequestHead(const std::string& head, HttpRequest* request);
+// Parses a request head ("METHOD TARGET HTTP/1.x", header lines). False with
+// the reason (for a 400) when malformed, when an HTTP/1.1 request has no Host
+// or more than one, or when the version is not 1.x.
+bool ParseRequestHead(const std::string& head, HttpRequest* request, std::string* problem);
+
+// Whether an Accept-Encoding value takes gzip ("gzip", "x-gzip" or "*",
+// without q=0).
+bool AcceptsGzip(const std::string& acceptEncoding);
 
 using HttpResponder = std::function<void(HttpResponse)>;  // call once, from any thread
 using HttpHandler = std::function<void(const HttpRequest&, HttpResponder)>;
@@ -44,15 +53,16 @@ public:
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // Binds ADDRESS:PORT (port 0: any free port) and starts accepting on the
-    // io_context. False with a message when the address cannot be used.
+    // Binds ADDRESS:PORT (port 0: any free port; an empty address: every
+    // interface, IPv6 and IPv4 where the system allows both) and starts
+    // accepting on the io_context. False with a message when unusable.
     bool Listen(const std::string& address, unsigned short port, std::string* error);
     unsigned short Port() const;
     void Close();  // stops accepting; open connections end by their deadlines
 
     static const char* StatusText(int status);
 
-    struct Shared;  // the handler, the limits and the connection count
+    struct Shared;  // the handler, the limits and the open connections
 
 private:
     void Accept();

@@ -9,6 +9,7 @@
 #include <asio/signal_set.hpp>
 #include <asio/thread.hpp>
 
+#include "exporter/gzip.h"
 #include "exporter/http_server.h"
 
 namespace qvperf {
@@ -27,6 +28,7 @@ using Done = std::function<void(const CollectedSample&, std::shared_ptr<const st
 struct MetricsServer::Impl {
     struct Waiter {
         Want want;
+        bool gzip;
         Done done;
     };
 
@@ -44,7 +46,7 @@ struct MetricsServer::Impl {
     }
 
     void Handle(const HttpRequest& request, HttpResponder respond);
-    void Enqueue(Want want, Done done);
+    void Enqueue(Want want, bool gzip, Done done);
     void CollectBatch();
 
     CollectFn collect;
@@ -106,7 +108,7 @@ void MetricsServer::Impl::Handle(const HttpRequest& request, HttpResponder respo
         return;
     }
     if (path == "/health") {
-        Enqueue(Want::kHealth, [respond](const CollectedSample& sample,
+        Enqueue(Want::kHealth, false, [respond](const CollectedSample& sample,
                                          std::shared_ptr<const std::string>) {
             const char* why = sample.status.countersDisabled ? "counters disabled\n"
                               : !sample.status.collected     ? "no object collected\n"
@@ -117,41 +119,50 @@ void MetricsServer::Impl::Handle(const HttpRequest& request, HttpResponder respo
         return;
     }
     const ExpositionFormat format = FormatForAccept(request.accept);
+    const bool gzip = AcceptsGzip(request.acceptEncoding);
     Enqueue(format == ExpositionFormat::kOpenMetrics ? Want::kOpenMetrics : Want::kPrometheusText,
-            [respond, format](const CollectedSample&, std::shared_ptr<const std::string> body) {
-                respond({200, ContentType(format), "", std::move(body)});
+            gzip,
+            [respond, format, gzip](const CollectedSample&, std::shared_ptr<const std::string> body) {
+                respond({200, ContentType(format),
+                         gzip ? "Content-Encoding: gzip\r\nVary: Accept-Encoding\r\n"
+                              : "Vary: Accept-Encoding\r\n",
+                         std::move(body)});
             });
 }
 
 // Requests that arrive before the scheduled collection starts share it; those
 // that arrive while it runs wait for the next.
-void MetricsServer::Impl::Enqueue(Want want, Done done) {
-    asio::post(collecting, [this, want, done = std::move(done)]() mutable {
-        waiting.push_back({want, std::move(done)});
+void MetricsServer::Impl::Enqueue(Want want, bool gzip, Done done) {
+    asio::post(collecting, [this, want, gzip, done = std::move(done)]() mutable {
+        waiting.push_back({want, gzip, std::move(done)});
         if (scheduled) return;
         scheduled = true;
         asio::post(collecting, [this] { CollectBatch(); });
     });
 }
 
-// Collects once, formats each asked-for format once and answers every waiter.
+// Collects once, formats each asked-for format once (and compresses it once
+// when asked for gzip) and answers every waiter.
 void MetricsServer::Impl::CollectBatch() {
     scheduled = false;
     std::vector<Waiter> batch;
     batch.swap(waiting);
     const std::shared_ptr<const CollectedSample> sample = collect();
-    std::shared_ptr<const std::string> bodies[3];
+    std::shared_ptr<const std::string> bodies[3][2];  // by Want, plain and gzip
     for (Waiter& waiter : batch) {
-        auto& body = bodies[static_cast<int>(waiter.want)];
-        if (!body && waiter.want != Want::kHealth) {
+        auto& plain = bodies[static_cast<int>(waiter.want)][0];
+        if (!plain && waiter.want != Want::kHealth) {
             auto text = std::make_shared<std::string>();
             AppendExposition(sample->object, sample->texts, sample->status,
                              waiter.want == Want::kOpenMetrics ? ExpositionFormat::kOpenMetrics
                                                                : ExpositionFormat::kPrometheusText,
                              text.get());
-            body = std::move(text);
+            plain = std::move(text);
         }
-        waiter.done(*sample, body);
+        auto& compressed = bodies[static_cast<int>(waiter.want)][1];
+        if (waiter.gzip && plain && !compressed)
+            compressed = std::make_shared<const std::string>(Gzip(*plain));
+        waiter.done(*sample, waiter.gzip ? compressed : plain);
     }
 }
 

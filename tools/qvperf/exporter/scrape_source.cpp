@@ -54,6 +54,8 @@ std::shared_ptr<const CollectedSample> ScrapeSource::Collect() {
     const auto start = std::chrono::steady_clock::now();
     auto sample = std::make_shared<CollectedSample>();
     sample->status.start = start;
+    if (ProcessMetrics process; ReadProcessMetrics(&process)) sample->status.process = process;
+    const std::optional<ProcessMetrics> process = sample->status.process;
     if (!ignoreDisabled_ && CountersDisabled()) {
         sample->status.countersDisabled = true;
         sampler_.Unload();
@@ -71,6 +73,7 @@ std::shared_ptr<const CollectedSample> ScrapeSource::Collect() {
     sample = DescribeSample(std::move(decoded), titles_);
     sample->status.start = start;
     sample->status.serverUp = serverUp;
+    sample->status.process = process;
     std::string state = !sample->decoded.problems.empty()
                             ? "bad data from " + sampler_.LibraryPath() + ": " +
                                   sample->decoded.problems.front()

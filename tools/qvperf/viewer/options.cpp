@@ -112,12 +112,14 @@ const OptionEntry kOptions[] = {
          if (!vz::ParseWholeNumber("--serve", v, 1, 65535, &port, e)) return false;
          return o.listen = "127.0.0.1:" + std::to_string(port), true;
      }},
-    {"--listen", "ADDR:PORT", "serve on that address instead (default 127.0.0.1:9464; port 0: any)",
+    {"--listen", "ADDR:PORT",
+     "serve on that address instead (default 127.0.0.1:9464; [::1]:PORT for IPv6; :PORT on every "
+     "interface; port 0: any)",
      [](Options& o, const std::string& v, std::string* e) {
          std::string address;
          unsigned short port = 0;
          if (!SplitListenAddress(v, &address, &port)) {
-             *e = "--listen: \"" + v + "\" is not ADDRESS:PORT, e.g. 127.0.0.1:9464 or [::1]:9464";
+             *e = "--listen: \"" + v + "\" is not ADDRESS:PORT, e.g. 127.0.0.1:9464, [::1]:9464 or :9464";
              return false;
          }
          return o.listen = v, true;
@@ -139,6 +141,8 @@ const OptionEntry kOptions[] = {
      [](Options& o, const std::string& v, std::string*) { return o.query = v, true; }},
     {"--registry", "FILE", "the emulated registry file (Linux; see VUDOZID_REGISTRY below)",
      [](Options& o, const std::string& v, std::string*) { return o.registry = v, true; }},
+    {"--version", nullptr, "print qvperf's version and stop",
+     [](Options& o, const std::string&, std::string*) { return o.version = true, true; }},
     {"-h", nullptr, "this help (also --help, -?)",
      [](Options& o, const std::string&, std::string*) { return o.help = true, true; }},
 };

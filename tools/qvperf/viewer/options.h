@@ -32,6 +32,7 @@ struct Options {
     std::string query = "Global";
     std::string registry;
     bool help = false;
+    bool version = false;  // --version
 };
 
 // Parses `args`. False with a message for the first mistake; `*showUsage` tells

@@ -57,6 +57,12 @@ std::string ValueText(const SampleRow& row) {
     return row.numeric ? std::to_string(row.number) : row.text.str();
 }
 
+// typeperf writes every value with six decimals ("21.000000"); the values
+// here are whole numbers, so the decimals are exact.
+std::string PdhValueText(const SampleRow& row) {
+    return row.numeric ? std::to_string(row.number) + ".000000" : row.text.str();
+}
+
 std::string Pad(const std::string& text, std::size_t width, bool right) {
     const std::size_t columns = DisplayColumns(text);
     const std::string fill(width > columns ? width - columns : 0, ' ');
@@ -202,7 +208,7 @@ std::string PdhLog::Row(const Sample& sample) const {
     out.reserve(values.size() * 8);
     for (const SampleRow* value : values) {
         out += separator_;
-        out += Field(value != nullptr ? ValueText(*value) : " ");
+        out += Field(value != nullptr ? PdhValueText(*value) : " ");
     }
     out += '\n';
     return out;
