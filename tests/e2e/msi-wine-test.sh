@@ -56,6 +56,13 @@ check_package() {  # check_package MSI SYSTEM_FOLDER
   fi
   check "$name: a failed step has the package's own message" \
     grep -q '^1722	VudoZid setup: the step \[2\] failed' <(msiinfo export "$1" Error | tr -d '\r')
+  # The binaries' versions (from project(VERSION), not the package's --version).
+  local version file
+  version=$(sed -n 's/^project(VudoZid VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+  for file in VudoZid.dll qvperf.exe vudozid_provider.dll; do
+    check "$name: the File table carries $file's version $version.0" \
+      grep -qxF "$file	$version.0	1033" <(msiinfo export "$1" File | tr -d '\r' | cut -f1,5,6)
+  done
 }
 
 products() {  # products OUT: the installed VudoZid versions, one a line
