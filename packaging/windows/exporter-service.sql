@@ -5,9 +5,11 @@
 -- registration.sql; 51 sets a property.
 --
 -- The service's life, in the conditions below:
--- - there before this run: !Exporter=3; removed (so stopped) before any file
---   is replaced, and at a full uninstall whatever the feature's state, so an
---   older version's service never outlives the product;
+-- - there before this run: !Exporter=3. In every run on an installed product
+--   (repair, change, uninstall) it is removed (so stopped) before any file is
+--   replaced, whatever the feature's recorded state, so an older version's
+--   service never outlives the product (Wine does not report the feature's
+--   state in a repair); removing a service that is not there does nothing;
 -- - there after this run: &Exporter=3 OR (!Exporter=3 AND NOT &Exporter=2)
 --   (install, repair, upgrade, another feature changed); created again after
 --   the files, before the counters are registered so that a failed
@@ -37,7 +39,7 @@ INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('Start
 -- creates the service again, then starts it.
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RollbackStartExporterService', '!Exporter=3 AND NOT REMOVE~="ALL"', 3402)
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RollbackRemoveExporterService', '!Exporter=3 AND NOT REMOVE~="ALL"', 3404)
-INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RemoveExporterService', '(!Exporter=3) OR (REMOVE~="ALL")', 3410)
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RemoveExporterService', 'Installed', 3410)
 -- The rollback of the creation stops and deletes the service with sc.exe,
 -- not qvperf.exe: Wine's rollback removes the installed files first.
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RollbackDeleteExporterService', '(&Exporter=3) OR (!Exporter=3 AND NOT &Exporter=2)', 6002)

@@ -158,18 +158,16 @@ run_suite() {  # run_suite PREFIX_ARCH WINE FOLDER BASE_MSI REBUILT_MSI UPGRADE_
   check "the service runs again on the same address after the upgrade ($arch)" service_runs "$port" "$qvperf"
 
   # 4. Repair: the files are replaced with the service stopped, which then
-  # runs again.
-  # (Wine's msiexec repairs by product code only.)
-  local product_code
-  product_code=$(msiinfo export "$6" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
+  # runs again. (Wine's msiexec does not implement /f with a product code;
+  # REINSTALL=ALL REINSTALLMODE=amus is the same repair as /fa on Windows.)
   cp "$host_folder/VudoZid.dll" "$prefix/VudoZid.dll"
   rm -f "$host_folder/VudoZid.dll"
-  if $w msiexec /fa "$product_code" /qn /l*v 'C:\vudozid\repair.log'; then
+  if $w msiexec /i 'C:\vudozid\upgrade.msi' REINSTALL=ALL REINSTALLMODE=amus /qn /l*v 'C:\vudozid\repair.log'; then
     echo "ok: msiexec /fa repairs ($arch)"
     check "the repair put VudoZid.dll back ($arch)" test -f "$host_folder/VudoZid.dll"
     check "the service runs again after the repair ($arch)" service_runs "$port" "$qvperf"
   else
-    echo "note: this Wine's msiexec cannot repair (/fa $product_code); repair not checked ($arch)"
+    echo "note: this Wine's msiexec cannot repair (REINSTALL=ALL); repair not checked ($arch)"
     cp "$prefix/VudoZid.dll" "$host_folder/VudoZid.dll"
   fi
 
