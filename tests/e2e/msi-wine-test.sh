@@ -163,7 +163,7 @@ run_suite() {  # run_suite PREFIX_ARCH WINE FOLDER BASE_MSI REBUILT_MSI UPGRADE_
   cp "$host_folder/VudoZid.dll" "$prefix/VudoZid.dll"
   rm -f "$host_folder/VudoZid.dll"
   if $w msiexec /i 'C:\vudozid\upgrade.msi' REINSTALL=ALL REINSTALLMODE=amus /qn /l*v 'C:\vudozid\repair.log'; then
-    echo "ok: msiexec /fa repairs ($arch)"
+    echo "ok: msiexec /i REINSTALL=ALL REINSTALLMODE=amus repairs ($arch)"
     check "the repair put VudoZid.dll back ($arch)" test -f "$host_folder/VudoZid.dll"
     check "the service runs again after the repair ($arch)" service_runs "$port" "$qvperf"
   else
