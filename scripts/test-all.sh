@@ -112,7 +112,9 @@ windows_builds() {
   for preset in mingw-i686 mingw-x64; do
     cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j"$JOBS" || return 1
   done
-  tests/e2e/check-pe.sh build/mingw-i686/src/VudoZid.dll
+  local b=build/mingw-i686
+  tests/e2e/check-pe.sh $b/src/VudoZid.dll $b/provider/vudozid_provider.dll $b/tools/qvperf.exe \
+    $b/tools/qvreg.exe $b/provider/qvsim.exe
 }
 
 provider_package() {

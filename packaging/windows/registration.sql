@@ -17,5 +17,16 @@ INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES 
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('UnregisterCounters', 'REMOVE~="ALL"', 3430)
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RollbackRegisterCounters', 'NOT REMOVE~="ALL"', 6010)
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RegisterCounters', 'NOT REMOVE~="ALL"', 6020)
+-- A failed first install also sweeps what a registration that stopped half
+-- way leaves and its unregistration cannot take back (the AppID keys, the
+-- service's Performance key). Rollback actions run in reverse order: these
+-- after RollbackRegisterCounters. Only for a first install: nothing of these
+-- keys was there before.
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RollbackRemovePerformanceKey', 3426, '@SYSTEM_FOLDER@', '"[@SYSTEM_FOLDER@]reg.exe" delete "HKLM\SYSTEM\CurrentControlSet\Services\Quorvane Server ITA\Performance" /f')
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RollbackRemoveAppIdName', 3426, '@SYSTEM_FOLDER@', '"[@SYSTEM_FOLDER@]reg.exe" delete "HKCR\AppID\VudoZid.DLL" /f')
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RollbackRemoveAppId', 3426, '@SYSTEM_FOLDER@', '"[@SYSTEM_FOLDER@]reg.exe" delete "HKCR\AppID\{FF41D410-F176-44fd-9A2F-AB1668C7A041}" /f')
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RollbackRemovePerformanceKey', 'NOT Installed', 6005)
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RollbackRemoveAppIdName', 'NOT Installed', 6006)
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RollbackRemoveAppId', 'NOT Installed', 6007)
 -- The message of a failed action (error 1722): [2] action, [4] command line.
 INSERT INTO `Error` (`Error`, `Message`) VALUES (1722, 'VudoZid setup: the step [2] failed and the installation is rolled back. Command: [4]. Run it by hand without /s to see the error (the README, "Installing on Windows", lists the usual causes).')

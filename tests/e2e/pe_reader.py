@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Prints what a PE image carries: machine, export names, imported DLLs and the
-resource directory (type, name, language, size), one fact per line, so the CI
-checks can compare them with what the library must ship."""
+"""Prints what a PE image carries: machine, symbols and debug sections, export
+names, imported DLLs, the resource directory (type, name, language, size) and
+the version resource (fixed versions and strings), one fact per line, so the
+CI checks can compare them with what every shipped binary must carry."""
 import struct
 import sys
 
@@ -11,6 +12,45 @@ def read(path):
         return f.read()
 
 
+def version_facts(data):
+    """The facts of a VS_VERSIONINFO resource: each node is a 16-bit length,
+    value length and type, a UTF-16 key, then its value and its children,
+    each aligned on 4 bytes."""
+    def node(o):
+        length, value_length, kind = struct.unpack_from("<HHH", data, o)
+        end = o + length
+        k = o + 6
+        while data[k:k + 2] != b"\0\0":
+            k += 2
+        key = data[o + 6:k].decode("utf-16-le")
+        value = (k + 2 + 3) & ~3
+        size = value_length * 2 if kind == 1 else value_length
+        children = (value + size + 3) & ~3
+        if not (o < end <= len(data) and value + size <= end):
+            raise ValueError("version node %r overruns its parent" % key)
+        return key, data[value:value + size], kind, children, end
+
+    def walk(o, end):
+        while o + 6 <= end:
+            child = node(o)
+            yield child
+            o = (child[4] + 3) & ~3
+
+    key, value, _, children, end = node(0)
+    if key != "VS_VERSION_INFO" or struct.unpack_from("<I", value, 0)[0] != 0xFEEF04BD:
+        raise ValueError("not a VS_VERSIONINFO resource")
+    fms, fls, pms, pls = struct.unpack_from("<IIII", value, 8)
+    dotted = lambda ms, ls: "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+    yield "version file %s" % dotted(fms, fls)
+    yield "version product %s" % dotted(pms, pls)
+    for info, _, _, tables, info_end in walk(children, end):
+        if info != "StringFileInfo":
+            continue
+        for _, _, _, strings, table_end in walk(tables, info_end):
+            for name, text, _, _, _ in walk(strings, table_end):
+                yield "version string %s %s" % (name, text.decode("utf-16-le").rstrip("\0"))
+
+
 def main(path):
     data = read(path)
     pe = struct.unpack_from("<I", data, 0x3C)[0]
@@ -18,14 +58,24 @@ def main(path):
         sys.exit("not a PE image")
     machine, nsections, _, _, _, optsize, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
     print("machine %#06x" % machine)
+    print("symbols %d" % struct.unpack_from("<I", data, pe + 16)[0])
     opt = pe + 24
     magic = struct.unpack_from("<H", data, opt)[0]
     dirs = opt + (96 if magic == 0x10B else 112)
     sections = []
     for i in range(nsections):
         s = opt + optsize + 40 * i
-        _, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", data, s)
+        name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", data, s)
         sections.append((va, max(vsize, rawsize), rawptr))
+        if name.startswith(b"/"):  # a long name, kept in the string table after the symbols
+            symbols, nsymbols = struct.unpack_from("<II", data, pe + 12)
+            strtab = symbols + 18 * nsymbols + int(name[1:].rstrip(b"\0"))
+            name = data[strtab:data.index(b"\0", strtab)]
+        print("section %s" % name.rstrip(b"\0").decode("ascii", "replace"))
+        if name.rstrip(b"\0") == b".gnu_debuglink":  # the debug file's name, then its CRC-32
+            link = data[rawptr:rawptr + rawsize]
+            end = link.index(b"\0")
+            print("debuglink %s %08x" % (link[:end].decode(), struct.unpack_from("<I", link, (end + 4) & ~3)[0]))
 
     def off(rva):
         for va, size, raw in sections:
@@ -71,6 +121,9 @@ def main(path):
                 for lang, d in entries(base + (r & 0x7FFFFFFF)):
                     drva, dsize = struct.unpack_from("<II", data, base + d)
                     print("resource %s %s %d %d" % (tname, rname, lang, dsize))
+                    if tname == 16 and rname == 1:
+                        for fact in version_facts(data[off(drva):off(drva) + dsize]):
+                            print(fact)
                     if len(sys.argv) > 2 and sys.argv[2] == "--dump" and str(tname) == sys.argv[3] and str(rname) == sys.argv[4]:
                         sys.stdout.buffer.write(data[off(drva):off(drva) + dsize])
 
