@@ -1,6 +1,7 @@
 #include "common/serialized_map_builder.h"
 
-#include "objectmap/perf_structures.h"
+#include "server_object.h"
+#include "support/utf_text.h"
 
 namespace vz {
 namespace test {
@@ -44,11 +45,14 @@ std::vector<uint8_t> SerializedMapBuilder::Build(bool withNames) const {
 
 SerializedMapBuilder ServerStatisticsMap(uint32_t firstIndex, bool withNames) {
     SerializedMapBuilder map;
-    map.Category(4, 0, 84, 64, firstIndex, firstIndex + 1,
-                 withNames ? u"Quorvane Server 11" : u"");
-    for (uint32_t i = 0; i < 16; ++i) {
-        std::u16string name = withNames ? u"Counter " + std::u16string(1, u'A' + i) : u"";
-        map.Counter(PERF_COUNTER_RAWCOUNT, kRecordHeaderSize + 4 * i, firstIndex + 2 + 2 * i, firstIndex + 3 + 2 * i, name);
+    map.Category(quorvane::kObjectId, 0, quorvane::kInstanceDataSize,
+                 quorvane::kMaxInstanceNameLength, firstIndex, firstIndex + 1,
+                 withNames ? Utf8ToUtf16(quorvane::kObjectName) : u"", quorvane::kDetailNovice);
+    for (std::size_t i = 0; i < quorvane::kCounterCount; ++i) {
+        const quorvane::PublishedCounter& counter = quorvane::kCounters[i];
+        map.Counter(counter.counterType, counter.dataOffset, firstIndex + quorvane::TitleOffsetOf(i),
+                    firstIndex + 1 + quorvane::TitleOffsetOf(i),
+                    withNames ? Utf8ToUtf16(counter.name) : u"", 0, 0, 0, quorvane::kDetailNovice);
     }
     return map;
 }

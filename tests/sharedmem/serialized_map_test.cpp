@@ -6,7 +6,9 @@
 
 #include "common/serialized_map_builder.h"
 #include "objectmap/perfmon.h"
+#include "server_object.h"
 #include "support/atl_exception.h"
+#include "support/utf_text.h"
 
 namespace vz {
 namespace {
@@ -121,7 +123,8 @@ TEST(SerializedMap, TruncatedMapsAreRefusedWithoutReadingPastTheBuffer) {
         ASSERT_EQ(monitor.categories.GetCount(), 0u);
     }
     EXPECT_EQ(ReadExact(monitor, bytes, bytes.size()), S_OK);
-    EXPECT_EQ(monitor.categories[0].counters[15].name.ToU16(), u"Counter P");
+    EXPECT_EQ(monitor.categories[0].counters[15].name.ToU16(),
+              Utf8ToUtf16(quorvane::kCounters[15].name));
 }
 
 struct HostileCase {
