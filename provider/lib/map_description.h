@@ -1,12 +1,13 @@
 // The object that a publisher describes at the start of block 0: categories
-// and counters with their layout in the instance records, checked and laid out
-// from the SDK's vzp_object, and their serialized form.
+// and counters (the map entries the library uses too, sharedmem/map_entries.h)
+// with their layout in the instance records, checked and laid out from the
+// SDK's vzp_object, and their serialized form.
 #pragma once
 #include <string>
 #include <vector>
 
 #include "objectmap/perf_structures.h"
-#include "sharedmem/byte_layout.h"
+#include "sharedmem/map_entries.h"
 #include "support/types.h"
 #include "vudozid_provider.h"
 
@@ -16,29 +17,6 @@ namespace provider {
 constexpr DWORD kMaxCounters = 1024;
 constexpr DWORD kMaxInstanceNameLength = 1024;
 constexpr std::size_t kMaxApplicationLength = 200;
-
-// The fields of one map entry, by name; SerializeMap lays them out as the
-// entry's words (sharedmem/byte_layout.h).
-struct CategoryEntry {
-    DWORD id = 0;
-    DWORD detailLevel = 0;
-    DWORD defaultCounter = 0;
-    DWORD noInstances = 0;
-    DWORD instanceDataSize = 0;
-    DWORD maxInstanceNameLength = 0;
-    DWORD nameTitleIndex = 0;
-    DWORD helpTitleIndex = 0;
-};
-struct CounterEntry {
-    DWORD id = 0;
-    DWORD detailLevel = 0;
-    DWORD counterType = 0;
-    DWORD maxCharacters = 0;
-    DWORD dataOffset = 0;
-    LONG defaultScale = 0;
-    DWORD nameTitleIndex = 0;
-    DWORD helpTitleIndex = 0;
-};
 
 // A counter's map entry (its layout in the record included) and its name.
 struct CounterDescription {
@@ -61,6 +39,14 @@ struct CategoryDescription {
 };
 
 using MapDescription = std::vector<CategoryDescription>;
+
+// For WriteSerializedMap (sharedmem/map_entries.h).
+inline const CategoryEntry& MapEntryOf(const CategoryDescription& category) noexcept {
+    return category.entry;
+}
+inline const CounterEntry& MapEntryOf(const CounterDescription& counter) noexcept {
+    return counter.entry;
+}
 
 // The one category of `object`: names converted, values laid out back to back
 // after the record header, title indices numbered from the first ones in steps

@@ -14,35 +14,6 @@ std::size_t NameRecordSize(const vz::WString& name) {
     return static_cast<std::size_t>(vz::NameRecordSize(name.Length()));
 }
 
-bool WriteName(vz::ByteWriter& out, const vz::WString& name) {
-    return vz::WriteNameRecord(out, name.c_str(), name.Length());
-}
-
-bool WriteMap(const CPerfMon& monitor, vz::ByteWriter& out, vz::DWORD size) {
-    if (!out.WriteWord(size) || !out.WriteWord(monitor.CountMapEntries())) return false;
-    for (const CategoryRecord& category : monitor.categories) {
-        const vz::MapEntryWords entry = {
-            vz::category_entry::kKindValue, category.id, category.detailLevel,
-            category.defaultCounter, category.noInstancesMarker, category.instanceDataSize,
-            category.maxInstanceNameLength, category.nameTitleIndex, category.helpTitleIndex};
-        if (!vz::WriteMapEntry(out, entry)) return false;
-        for (const CounterRecord& counter : category.counters) {
-            const vz::MapEntryWords counterEntry = {
-                vz::counter_entry::kKindValue, counter.id, counter.detailLevel,
-                counter.counterType, counter.maxCharacters, counter.dataOffset,
-                static_cast<vz::DWORD>(counter.defaultScale), counter.nameTitleIndex,
-                counter.helpTitleIndex};
-            if (!vz::WriteMapEntry(out, counterEntry)) return false;
-        }
-    }
-    for (const CategoryRecord& category : monitor.categories) {
-        if (!WriteName(out, category.name)) return false;
-        for (const CounterRecord& counter : category.counters)
-            if (!WriteName(out, counter.name)) return false;
-    }
-    return true;
-}
-
 // A category with an empty name leaves out its own name record and those of
 // its counters here, so that the write of its names does not fit and fails.
 std::size_t MapSize(const CPerfMon& monitor) {
@@ -71,7 +42,7 @@ vz::HRESULT CPerfMon::WriteRegisteredMap() {
         buffer = static_cast<vz::BYTE*>(vz::AllocateZeroed(size, 1));
         if (buffer == nullptr) return vz::E_OUTOFMEMORY;
         vz::ByteWriter writer(buffer, size);
-        if (!WriteMap(*this, writer, static_cast<vz::DWORD>(size))) {
+        if (!vz::WriteSerializedMap(writer, static_cast<vz::DWORD>(size), categories)) {
             vz::FreeMemory(buffer);
             return vz::E_FAIL;
         }

@@ -2,8 +2,9 @@
 // library's own string table.
 #include <gtest/gtest.h>
 
+#include "map_description.h"
 #include "objectmap/perfmon_ita.h"
-#include "server_object.h"
+#include "server_statistics.h"
 #include "sharedmem/byte_layout.h"
 #include "support/allocation.h"
 #include "support/atl_exception.h"
@@ -24,12 +25,12 @@ TEST(ObjectMap, CategoryRecordFields) {
     ASSERT_EQ(monitor.AddCategoryRecord(4, u"name", nullptr, 100, 2, false, 84, 64), S_OK);
     ASSERT_EQ(monitor.AddCategoryRecord(5, nullptr, u"help", 200, 0, true, 20, 0), S_OK);
     const CategoryRecord& first = monitor.categories[0];
-    EXPECT_EQ(first.noInstancesMarker, 0u);
+    EXPECT_EQ(first.noInstances, 0u);
     EXPECT_EQ(first.instanceRecordSize, 212u);
     EXPECT_EQ(first.defaultCounter, 2u);
     EXPECT_EQ(first.help.ToU16(), u"");
     const CategoryRecord& second = monitor.categories[1];
-    EXPECT_EQ(second.noInstancesMarker, 0xFFFFFFFFu);
+    EXPECT_EQ(second.noInstances, 0xFFFFFFFFu);
     EXPECT_EQ(second.name.ToU16(), u"");
     EXPECT_EQ(second.help.ToU16(), u"help");
 }
@@ -119,7 +120,7 @@ TEST(ServerStatistics, MatchesThePublishedObjectTable) {
     EXPECT_EQ(category.name, text(quorvane::kObjectNameResource));
     EXPECT_EQ(category.help, text(quorvane::kObjectHelpResource));
     EXPECT_EQ(category.detailLevel, quorvane::kDetailNovice);
-    EXPECT_EQ(category.noInstancesMarker, 0u);
+    EXPECT_EQ(category.noInstances, 0u);
     EXPECT_EQ(category.instanceDataSize, quorvane::kInstanceDataSize);
     EXPECT_EQ(category.maxInstanceNameLength, quorvane::kMaxInstanceNameLength);
     EXPECT_EQ(category.instanceRecordSize, 212u);
@@ -139,6 +140,18 @@ TEST(ServerStatistics, MatchesThePublishedObjectTable) {
         EXPECT_EQ(counter.maxCharacters, 0u);
         EXPECT_EQ(counter.id, 0u);
     }
+
+    // The simulator publishes the same map, byte for byte.
+    vzp_object object = qvsim::ServerStatisticsObject();
+    object.first_name_index = 1000;
+    object.first_help_index = 1001;
+    provider::MapDescription described;
+    ASSERT_EQ(provider::DescribeObject(object, &described), VZP_OK);
+    const std::vector<BYTE> published = provider::SerializeMap(described);
+    std::vector<BYTE> library(published.size());
+    ByteWriter out(library.data(), library.size());
+    ASSERT_TRUE(WriteSerializedMap(out, static_cast<DWORD>(library.size()), monitor.categories));
+    EXPECT_EQ(library, published);
 }
 
 // A string missing half-way stops the build with E_FAIL and keeps what was added.

@@ -38,7 +38,7 @@ TEST(SerializedMap, ServerStatisticsMapWithoutNames) {
     EXPECT_EQ(category.id, 4u);
     EXPECT_EQ(category.nameTitleIndex, 238u);
     EXPECT_EQ(category.helpTitleIndex, 239u);
-    EXPECT_EQ(category.noInstancesMarker, 0u);
+    EXPECT_EQ(category.noInstances, 0u);
     EXPECT_EQ(category.instanceRecordSize, 212u);
     EXPECT_TRUE(category.name.IsEmpty());
     ASSERT_EQ(category.counters.GetCount(), 16u);
@@ -109,7 +109,7 @@ TEST(SerializedMap, AnyNonZeroNoInstancesFlagMeansNoInstances) {
         std::vector<uint8_t> bytes = SerializedMapBuilder().Category(3, flag, 24, 0).Build(false);
         ReaderMonitor monitor;
         ASSERT_EQ(ReadExact(monitor, bytes, bytes.size()), S_OK);
-        EXPECT_EQ(monitor.categories[0].noInstancesMarker, 0xFFFFFFFFu);
+        EXPECT_EQ(monitor.categories[0].noInstances, 0xFFFFFFFFu);
         EXPECT_EQ(monitor.categories[0].objectTemplate.NumInstances, PERF_NO_INSTANCES);
     }
 }
