@@ -10,26 +10,22 @@
 
 namespace vz {
 
+// Word 0 of an entry tells its kind; these are the other eight words by name.
 struct CategoryEntry {
-    DWORD id = 0;
-    DWORD detailLevel = 0;
+    DWORD id = 0, detailLevel = 0;
     DWORD defaultCounter = 0;
     DWORD noInstances = 0;  // the library stores 0xFFFFFFFF: one set of values, no named instances
-    DWORD instanceDataSize = 0;
-    DWORD maxInstanceNameLength = 0;
-    DWORD nameTitleIndex = 0;
-    DWORD helpTitleIndex = 0;
+    DWORD instanceDataSize = 0, maxInstanceNameLength = 0;  // record: values, then name
+    DWORD nameTitleIndex = 0, helpTitleIndex = 0;
 };
 
 struct CounterEntry {
-    DWORD id = 0;
-    DWORD detailLevel = 0;
+    DWORD id = 0, detailLevel = 0;
     DWORD counterType = 0;
-    DWORD maxCharacters = 0;
-    DWORD dataOffset = 0;
+    DWORD maxCharacters = 0;  // text counters
+    DWORD dataOffset = 0;     // of the value in the instance record
     LONG defaultScale = 0;
-    DWORD nameTitleIndex = 0;
-    DWORD helpTitleIndex = 0;
+    DWORD nameTitleIndex = 0, helpTitleIndex = 0;
 };
 
 // Appends one entry's nine words in entry order; nothing when it does not fit.
