@@ -98,6 +98,10 @@ public:
     }
     // Points *at to the next `count` bytes in place and steps over them.
     bool ReadSpan(ULONGLONG count, const BYTE** at) noexcept { return Take(count, at); }
+    // Points *at to `count` bytes at an absolute offset; the cursor does not move.
+    bool SpanAt(ULONGLONG offset, ULONGLONG count, const BYTE** at) noexcept {
+        return At(offset, count, at);
+    }
     // The word at an absolute offset; the cursor does not move.
     bool WordAt(ULONGLONG offset, DWORD* value) noexcept {
         const BYTE* at;

@@ -1,5 +1,6 @@
 #include "reader/perf_library.h"
 
+#include "support/hresult.h"
 #include "support/registry_paths.h"
 #include "support/wide_string.h"
 
@@ -8,7 +9,7 @@ namespace qvperf {
 namespace {
 
 namespace plat = vz::plat;
-constexpr vz::DWORD kMoreData = 234;  // ERROR_MORE_DATA
+constexpr vz::DWORD kMoreData = vz::ERROR_MORE_DATA;
 constexpr std::size_t kLargestBuffer = 64u * 1024 * 1024;
 
 bool ReadString(plat::HKEY key, const char16_t* name, std::u16string* value) {
