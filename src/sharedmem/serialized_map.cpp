@@ -49,7 +49,7 @@ public:
 private:
     // Entries lie inside the source: Read checked all N of them at once.
     static vz::DWORD Field(const vz::BYTE* entry, std::size_t offset) {
-        return vz::LoadWord(entry + offset);
+        return vz::LoadUnchecked(entry, offset);
     }
 
     // One whole name record (length, text and padding) must lie in the source.

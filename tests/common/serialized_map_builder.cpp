@@ -58,11 +58,11 @@ SerializedMapBuilder ServerStatisticsMap(uint32_t firstIndex, bool withNames) {
 }
 
 void PutWord(std::vector<uint8_t>& bytes, std::size_t offset, uint32_t value) {
-    StoreWord(&bytes.at(offset + 3) - 3, value);
+    StoreUnchecked(&bytes.at(offset + 3) - 3, 0, value);
 }
 
 uint32_t GetWord(const void* bytes, std::size_t offset) {
-    return LoadWord(static_cast<const uint8_t*>(bytes) + offset);
+    return LoadUnchecked(bytes, offset);
 }
 
 }  // namespace test

@@ -7,6 +7,7 @@
 #include "objectmap/perf_structures.h"
 #include "support/byte_cursor.h"
 #include "support/hresult.h"
+#include "support/unit_terminator.h"
 #include "support/utf_text.h"
 
 namespace qvperf {
@@ -69,12 +70,9 @@ std::string Utf16Text(const unsigned char* at, std::size_t bytes) {
     // Names are nearly always ASCII: those are copied straight into the result
     // (short ones fit its inline storage), others go through the UTF-8 encoder.
     std::size_t units = 0;
+    if (!vz::FindUnitTerminator(at, bytes / 2, &units)) units = bytes / 2;  // fills the bytes
     bool ascii = true;
-    for (; 2 * units + 1 < bytes; ++units) {
-        const char16_t ch = static_cast<char16_t>(at[2 * units] | (at[2 * units + 1] << 8));
-        if (ch == 0) break;
-        if (ch >= 0x80) ascii = false;
-    }
+    for (std::size_t i = 0; i < units && ascii; ++i) ascii = at[2 * i] < 0x80 && at[2 * i + 1] == 0;
     if (ascii) {
         std::string text(units, '\0');
         for (std::size_t i = 0; i < units; ++i) text[i] = static_cast<char>(at[2 * i]);

@@ -1,7 +1,10 @@
 #include "reader/perf_library.h"
 
+#include <cstring>
+
 #include "support/hresult.h"
 #include "support/registry_paths.h"
+#include "support/unit_terminator.h"
 #include "support/wide_string.h"
 
 namespace qvperf {
@@ -19,12 +22,11 @@ bool ReadString(plat::HKEY key, const char16_t* name, std::u16string* value) {
         return false;
     std::vector<vz::BYTE> data(size + 2, 0);
     if (plat::RegQueryValueExW(key, name, nullptr, &type, data.data(), &size) != 0) return false;
-    value->clear();
-    for (std::size_t i = 0; i + 1 < size + 2; i += 2) {
-        char16_t ch = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (ch == 0) break;
-        value->push_back(ch);
-    }
+    // Up to the first zero unit, else every whole unit of the value.
+    std::size_t units = 0;
+    if (!vz::FindUnitTerminator(data.data(), data.size() / 2, &units)) units = data.size() / 2;
+    value->assign(units, u'\0');
+    if (units != 0) std::memcpy(&(*value)[0], data.data(), 2 * units);
     return true;
 }
 
