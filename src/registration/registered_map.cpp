@@ -2,6 +2,7 @@
 // holds the map serialized exactly as the provider lays it out in block 0, so
 // that collection can describe the object while no provider is running.
 #include "objectmap/perfmon.h"
+#include "platform/registry_key.h"
 #include "sharedmem/byte_layout.h"
 #include "support/allocation.h"
 #include "support/atl_exception.h"
@@ -48,13 +49,12 @@ vz::HRESULT CPerfMon::WriteRegisteredMap() {
         }
 
         vz::WString path = vz::PerformanceKeyPath(ApplicationName());
-        vz::plat::HKEY key = nullptr;
-        vz::LONG rc = vz::plat::RegOpenKeyExW(vz::plat::HKeyLocalMachine(), path.c_str(), 0,
-                                              vz::plat::KEY_READ | vz::plat::KEY_WRITE, &key);
+        vz::CKeyHandle key;
+        vz::LONG rc = key.Open(vz::plat::HKeyLocalMachine(), path.c_str());
         if (rc == vz::ERROR_SUCCESS) {
-            rc = vz::plat::RegSetValueExW(key, u"Map", 0, vz::plat::REG_BINARY, buffer,
+            rc = vz::plat::RegSetValueExW(key.Get(), u"Map", 0, vz::plat::REG_BINARY, buffer,
                                           static_cast<vz::DWORD>(size));
-            vz::plat::RegCloseKey(key);
+            key.Close();
         }
         vz::FreeMemory(buffer);
         return vz::HResultFromWin32(rc);

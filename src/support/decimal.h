@@ -1,4 +1,5 @@
-// Decimal numbers in text. Two kinds, one implementation each:
+// Decimal numbers in text: the one writer of decimal digits in UTF-16, and two
+// kinds of reading, one implementation each:
 // - the lenient, _wtoi-style reading of perflib's query words and pair-list
 //   indices: leading white space, an optional sign, then the leading digits;
 //   text without leading digits reads as 0 and nothing is ever an error;
@@ -12,6 +13,11 @@
 #include "support/types.h"
 
 namespace vz {
+
+// The digits of `value`, at least `minimumDigits` of them (leading zeros), into
+// `out`, which has room for kMaxDecimalDigits units; returns the units written.
+constexpr std::size_t kMaxDecimalDigits = 10;
+std::size_t WriteDecimal(DWORD value, std::size_t minimumDigits, WCHAR* out) noexcept;
 
 // The sign and magnitude of the leading number of [text, text + length). The
 // magnitude saturates at kDecimalMagnitudeCap, beyond every 32-bit value.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/registry_key.h"
 #include "support/hresult.h"
 #include "support/registry_paths.h"
 #include "support/unit_terminator.h"
@@ -47,18 +48,18 @@ PerfLibrary::~PerfLibrary() { Close(); }
 bool PerfLibrary::Open(const std::string& service, std::string* error) {
     const std::u16string path =
         vz::PerformanceKeyPath(vz::Utf8ToUtf16(service).c_str()).ToU16();
-    plat::HKEY key = nullptr;
-    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), path.c_str(), 0, plat::KEY_READ, &key) != 0) {
+    vz::CKeyHandle key;
+    if (key.Open(plat::HKeyLocalMachine(), path.c_str(), plat::KEY_READ) != 0) {
         *error = "service \"" + service + "\" is not registered (no key HKLM\\" +
                  vz::Utf16ToUtf8(path) + ")";
         return false;
     }
     std::u16string library, openName, collectName, closeName;
-    const bool complete = ReadString(key, u"Library", &library) &&
-                          ReadString(key, u"Open", &openName) &&
-                          ReadString(key, u"Collect", &collectName) &&
-                          ReadString(key, u"Close", &closeName);
-    plat::RegCloseKey(key);
+    const bool complete = ReadString(key.Get(), u"Library", &library) &&
+                          ReadString(key.Get(), u"Open", &openName) &&
+                          ReadString(key.Get(), u"Collect", &collectName) &&
+                          ReadString(key.Get(), u"Close", &closeName);
+    key.Close();
     if (!complete) {
         *error = "service \"" + service +
                  "\" is not registered completely (Library, Open, Collect and Close are needed)";
