@@ -112,16 +112,17 @@ static_assert(counter_entry::kCounterType == 12 && counter_entry::kMaxCharacters
               "counter words in entry order");
 
 // Appends one entry; nothing is written when it does not fit.
-inline bool WriteMapEntry(ByteWriter& out, const MapEntryWords& words) noexcept {
+[[nodiscard]] inline bool WriteMapEntry(ByteWriter& out, const MapEntryWords& words) noexcept {
     return out.WriteBytes(words, kMapEntrySize);
 }
 
 // Appends one name record (length, text, padding).
-inline bool WriteNameRecord(ByteWriter& out, const char16_t* name, std::size_t units) noexcept {
-    if (!out.Holds(out.Offset(), NameRecordSize(units))) return out.Skip(NameRecordSize(units));
-    out.WriteWord(static_cast<DWORD>(units));
-    out.WriteBytes(name, NameTextBytes(units));
-    return out.PadTo(4);
+[[nodiscard]] inline bool WriteNameRecord(ByteWriter& out, const char16_t* name,
+                                          std::size_t units) noexcept {
+    return out.Holds(out.Offset(), NameRecordSize(units))
+               ? out.WriteWord(static_cast<DWORD>(units)) &&
+                     out.WriteBytes(name, NameTextBytes(units)) && out.PadTo(4)
+               : out.Skip(NameRecordSize(units));  // refused: records the fault
 }
 
 // --- Blocks --------------------------------------------------------------

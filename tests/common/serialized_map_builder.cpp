@@ -1,5 +1,7 @@
 #include "common/serialized_map_builder.h"
 
+#include <stdexcept>
+
 #include "server_object.h"
 #include "support/utf_text.h"
 
@@ -35,11 +37,13 @@ std::vector<uint8_t> SerializedMapBuilder::Build(bool withNames) const {
         for (const MapEntry& entry : entries) size += NameRecordSize(entry.name.size());
     std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
     ByteWriter out(bytes.data(), bytes.size());
-    out.WriteWord(static_cast<uint32_t>(size));
-    out.WriteWord(static_cast<uint32_t>(entries.size()));
-    for (const MapEntry& entry : entries) WriteMapEntry(out, entry.words);
+    bool fits = out.WriteWord(static_cast<uint32_t>(size)) &&
+                out.WriteWord(static_cast<uint32_t>(entries.size()));
+    for (const MapEntry& entry : entries) fits = fits && WriteMapEntry(out, entry.words);
     if (withNames)
-        for (const MapEntry& entry : entries) WriteNameRecord(out, entry.name.data(), entry.name.size());
+        for (const MapEntry& entry : entries)
+            fits = fits && WriteNameRecord(out, entry.name.data(), entry.name.size());
+    if (!fits) throw std::logic_error(out.FailureMessage());
     return bytes;
 }
 
