@@ -52,14 +52,14 @@ inline const CounterEntry& MapEntryOf(const CounterDescription& counter) noexcep
 // after the record header, title indices numbered from the first ones in steps
 // of 2 in map order. VZP_ERROR_INVALID_ARGUMENT for texts that are not UTF-8,
 // VZP_ERROR_BAD_DESCRIPTION for anything that cannot be published.
-vzp_status DescribeObject(const vzp_object& object, MapDescription* map);
+[[nodiscard]] vzp_status DescribeObject(const vzp_object& object, MapDescription* map);
 
 // Strict UTF-8 to UTF-16: false for a null pointer or bytes that are not UTF-8.
-bool ConvertName(const char* utf8, std::u16string* name);
+[[nodiscard]] bool ConvertName(const char* utf8, std::u16string* name);
 
 // The serialized map: map size, entry count, nine-word entries in map order and
 // one name record per entry.
-std::vector<BYTE> SerializeMap(const MapDescription& map);
+[[nodiscard]] std::vector<BYTE> SerializeMap(const MapDescription& map);
 
 // "Global\ATLPERF_<application>_NNN" with at least three digits.
 std::u16string BlockName(const std::u16string& application, DWORD number);
@@ -67,7 +67,7 @@ std::u16string BlockName(const std::u16string& application, DWORD number);
 std::u16string ClaimName(const std::u16string& application);
 
 // "First Counter" and "First Help" of the application's performance key.
-vzp_status RegisteredIndices(const std::u16string& application, DWORD* firstName,
+[[nodiscard]] vzp_status RegisteredIndices(const std::u16string& application, DWORD* firstName,
                              DWORD* firstHelp);
 
 }  // namespace provider

@@ -37,17 +37,17 @@ public:
     StatisticsPublisher& operator=(const StatisticsPublisher&) = delete;
 
     // Claims the application name and creates block 0 with the map.
-    vzp_status Start();
+    [[nodiscard]] vzp_status Start();
     // Frees every record, then removes the blocks and gives up the name.
     void Stop();
 
     // A record for a new instance of the category, values zero.
-    vzp_status AddInstance(DWORD categoryId, const std::u16string& name, InstanceHandle* handle);
-    vzp_status RemoveInstance(InstanceHandle handle);
+    [[nodiscard]] vzp_status AddInstance(DWORD categoryId, const std::u16string& name, InstanceHandle* handle);
+    [[nodiscard]] vzp_status RemoveInstance(InstanceHandle handle);
     // The value of the instance's counter number `counter` (map order).
-    vzp_status SetValue(InstanceHandle handle, DWORD counter, ULONGLONG value);
+    [[nodiscard]] vzp_status SetValue(InstanceHandle handle, DWORD counter, ULONGLONG value);
     // values[i] for counter i; `count` must be the category's counter count.
-    vzp_status SetValues(InstanceHandle handle, const ULONGLONG* values, std::size_t count);
+    [[nodiscard]] vzp_status SetValues(InstanceHandle handle, const ULONGLONG* values, std::size_t count);
 
 private:
     struct Block {

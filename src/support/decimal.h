@@ -17,7 +17,7 @@ namespace vz {
 // The digits of `value`, at least `minimumDigits` of them (leading zeros), into
 // `out`, which has room for kMaxDecimalDigits units; returns the units written.
 constexpr std::size_t kMaxDecimalDigits = 10;
-std::size_t WriteDecimal(DWORD value, std::size_t minimumDigits, WCHAR* out) noexcept;
+[[nodiscard]] std::size_t WriteDecimal(DWORD value, std::size_t minimumDigits, WCHAR* out) noexcept;
 
 // The sign and magnitude of the leading number of [text, text + length). The
 // magnitude saturates at kDecimalMagnitudeCap, beyond every 32-bit value.
@@ -36,11 +36,11 @@ DWORD WideToUnsigned32(const WCHAR* text, std::size_t length) noexcept;
 
 // Strict: decimal digits only, no sign, no blanks, within [minimum, maximum].
 // On failure *error says why ("-sc: 'x1' is not a whole number").
-bool ParseWholeNumber(std::string_view what, std::string_view text, ULONGLONG minimum,
+[[nodiscard]] bool ParseWholeNumber(std::string_view what, std::string_view text, ULONGLONG minimum,
                       ULONGLONG maximum, ULONGLONG* value, std::string* error);
 // Strict: digits with an optional fraction ("2", "0.5", "1.25"), within
 // [minimum, maximum] seconds.
-bool ParseSeconds(std::string_view what, std::string_view text, double minimum, double maximum,
+[[nodiscard]] bool ParseSeconds(std::string_view what, std::string_view text, double minimum, double maximum,
                   double* seconds, std::string* error);
 
 }  // namespace vz

@@ -14,7 +14,7 @@ namespace vz {
 
 // The position of the first zero UTF-16 unit among the `available` units at
 // `text`: false when there is none. Reads nothing past those units.
-inline bool FindUnitTerminator(const BYTE* text, std::size_t available,
+[[nodiscard]] inline bool FindUnitTerminator(const BYTE* text, std::size_t available,
                                std::size_t* units) noexcept {
     std::size_t i = 0;
 #if defined(__SSE2__)

@@ -8,6 +8,6 @@ namespace qvperf {
 constexpr char kDefaultListen[] = "127.0.0.1:9464";
 
 // "ADDRESS:PORT" or "[IPv6]:PORT" (port 0: any free one); false when malformed.
-bool SplitListenAddress(const std::string& text, std::string* address, unsigned short* port);
+[[nodiscard]] bool SplitListenAddress(const std::string& text, std::string* address, unsigned short* port);
 
 }  // namespace qvperf

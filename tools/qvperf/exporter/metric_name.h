@@ -22,7 +22,7 @@ using CounterMetric = quorvane::PublishedCounter;
 // counter's name title index less the object's and by its type. nullptr for a
 // counter the table does not know: it is named once on standard error and
 // gets no metric, rather than another counter's.
-std::vector<const CounterMetric*> CounterMetricsOf(const PerfObject& object);
+[[nodiscard]] std::vector<const CounterMetric*> CounterMetricsOf(const PerfObject& object);
 
 // Backslash and newline escaped (HELP text); `quotes` also escapes '"' (label
 // values, and HELP text in OpenMetrics).
