@@ -1,7 +1,7 @@
 #include "exporter/metric_name.h"
 
+#include <atomic>
 #include <cstdio>
-#include <mutex>
 #include <set>
 #include <utility>
 
@@ -20,10 +20,20 @@ std::size_t FindPlace(std::uint32_t titleOffset, std::uint32_t type) {
 
 // Each unknown counter is named once per process, not at every scrape.
 void ReportUnknown(std::uint32_t titleOffset, std::uint32_t type) {
-    static std::mutex lock;
+    // A spin lock: the win32-thread MinGW runtime has no std::mutex, and this
+    // runs only for counters the table does not know.
+    static std::atomic_flag busy = ATOMIC_FLAG_INIT;
     static std::set<std::pair<std::uint32_t, std::uint32_t>> reported;
-    const std::lock_guard<std::mutex> guard(lock);
-    if (!reported.insert({titleOffset, type}).second) return;
+    while (busy.test_and_set(std::memory_order_acquire)) {
+    }
+    bool first = true;
+    try {
+        first = reported.insert({titleOffset, type}).second;
+    } catch (...) {
+        // Out of memory: name it again rather than never.
+    }
+    busy.clear(std::memory_order_release);
+    if (!first) return;
     std::fprintf(stderr,
                  "qvperf: the counter with title index offset %u and type 0x%08x is not in the "
                  "metric table; it is not exported\n",
