@@ -22,3 +22,13 @@ inline std::vector<std::string> Arguments(int argc, char** argv) {
 #endif
 
 }  // namespace vz_tools
+
+// The program's entry point, wmain on Windows (UTF-16 arguments) and main
+// elsewhere, handing the arguments after the program name to `run`.
+#ifdef _WIN32
+#define VZ_TOOL_ENTRY_POINT(run) \
+    int wmain(int argc, wchar_t** argv) { return run(vz_tools::Arguments(argc, argv)); }
+#else
+#define VZ_TOOL_ENTRY_POINT(run) \
+    int main(int argc, char** argv) { return run(vz_tools::Arguments(argc, argv)); }
+#endif

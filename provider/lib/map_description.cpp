@@ -61,37 +61,15 @@ vzp_status DescribeObject(const vzp_object& object, MapDescription* map) {
 
 std::vector<BYTE> SerializeMap(const MapDescription& map) {
     ULONGLONG size = kMapHeaderSize;
-    DWORD entries = 0;
     for (const CategoryDescription& category : map) {
-        entries += 1 + static_cast<DWORD>(category.counters.size());
         size += kMapEntrySize + NameRecordSize(category.name.size());
         for (const CounterDescription& counter : category.counters)
             size += kMapEntrySize + NameRecordSize(counter.name.size());
     }
     std::vector<BYTE> bytes(static_cast<std::size_t>(size));
     ByteWriter out(bytes.data(), bytes.size());
-    out.WriteWord(static_cast<DWORD>(size));
-    out.WriteWord(entries);
-    for (const CategoryDescription& category : map) {
-        const CategoryEntry& c = category.entry;
-        const MapEntryWords words = {category_entry::kKindValue, c.id, c.detailLevel,
-                                     c.defaultCounter, c.noInstances, c.instanceDataSize,
-                                     c.maxInstanceNameLength, c.nameTitleIndex, c.helpTitleIndex};
-        WriteMapEntry(out, words);
-        for (const CounterDescription& counter : category.counters) {
-            const CounterEntry& e = counter.entry;
-            const MapEntryWords counterWords = {counter_entry::kKindValue, e.id, e.detailLevel,
-                                                e.counterType, e.maxCharacters, e.dataOffset,
-                                                static_cast<DWORD>(e.defaultScale),
-                                                e.nameTitleIndex, e.helpTitleIndex};
-            WriteMapEntry(out, counterWords);
-        }
-    }
-    for (const CategoryDescription& category : map) {
-        WriteNameRecord(out, category.name.data(), category.name.size());
-        for (const CounterDescription& counter : category.counters)
-            WriteNameRecord(out, counter.name.data(), counter.name.size());
-    }
+    // Sized above, so it fits; an empty result would say otherwise.
+    if (!WriteSerializedMap(out, static_cast<DWORD>(size), map)) bytes.clear();
     return bytes;
 }
 

@@ -1,12 +1,13 @@
 // The object that a publisher describes at the start of block 0: categories
-// and counters with their layout in the instance records, checked and laid out
-// from the SDK's vzp_object, and their serialized form.
+// and counters (the map entries the library uses too, sharedmem/map_entries.h)
+// with their layout in the instance records, checked and laid out from the
+// SDK's vzp_object, and their serialized form.
 #pragma once
 #include <string>
 #include <vector>
 
 #include "objectmap/perf_structures.h"
-#include "sharedmem/byte_layout.h"
+#include "sharedmem/map_entries.h"
 #include "support/types.h"
 #include "vudozid_provider.h"
 
@@ -16,29 +17,6 @@ namespace provider {
 constexpr DWORD kMaxCounters = 1024;
 constexpr DWORD kMaxInstanceNameLength = 1024;
 constexpr std::size_t kMaxApplicationLength = 200;
-
-// The fields of one map entry, by name; SerializeMap lays them out as the
-// entry's words (sharedmem/byte_layout.h).
-struct CategoryEntry {
-    DWORD id = 0;
-    DWORD detailLevel = 0;
-    DWORD defaultCounter = 0;
-    DWORD noInstances = 0;
-    DWORD instanceDataSize = 0;
-    DWORD maxInstanceNameLength = 0;
-    DWORD nameTitleIndex = 0;
-    DWORD helpTitleIndex = 0;
-};
-struct CounterEntry {
-    DWORD id = 0;
-    DWORD detailLevel = 0;
-    DWORD counterType = 0;
-    DWORD maxCharacters = 0;
-    DWORD dataOffset = 0;
-    LONG defaultScale = 0;
-    DWORD nameTitleIndex = 0;
-    DWORD helpTitleIndex = 0;
-};
 
 // A counter's map entry (its layout in the record included) and its name.
 struct CounterDescription {
@@ -62,18 +40,26 @@ struct CategoryDescription {
 
 using MapDescription = std::vector<CategoryDescription>;
 
+// For WriteSerializedMap (sharedmem/map_entries.h).
+inline const CategoryEntry& MapEntryOf(const CategoryDescription& category) noexcept {
+    return category.entry;
+}
+inline const CounterEntry& MapEntryOf(const CounterDescription& counter) noexcept {
+    return counter.entry;
+}
+
 // The one category of `object`: names converted, values laid out back to back
 // after the record header, title indices numbered from the first ones in steps
 // of 2 in map order. VZP_ERROR_INVALID_ARGUMENT for texts that are not UTF-8,
 // VZP_ERROR_BAD_DESCRIPTION for anything that cannot be published.
-vzp_status DescribeObject(const vzp_object& object, MapDescription* map);
+[[nodiscard]] vzp_status DescribeObject(const vzp_object& object, MapDescription* map);
 
 // Strict UTF-8 to UTF-16: false for a null pointer or bytes that are not UTF-8.
-bool ConvertName(const char* utf8, std::u16string* name);
+[[nodiscard]] bool ConvertName(const char* utf8, std::u16string* name);
 
 // The serialized map: map size, entry count, nine-word entries in map order and
 // one name record per entry.
-std::vector<BYTE> SerializeMap(const MapDescription& map);
+[[nodiscard]] std::vector<BYTE> SerializeMap(const MapDescription& map);
 
 // "Global\ATLPERF_<application>_NNN" with at least three digits.
 std::u16string BlockName(const std::u16string& application, DWORD number);
@@ -81,7 +67,7 @@ std::u16string BlockName(const std::u16string& application, DWORD number);
 std::u16string ClaimName(const std::u16string& application);
 
 // "First Counter" and "First Help" of the application's performance key.
-vzp_status RegisteredIndices(const std::u16string& application, DWORD* firstName,
+[[nodiscard]] vzp_status RegisteredIndices(const std::u16string& application, DWORD* firstName,
                              DWORD* firstHelp);
 
 }  // namespace provider

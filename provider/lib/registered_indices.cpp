@@ -1,7 +1,7 @@
 // The title indices that registration handed out for an application, read
 // back from its performance key so that the published map carries them.
 #include "map_description.h"
-#include "platform/platform.h"
+#include "platform/registry_key.h"
 
 namespace vz {
 namespace provider {
@@ -22,13 +22,11 @@ vzp_status RegisteredIndices(const std::u16string& application, DWORD* firstName
                              DWORD* firstHelp) {
     const std::u16string path =
         u"SYSTEM\\CurrentControlSet\\Services\\" + application + u"\\Performance";
-    plat::HKEY key = nullptr;
-    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), path.c_str(), 0, plat::KEY_READ, &key) != 0)
+    CKeyHandle key;
+    if (key.Open(plat::HKeyLocalMachine(), path.c_str(), plat::KEY_READ) != 0)
         return VZP_ERROR_NOT_REGISTERED;
     DWORD name = 0, help = 0;
-    const bool found = ReadDword(key, u"First Counter", &name) && ReadDword(key, u"First Help", &help);
-    plat::RegCloseKey(key);
-    if (!found) return VZP_ERROR_NOT_REGISTERED;
+    if (!ReadDword(key.Get(), u"First Counter", &name) || !ReadDword(key.Get(), u"First Help", &help)) return VZP_ERROR_NOT_REGISTERED;
     *firstName = name;
     *firstHelp = help;
     return VZP_OK;

@@ -49,20 +49,20 @@ public:
 
     // Claims the application name, creates block 0 with the map and removes
     // the further blocks that a publisher which ended without closing left.
-    vzp_status Start();
+    [[nodiscard]] vzp_status Start();
     // Frees every record, then removes the blocks and gives up the name.
     void Stop();
 
     // A record for a new instance of the category, values zero.
-    vzp_status AddInstance(DWORD categoryId, const std::u16string& name, InstanceHandle* handle);
-    vzp_status RemoveInstance(InstanceHandle handle);
+    [[nodiscard]] vzp_status AddInstance(DWORD categoryId, const std::u16string& name, InstanceHandle* handle);
+    [[nodiscard]] vzp_status RemoveInstance(InstanceHandle handle);
 
     // Lock-free. The value of the instance's counter number `counter` (map order).
-    vzp_status SetValue(InstanceHandle handle, DWORD counter, ULONGLONG value) noexcept;
+    [[nodiscard]] vzp_status SetValue(InstanceHandle handle, DWORD counter, ULONGLONG value) noexcept;
     // Lock-free. values[i] for counter i; `count` must be the category's counter count.
-    vzp_status SetValues(InstanceHandle handle, const ULONGLONG* values, std::size_t count) noexcept;
+    [[nodiscard]] vzp_status SetValues(InstanceHandle handle, const ULONGLONG* values, std::size_t count) noexcept;
     // Lock-free. Adds `delta` to the counter atomically, modulo 2^32 or 2^64 by its size.
-    vzp_status AddToValue(InstanceHandle handle, DWORD counter, LONGLONG delta) noexcept;
+    [[nodiscard]] vzp_status AddToValue(InstanceHandle handle, DWORD counter, LONGLONG delta) noexcept;
 
 private:
     // Where one counter's value lies in a record, and its size (0, 4 or 8).

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "collect/instance_renderer.h"
-#include "collect/output_fields.h"
+#include "sharedmem/byte_layout.h"
 
 namespace ATL {
 
@@ -25,10 +25,10 @@ vz::HRESULT CPerfMon::RenderCategory(CategoryRecord* category, vz::BYTE** cursor
         if (counter.counterType == vz::PERF_ELAPSED_TIME) {
             vz::LONGLONG now = 0;
             if (!vz::plat::QueryPerformanceCounter(&now)) now = 0;
-            vz::StoreField<vz::LONGLONG>(header, offsetof(vz::PERF_OBJECT_TYPE, PerfTime), now);
+            vz::StoreUnchecked<vz::LONGLONG>(header, offsetof(vz::PERF_OBJECT_TYPE, PerfTime), now);
             vz::LONGLONG frequency = 0;
             if (vz::plat::QueryPerformanceFrequency(&frequency))
-                vz::StoreField<vz::LONGLONG>(header, offsetof(vz::PERF_OBJECT_TYPE, PerfFreq),
+                vz::StoreUnchecked<vz::LONGLONG>(header, offsetof(vz::PERF_OBJECT_TYPE, PerfFreq),
                                              frequency);
         }
     }
@@ -48,19 +48,19 @@ vz::HRESULT CPerfMon::RenderEmptyCounterBlock(CategoryRecord* category, vz::BYTE
                                               vz::PERF_OBJECT_TYPE* objectHeader,
                                               vz::PERF_COUNTER_DEFINITION* firstDefinition) {
     if (category == nullptr) return vz::E_FAIL;
-    vz::StoreField<vz::LONG>(objectHeader, offsetof(vz::PERF_OBJECT_TYPE, NumInstances),
+    vz::StoreUnchecked<vz::LONG>(objectHeader, offsetof(vz::PERF_OBJECT_TYPE, NumInstances),
                              vz::PERF_NO_INSTANCES);
     const vz::DWORD blockSize = category->counterBlockSize;
     vz::BYTE* block = ReserveOutput(cursor, capacity, used, blockSize);
     if (block == nullptr) return vz::E_OUTOFMEMORY;
-    vz::StoreField<vz::DWORD>(block, offsetof(vz::PERF_COUNTER_BLOCK, ByteLength), blockSize);
+    vz::StoreUnchecked<vz::DWORD>(block, offsetof(vz::PERF_COUNTER_BLOCK, ByteLength), blockSize);
 
     const vz::DWORD counterCount =
-        vz::LoadField<vz::DWORD>(objectHeader, offsetof(vz::PERF_OBJECT_TYPE, NumCounters));
+        vz::LoadUnchecked<vz::DWORD>(objectHeader, offsetof(vz::PERF_OBJECT_TYPE, NumCounters));
     const auto* definitions = reinterpret_cast<const vz::BYTE*>(firstDefinition);
     for (vz::DWORD i = 0; i < counterCount; ++i) {
         const CounterRecord& counter = category->counters[i];
-        const vz::DWORD offset = vz::LoadField<vz::DWORD>(
+        const vz::DWORD offset = vz::LoadUnchecked<vz::DWORD>(
             definitions + sizeof(vz::PERF_COUNTER_DEFINITION) * static_cast<std::size_t>(i),
             offsetof(vz::PERF_COUNTER_DEFINITION, CounterOffset));
         const vz::ULONGLONG bytes =
@@ -69,8 +69,8 @@ vz::HRESULT CPerfMon::RenderEmptyCounterBlock(CategoryRecord* category, vz::BYTE
             std::memset(block + offset, 0, static_cast<std::size_t>(bytes));
     }
     const vz::DWORD total =
-        vz::LoadField<vz::DWORD>(objectHeader, offsetof(vz::PERF_OBJECT_TYPE, TotalByteLength));
-    vz::StoreField<vz::DWORD>(objectHeader, offsetof(vz::PERF_OBJECT_TYPE, TotalByteLength),
+        vz::LoadUnchecked<vz::DWORD>(objectHeader, offsetof(vz::PERF_OBJECT_TYPE, TotalByteLength));
+    vz::StoreUnchecked<vz::DWORD>(objectHeader, offsetof(vz::PERF_OBJECT_TYPE, TotalByteLength),
                               total + blockSize);
     return vz::S_OK;
 }

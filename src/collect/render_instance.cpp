@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "collect/instance_renderer.h"
-#include "collect/output_fields.h"
 #include "sharedmem/byte_layout.h"
 #include "sharedmem/instance_snapshot.h"
 #include "sharedmem/instance_walk.h"
@@ -151,14 +150,14 @@ VZ_ALWAYS_INLINE HRESULT WriteInstance(const CategoryRecord& category, const Cat
         // and copied whole is read back wider than it was written, which
         // stalls every instance.
         using Definition = PERF_INSTANCE_DEFINITION;
-        StoreFieldPair(definition, offsetof(Definition, ByteLength), definitionLength, 0);
+        StorePairUnchecked(definition, offsetof(Definition, ByteLength), definitionLength, 0);
         static_assert(offsetof(Definition, ParentObjectTitleIndex) ==
                       offsetof(Definition, ByteLength) + 4);
-        StoreFieldPair(definition, offsetof(Definition, ParentObjectInstance), 0,
+        StorePairUnchecked(definition, offsetof(Definition, ParentObjectInstance), 0,
                        static_cast<DWORD>(PERF_NO_UNIQUE_ID));
         static_assert(offsetof(Definition, UniqueID) ==
                       offsetof(Definition, ParentObjectInstance) + 4);
-        StoreFieldPair(definition, offsetof(Definition, NameOffset), kInstanceNameOffset,
+        StorePairUnchecked(definition, offsetof(Definition, NameOffset), kInstanceNameOffset,
                        nameLength);
         static_assert(offsetof(Definition, NameLength) == offsetof(Definition, NameOffset) + 4);
         // The padding after the name is not written.
@@ -168,7 +167,7 @@ VZ_ALWAYS_INLINE HRESULT WriteInstance(const CategoryRecord& category, const Cat
     }
 
     BYTE* block = definition + definitionLength;
-    StoreField<DWORD>(block, offsetof(PERF_COUNTER_BLOCK, ByteLength), blockSize);
+    StoreUnchecked<DWORD>(block, offsetof(PERF_COUNTER_BLOCK, ByteLength), blockSize);
     if (plan.singleRun)
         CopySmall(block + plan.runTarget, snapshot.Data() + plan.runSource, plan.runBytes);
     else
@@ -236,11 +235,11 @@ HRESULT RenderWalkedInstances(ATL::CPerfMon& monitor, CategoryRecord& category, 
     const InstancePlan plan = PlanInstances(category);
     const CategoryFacts facts{
         category.id, category.counterBlockSize, category.HasInstances(),
-        LoadField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumCounters)) <=
+        LoadUnchecked<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumCounters)) <=
             category.counters.GetCount()};
     WalkOutput output{*cursor, capacity, *used,
-                      LoadField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances)),
-                      LoadField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, TotalByteLength))};
+                      LoadUnchecked<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances)),
+                      LoadUnchecked<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, TotalByteLength))};
     InstanceWalk walk(monitor, facts.id);
     bool wroteOne = false;
     const BYTE* record = nullptr;
@@ -256,8 +255,8 @@ HRESULT RenderWalkedInstances(ATL::CPerfMon& monitor, CategoryRecord& category, 
     }
     *cursor = output.cursor;
     *used = output.used;
-    StoreField<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances), output.instances);
-    StoreField<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, TotalByteLength), output.totalBytes);
+    StoreUnchecked<LONG>(objectHeader, offsetof(PERF_OBJECT_TYPE, NumInstances), output.instances);
+    StoreUnchecked<DWORD>(objectHeader, offsetof(PERF_OBJECT_TYPE, TotalByteLength), output.totalBytes);
     *written = wroteOne;
     return Failed(hr) ? hr : S_OK;
 }

@@ -20,57 +20,9 @@ plat::RegDeleteKeyExWFn DeleteKeyExFunction() {
 
 }  // namespace
 
-CKeyHandle::CKeyHandle() noexcept : key(nullptr), viewBits_(0) {}
-
-CKeyHandle::~CKeyHandle() { Close(); }
-
-LONG CKeyHandle::Open(plat::HKEY parent, const WCHAR* name, plat::REGSAM sam) {
-    plat::HKEY opened = nullptr;
-    LONG error = plat::RegOpenKeyExW(parent, name, 0, sam, &opened);
-    if (error != ERROR_SUCCESS) return error;
-    Close();
-    key = opened;
-    viewBits_ = sam & plat::KEY_WOW64_RES;
-    return ERROR_SUCCESS;
-}
-
-LONG CKeyHandle::Create(plat::HKEY parent, const WCHAR* name, plat::REGSAM sam) {
-    plat::HKEY created = nullptr;
-    DWORD disposition = 0;
-    LONG error = plat::RegCreateKeyExW(parent, name, 0, nullptr, plat::REG_OPTION_NON_VOLATILE,
-                                       sam, nullptr, &created, &disposition);
-    if (error != ERROR_SUCCESS) return error;
-    Close();
-    key = created;
-    viewBits_ = sam & plat::KEY_WOW64_RES;
-    return ERROR_SUCCESS;
-}
-
-LONG CKeyHandle::Close() {
-    LONG error = ERROR_SUCCESS;
-    if (key != nullptr) {
-        error = plat::RegCloseKey(key);
-        key = nullptr;
-        viewBits_ = 0;
-    }
-    return error;
-}
-
-void CKeyHandle::Attach(plat::HKEY borrowed) noexcept {
-    key = borrowed;
-    viewBits_ = 0;
-}
-
-plat::HKEY CKeyHandle::Detach() noexcept {
-    plat::HKEY borrowed = key;
-    key = nullptr;
-    viewBits_ = 0;
-    return borrowed;
-}
-
-LONG CKeyHandle::DeleteTree(const WCHAR* name) {
+LONG DeleteKeyTree(CKeyHandle& parent, const WCHAR* name) {
     CKeyHandle subtree;
-    LONG error = subtree.Open(key, name, plat::KEY_READ | plat::KEY_WRITE | viewBits_);
+    LONG error = subtree.Open(parent.key, name, plat::KEY_READ | plat::KEY_WRITE | parent.ViewBits());
     if (error != ERROR_SUCCESS) return error;
     for (;;) {
         WCHAR child[kSubkeyNameUnits];
@@ -79,17 +31,17 @@ LONG CKeyHandle::DeleteTree(const WCHAR* name) {
                                 nullptr) != ERROR_SUCCESS) {
             break;  // no subkey left, or one whose name does not fit
         }
-        error = subtree.DeleteTree(child);
+        error = DeleteKeyTree(subtree, child);
         if (error != ERROR_SUCCESS) return error;  // subtree closes itself
     }
     subtree.Close();
-    return RemoveSubkey(name);
+    return RemoveSubkey(parent, name);
 }
 
-LONG CKeyHandle::RemoveSubkey(const WCHAR* name) {
+LONG RemoveSubkey(CKeyHandle& parent, const WCHAR* name) {
     plat::RegDeleteKeyExWFn deleteKeyEx = DeleteKeyExFunction();
-    if (deleteKeyEx != nullptr) return deleteKeyEx(key, name, viewBits_, 0);
-    return plat::RegDeleteKeyW(key, name);
+    if (deleteKeyEx != nullptr) return deleteKeyEx(parent.key, name, parent.ViewBits(), 0);
+    return plat::RegDeleteKeyW(parent.key, name);
 }
 
 bool KeyHasSubkeys(plat::HKEY key) {

@@ -151,7 +151,7 @@ HRESULT CRegistryScript::RegisterSection(WCHAR* token, plat::HKEY parent) {
             if (HasBackslash(token)) return DISP_E_EXCEPTION;
             if (!IsProtectedKeyName(token)) {
                 BorrowedKey parentKey(parent);
-                static_cast<void>(parentKey.handle.DeleteTree(token));  // a missing key is no error
+                static_cast<void>(DeleteKeyTree(parentKey.handle, token));  // a missing key is no error
             }
             if (isDelete) {
                 hr = ReadToken(token);
@@ -262,7 +262,7 @@ HRESULT CRegistryScript::UnregisterSection(WCHAR* token, plat::HKEY parent, Bloc
         if (closeError != ERROR_SUCCESS) return HResultFromWin32(closeError);
         if (!stays && !hasSubkeys) {
             BorrowedKey parentKey(parent);
-            const LONG error = parentKey.handle.RemoveSubkey(keyName);
+            const LONG error = RemoveSubkey(parentKey.handle, keyName);
             if (error != ERROR_SUCCESS) return HResultFromWin32(error);
         }
     }

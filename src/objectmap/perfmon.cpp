@@ -33,7 +33,7 @@ vz::HRESULT CPerfMon::AddCategoryRecord(vz::DWORD id, const vz::WCHAR* name,
         category.help = std::move(helpText);
         category.detailLevel = detailLevel;
         category.defaultCounter = defaultCounter;
-        category.noInstancesMarker = noInstances ? 0xFFFFFFFFu : 0u;
+        category.noInstances = noInstances ? 0xFFFFFFFFu : 0u;
         category.instanceDataSize = instanceDataSize;
         category.maxInstanceNameLength = maxInstanceNameLength;
         category.instanceRecordSize = instanceDataSize + 2 * maxInstanceNameLength;

@@ -7,43 +7,32 @@
 #pragma once
 #include "objectmap/perf_structures.h"
 #include "platform/platform.h"
+#include "sharedmem/map_entries.h"
 #include "support/growable_array.h"
 #include "support/hresult.h"
 #include "support/wide_string.h"
 
 namespace vz {
 
-struct CounterRecord {
-    DWORD id = 0;
+// A counter of the object map: its map entry, its texts and the definition
+// collection copies into perflib's buffer.
+struct CounterRecord : CounterEntry {
     WString name;
     WString help;
-    DWORD detailLevel = 0;
-    DWORD nameTitleIndex = 0;
-    DWORD helpTitleIndex = 0;
-    DWORD counterType = 0;
-    LONG defaultScale = 0;
-    DWORD maxCharacters = 0;
-    DWORD dataOffset = 0;
     PERF_COUNTER_DEFINITION definitionTemplate{};
 };
 
-struct CategoryRecord {
-    DWORD id = 0;
+// A category: its map entry (noInstances 0xFFFFFFFF: one set of values, no
+// named instances), its texts, its counters and the output layout.
+struct CategoryRecord : CategoryEntry {
     WString name;
     WString help;
-    DWORD detailLevel = 0;
-    DWORD nameTitleIndex = 0;
-    DWORD helpTitleIndex = 0;
-    DWORD defaultCounter = 0;
-    DWORD noInstancesMarker = 0;  // 0xFFFFFFFF: one set of values, no named instances
-    DWORD instanceDataSize = 0;
-    DWORD maxInstanceNameLength = 0;
     DWORD instanceRecordSize = 0;
     PERF_OBJECT_TYPE objectTemplate{};
     DWORD counterBlockSize = 0;
     GrowableArray<CounterRecord> counters;
 
-    bool HasInstances() const { return noInstancesMarker != 0xFFFFFFFFu; }
+    bool HasInstances() const { return noInstances != 0xFFFFFFFFu; }
 };
 
 class CSharedBlock;

@@ -21,7 +21,7 @@ BOOL AppendLanguage(plat::HMODULE, const WCHAR*, const WCHAR*, LANGID language,
 }
 
 // Opens the perflib language key of `language`; `code` receives its code.
-LONG OpenLanguageKey(LANGID language, ScopedKey* key, WCHAR code[4]) {
+LONG OpenLanguageKey(LANGID language, CKeyHandle* key, WCHAR code[4]) {
     FormatLanguageCode(language, code);
     WString path = PerflibLanguageKeyPath(code, 3);
     return key->Open(plat::HKeyLocalMachine(), path.c_str());
@@ -81,7 +81,7 @@ HRESULT CPerfMon::InstallResourceLanguageStrings(DWORD resourceId, plat::HMODULE
 HRESULT CPerfMon::InstallLanguageStrings(LANGID language, plat::HMODULE module) {
     try {
         if (language == 0) language = static_cast<LANGID>(plat::GetThreadLocale() & 0xFFFFu);
-        ScopedKey languageKey;
+        CKeyHandle languageKey;
         WCHAR code[4];
         LONG error = OpenLanguageKey(language, &languageKey, code);
         if (error == ERROR_FILE_NOT_FOUND) {
@@ -94,7 +94,7 @@ HRESULT CPerfMon::InstallLanguageStrings(LANGID language, plat::HMODULE module) 
         HRESULT hr = BuildObjectMap(language, module, nullptr);
         if (Failed(hr)) return hr;
 
-        ScopedKey performanceKey;
+        CKeyHandle performanceKey;
         error = performanceKey.Open(plat::HKeyLocalMachine(),
                                     PerformanceKeyPath(ApplicationName()).c_str());
         if (error != ERROR_SUCCESS) return HResultFromWin32(error);

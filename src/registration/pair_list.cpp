@@ -86,18 +86,9 @@ inline bool PairAt(const WCHAR* list, std::size_t count, NulScanner& nuls, std::
 
 // "%d" of the index, as perflib's readers expect; returns the digits written.
 std::size_t FormatIndex(DWORD index, WCHAR* out) {
-    WCHAR digits[12];
-    std::size_t count = 0;
-    LONG value = static_cast<LONG>(index);
-    DWORD magnitude = value < 0 ? 0u - index : index;
-    do {
-        digits[count++] = static_cast<WCHAR>(u'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    std::size_t written = 0;
-    if (value < 0) out[written++] = u'-';
-    while (count > 0) out[written++] = digits[--count];
-    return written;
+    if (static_cast<LONG>(index) >= 0) return WriteDecimal(index, 1, out);
+    out[0] = u'-';
+    return 1 + WriteDecimal(0u - index, 1, out + 1);
 }
 
 std::size_t DecimalDigits(DWORD index) {

@@ -2,6 +2,7 @@
 // holds the map serialized exactly as the provider lays it out in block 0, so
 // that collection can describe the object while no provider is running.
 #include "objectmap/perfmon.h"
+#include "platform/registry_key.h"
 #include "sharedmem/byte_layout.h"
 #include "support/allocation.h"
 #include "support/atl_exception.h"
@@ -12,35 +13,6 @@ namespace {
 
 std::size_t NameRecordSize(const vz::WString& name) {
     return static_cast<std::size_t>(vz::NameRecordSize(name.Length()));
-}
-
-bool WriteName(vz::ByteWriter& out, const vz::WString& name) {
-    return vz::WriteNameRecord(out, name.c_str(), name.Length());
-}
-
-bool WriteMap(const CPerfMon& monitor, vz::ByteWriter& out, vz::DWORD size) {
-    if (!out.WriteWord(size) || !out.WriteWord(monitor.CountMapEntries())) return false;
-    for (const CategoryRecord& category : monitor.categories) {
-        const vz::MapEntryWords entry = {
-            vz::category_entry::kKindValue, category.id, category.detailLevel,
-            category.defaultCounter, category.noInstancesMarker, category.instanceDataSize,
-            category.maxInstanceNameLength, category.nameTitleIndex, category.helpTitleIndex};
-        if (!vz::WriteMapEntry(out, entry)) return false;
-        for (const CounterRecord& counter : category.counters) {
-            const vz::MapEntryWords counterEntry = {
-                vz::counter_entry::kKindValue, counter.id, counter.detailLevel,
-                counter.counterType, counter.maxCharacters, counter.dataOffset,
-                static_cast<vz::DWORD>(counter.defaultScale), counter.nameTitleIndex,
-                counter.helpTitleIndex};
-            if (!vz::WriteMapEntry(out, counterEntry)) return false;
-        }
-    }
-    for (const CategoryRecord& category : monitor.categories) {
-        if (!WriteName(out, category.name)) return false;
-        for (const CounterRecord& counter : category.counters)
-            if (!WriteName(out, counter.name)) return false;
-    }
-    return true;
 }
 
 // A category with an empty name leaves out its own name record and those of
@@ -71,19 +43,18 @@ vz::HRESULT CPerfMon::WriteRegisteredMap() {
         buffer = static_cast<vz::BYTE*>(vz::AllocateZeroed(size, 1));
         if (buffer == nullptr) return vz::E_OUTOFMEMORY;
         vz::ByteWriter writer(buffer, size);
-        if (!WriteMap(*this, writer, static_cast<vz::DWORD>(size))) {
+        if (!vz::WriteSerializedMap(writer, static_cast<vz::DWORD>(size), categories)) {
             vz::FreeMemory(buffer);
             return vz::E_FAIL;
         }
 
         vz::WString path = vz::PerformanceKeyPath(ApplicationName());
-        vz::plat::HKEY key = nullptr;
-        vz::LONG rc = vz::plat::RegOpenKeyExW(vz::plat::HKeyLocalMachine(), path.c_str(), 0,
-                                              vz::plat::KEY_READ | vz::plat::KEY_WRITE, &key);
+        vz::CKeyHandle key;
+        vz::LONG rc = key.Open(vz::plat::HKeyLocalMachine(), path.c_str());
         if (rc == vz::ERROR_SUCCESS) {
-            rc = vz::plat::RegSetValueExW(key, u"Map", 0, vz::plat::REG_BINARY, buffer,
+            rc = vz::plat::RegSetValueExW(key.Get(), u"Map", 0, vz::plat::REG_BINARY, buffer,
                                           static_cast<vz::DWORD>(size));
-            vz::plat::RegCloseKey(key);
+            key.Close();
         }
         vz::FreeMemory(buffer);
         return vz::HResultFromWin32(rc);

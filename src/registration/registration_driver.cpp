@@ -1,7 +1,7 @@
 // The registration sequence of one performance object (its performance key,
 // title indices and texts) and its removal, and the walks over the module's
 // monitor list that the DLL's registration exports run through their hooks.
-// The driver deletes the performance key with the module's CKeyHandle.
+// The driver deletes the performance key with the module's DeleteKeyTree.
 #include "registration/registration_driver.h"
 
 #include "collect/perf_monitor_list.h"
@@ -63,7 +63,7 @@ HRESULT CPerfMon::RegisterPerfObject(const WCHAR* openName, const WCHAR* collect
         if (Failed(hr)) return hr;
         AssignTitleIndices(firstName, firstHelp);
 
-        ScopedKey performanceKey;
+        CKeyHandle performanceKey;
         LONG error = performanceKey.Create(plat::HKeyLocalMachine(), performancePath.c_str());
         if (error != ERROR_SUCCESS) return HResultFromWin32(error);
 
@@ -102,12 +102,12 @@ HRESULT CPerfMon::UnregisterPerfObject() {
         HRESULT hr = UninstallLanguageStrings();
         if (Failed(hr)) return hr;
 
-        ScopedKey perflibKey;
+        CKeyHandle perflibKey;
         LONG error = perflibKey.Open(plat::HKeyLocalMachine(), kPerflibKeyPath);
         if (error != ERROR_SUCCESS) return HResultFromWin32(error);
 
         {
-            ScopedKey performanceKey;
+            CKeyHandle performanceKey;
             error = performanceKey.Open(plat::HKeyLocalMachine(),
                                         PerformanceKeyPath(ApplicationName()).c_str());
             if (error == ERROR_FILE_NOT_FOUND) return S_OK;  // never registered
@@ -120,7 +120,7 @@ HRESULT CPerfMon::UnregisterPerfObject() {
         CKeyHandle serviceKey;
         error = serviceKey.Open(plat::HKeyLocalMachine(), ServiceKeyPath(ApplicationName()).c_str());
         if (error != ERROR_SUCCESS) return HResultFromWin32(error);
-        error = serviceKey.DeleteTree(u"Performance");
+        error = DeleteKeyTree(serviceKey, u"Performance");
         if (error != ERROR_SUCCESS) return HResultFromWin32(error);
         return S_OK;
     } catch (...) {

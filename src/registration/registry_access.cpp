@@ -13,32 +13,6 @@ void FormatLanguageCode(LANGID language, WCHAR code[4]) {
     code[3] = 0;
 }
 
-LONG ScopedKey::Open(plat::HKEY parent, const WCHAR* path) {
-    plat::HKEY opened = nullptr;
-    LONG error = plat::RegOpenKeyExW(parent, path, 0, kReadWriteAccess, &opened);
-    if (error != ERROR_SUCCESS) return error;
-    Close();
-    key_ = opened;
-    return ERROR_SUCCESS;
-}
-
-LONG ScopedKey::Create(plat::HKEY parent, const WCHAR* path) {
-    plat::HKEY created = nullptr;
-    LONG error = plat::RegCreateKeyExW(parent, path, 0, nullptr, plat::REG_OPTION_NON_VOLATILE,
-                                       kReadWriteAccess, nullptr, &created, nullptr);
-    if (error != ERROR_SUCCESS) return error;
-    Close();
-    key_ = created;
-    return ERROR_SUCCESS;
-}
-
-void ScopedKey::Close() noexcept {
-    if (key_ != nullptr) {
-        plat::RegCloseKey(key_);  // nothing to do about a failed close
-        key_ = nullptr;
-    }
-}
-
 LONG ReadDwordValue(plat::HKEY key, const WCHAR* name, DWORD* value) {
     DWORD type = 0;
     DWORD data = 0;

@@ -1,8 +1,10 @@
 // Registry places of the counter registration and the small helpers every
-// registration step shares: an owned key handle, REG_DWORD and REG_SZ access,
-// and the key paths built from an application name or a language code.
+// registration step shares: REG_DWORD and REG_SZ access and the key paths
+// built from an application name or a language code. Keys are held in the
+// project's one owned key handle (platform/registry_key.h).
 #pragma once
 #include "platform/platform.h"
+#include "platform/registry_key.h"
 #include "support/allocation.h"
 #include "support/hresult.h"
 #include "support/registry_paths.h"
@@ -14,24 +16,6 @@ constexpr plat::REGSAM kReadWriteAccess = plat::KEY_READ | plat::KEY_WRITE;
 
 // The code of a language id: its primary language in three lower-case hex digits.
 void FormatLanguageCode(LANGID language, WCHAR code[4]);
-
-// A registry key owned for one operation; closed when the holder goes away.
-class ScopedKey {
-public:
-    ScopedKey() = default;
-    ScopedKey(const ScopedKey&) = delete;
-    ScopedKey& operator=(const ScopedKey&) = delete;
-    ~ScopedKey() { Close(); }
-
-    [[nodiscard]] LONG Open(plat::HKEY parent, const WCHAR* path);    // KEY_READ | KEY_WRITE
-    [[nodiscard]] LONG Create(plat::HKEY parent, const WCHAR* path);  // no class, non-volatile
-    void Close() noexcept;
-    bool IsOpen() const noexcept { return key_ != nullptr; }
-    plat::HKEY Get() const noexcept { return key_; }
-
-private:
-    plat::HKEY key_ = nullptr;
-};
 
 // A character buffer from the library heap, freed when the holder goes away.
 class WideBuffer {

@@ -9,7 +9,7 @@ using namespace vz;
 
 HRESULT CPerfMon::UninstallLanguageStrings() {
     try {
-        ScopedKey performanceKey;
+        CKeyHandle performanceKey;
         LONG error = performanceKey.Open(plat::HKeyLocalMachine(),
                                          PerformanceKeyPath(ApplicationName()).c_str());
         if (error == ERROR_FILE_NOT_FOUND) return S_OK;  // nothing was registered
@@ -41,7 +41,7 @@ HRESULT CPerfMon::UninstallLanguageStrings() {
             std::size_t start = pos;
             while (text[pos] != 0 && text[pos] != u' ') ++pos;
 
-            ScopedKey languageKey;
+            CKeyHandle languageKey;
             error = languageKey.Open(plat::HKeyLocalMachine(),
                                      PerflibLanguageKeyPath(text + start, pos - start).c_str());
             if (error != ERROR_SUCCESS) return HResultFromWin32(error);

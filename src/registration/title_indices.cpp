@@ -22,7 +22,7 @@ HRESULT CPerfMon::AllocateTitleIndices(DWORD* firstNameIndex, DWORD* firstHelpIn
     try {
         DWORD entries = CountMapEntries();
         WString performancePath = PerformanceKeyPath(ApplicationName());
-        ScopedKey performanceKey;
+        CKeyHandle performanceKey;
         // A key that does not open just has no ranges to reuse.
         if (performanceKey.Open(plat::HKeyLocalMachine(), performancePath.c_str()) ==
             ERROR_SUCCESS) {
@@ -35,7 +35,7 @@ HRESULT CPerfMon::AllocateTitleIndices(DWORD* firstNameIndex, DWORD* firstHelpIn
             }
         }
 
-        ScopedKey perflibKey;
+        CKeyHandle perflibKey;
         LONG error = perflibKey.Open(plat::HKeyLocalMachine(), kPerflibKeyPath);
         if (error != ERROR_SUCCESS) return HResultFromWin32(error);
         if (!performanceKey.IsOpen()) {

@@ -2,6 +2,7 @@
 // opens the blocks) and the provider (which creates them); the name of the
 // publisher's claim, shared by the provider and the tools that ask for it.
 #include "sharedmem/byte_layout.h"
+#include "support/decimal.h"
 
 #include <initializer_list>
 
@@ -21,15 +22,10 @@ std::size_t FormatBlockName(const char16_t* application, DWORD number, char16_t*
     for (const char16_t* p = application; p && *p; ++p)
         if (!put(*p)) return 0;
     if (!put(u'_')) return 0;
-    char16_t digits[10];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char16_t>(u'0' + number % 10);
-        number /= 10;
-    } while (number != 0);
-    while (count < 3) digits[count++] = u'0';
-    while (count > 0)
-        if (!put(digits[--count])) return 0;
+    char16_t digits[kMaxDecimalDigits];
+    const std::size_t count = WriteDecimal(number, 3, digits);
+    for (std::size_t i = 0; i < count; ++i)
+        if (!put(digits[i])) return 0;
     out[n] = 0;
     return n;
 }

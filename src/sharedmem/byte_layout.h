@@ -2,8 +2,16 @@
 // once: the serialized object map (block 0's start, and the registry value
 // "Map"), the block-number word of every block, the instance area and the
 // instance record header. Words are 32-bit little-endian and may be unaligned.
-// Readers and writers go through support/byte_cursor.h or LoadWord/StoreWord
-// with these offsets; nothing else restates them.
+// Nothing else restates these offsets.
+//
+// Bytes are reached in one of two tiers:
+//   - checked: ByteReader / ByteWriter (support/byte_cursor.h), wherever a
+//     length or offset comes from outside (shared memory, the registry, a
+//     library's output); a refused access says what and where;
+//   - unchecked: LoadUnchecked / StoreUnchecked below, only on the proven hot
+//     paths (the instance walk and snapshot, the renderer writing perflib's
+//     buffer, entries of a map whose extent was checked as a whole), where the
+//     caller has bounded the whole structure once before its fields are read.
 #pragma once
 #include <cstring>
 
@@ -12,13 +20,25 @@
 
 namespace vz {
 
-inline DWORD LoadWord(const void* at) noexcept {
-    DWORD value;
-    std::memcpy(&value, at, sizeof value);
+// --- Unchecked tier ----------------------------------------------------------
+// A T at `offset` bytes from `base`, any alignment (structures follow one
+// another without realignment); the caller guarantees the bytes are there.
+template <typename T = DWORD>
+[[nodiscard]] inline T LoadUnchecked(const void* base, std::size_t offset) noexcept {
+    T value;
+    std::memcpy(&value, static_cast<const BYTE*>(base) + offset, sizeof value);
     return value;
 }
 
-inline void StoreWord(void* at, DWORD value) noexcept { std::memcpy(at, &value, sizeof value); }
+template <typename T = DWORD>
+inline void StoreUnchecked(void* base, std::size_t offset, T value) noexcept {
+    std::memcpy(static_cast<BYTE*>(base) + offset, &value, sizeof value);
+}
+
+// Two adjacent words in one store, the first at `offset`.
+inline void StorePairUnchecked(void* base, std::size_t offset, DWORD first, DWORD second) noexcept {
+    StoreUnchecked<ULONGLONG>(base, offset, static_cast<ULONGLONG>(second) << 32 | first);
+}
 
 // --- Serialized map -------------------------------------------------------
 // Header: the map size in bytes (header, entries and name area), then N.
@@ -92,16 +112,17 @@ static_assert(counter_entry::kCounterType == 12 && counter_entry::kMaxCharacters
               "counter words in entry order");
 
 // Appends one entry; nothing is written when it does not fit.
-inline bool WriteMapEntry(ByteWriter& out, const MapEntryWords& words) noexcept {
+[[nodiscard]] inline bool WriteMapEntry(ByteWriter& out, const MapEntryWords& words) noexcept {
     return out.WriteBytes(words, kMapEntrySize);
 }
 
 // Appends one name record (length, text, padding).
-inline bool WriteNameRecord(ByteWriter& out, const char16_t* name, std::size_t units) noexcept {
-    if (!out.Holds(out.Offset(), NameRecordSize(units))) return out.Skip(NameRecordSize(units));
-    out.WriteWord(static_cast<DWORD>(units));
-    out.WriteBytes(name, NameTextBytes(units));
-    return out.PadTo(4);
+[[nodiscard]] inline bool WriteNameRecord(ByteWriter& out, const char16_t* name,
+                                          std::size_t units) noexcept {
+    return out.Holds(out.Offset(), NameRecordSize(units))
+               ? out.WriteWord(static_cast<DWORD>(units)) &&
+                     out.WriteBytes(name, NameTextBytes(units)) && out.PadTo(4)
+               : out.Skip(NameRecordSize(units));  // refused: records the fault
 }
 
 // --- Blocks --------------------------------------------------------------

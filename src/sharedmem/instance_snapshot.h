@@ -7,12 +7,10 @@
 #pragma once
 #include <atomic>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "sharedmem/byte_layout.h"
 #include "support/small_copy.h"
+#include "support/unit_terminator.h"
 #include "support/types.h"
 
 namespace vz {
@@ -49,7 +47,7 @@ inline InstanceSnapshot InstanceSnapshot::Take(const BYTE* record, DWORD recordS
                                                DWORD categoryId, BYTE* target,
                                                bool* usable) noexcept {
     *usable = false;
-    const DWORD instanceId = LoadWord(record + kInstanceIdOffset);
+    const DWORD instanceId = LoadUnchecked(record, kInstanceIdOffset);
     // The copy must not be read ahead of the InstanceId it is checked against.
     std::atomic_thread_fence(std::memory_order_acquire);
     CopySmall(target, record, recordSize);
@@ -59,60 +57,17 @@ inline InstanceSnapshot InstanceSnapshot::Take(const BYTE* record, DWORD recordS
     // tell whether the record changed hands while the body was copied; the
     // record's InstanceId read again after the copy can.
     std::atomic_thread_fence(std::memory_order_acquire);
-    const DWORD instanceIdAfter = LoadWord(record + kInstanceIdOffset);
-    *usable = LoadWord(target + kCategoryIdOffset) == categoryId &&
-              LoadWord(target + kInstanceIdOffset) == instanceId &&
+    const DWORD instanceIdAfter = LoadUnchecked(record, kInstanceIdOffset);
+    *usable = LoadUnchecked(target, kCategoryIdOffset) == categoryId &&
+              LoadUnchecked(target, kInstanceIdOffset) == instanceId &&
               instanceIdAfter == instanceId &&
-              LoadWord(target + kUseCountOffset) != 0;
+              LoadUnchecked(target, kUseCountOffset) != 0;
     return snapshot;
-}
-
-// The position of the first zero UTF-16 unit among the `available` units at
-// `text`: false when there is none. Reads nothing past those units.
-inline bool FindUnitTerminator(const BYTE* text, std::size_t available,
-                               std::size_t* units) noexcept {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    // Eight units at a time where the machine has 16-byte vectors.
-    const __m128i zeroUnits = _mm_setzero_si128();
-    for (; i + 8 <= available; i += 8) {
-        const __m128i units8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 2 * i));
-        const unsigned zeroBytes =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units8, zeroUnits)));
-        if (zeroBytes != 0) {
-            *units = i + static_cast<std::size_t>(__builtin_ctz(zeroBytes)) / 2;
-            return true;
-        }
-    }
-#endif
-    // Four units at a time. The lowest lane that (w - 0x0001...) & ~w &
-    // 0x8000... flags is the first zero unit: a borrow only runs upwards, into
-    // later units on a little-endian machine, so it can flag lanes after the
-    // first zero but none before it.
-    for (; i + 4 <= available; i += 4) {
-        ULONGLONG word;
-        std::memcpy(&word, text + 2 * i, sizeof word);
-        const ULONGLONG zero =
-            (word - 0x0001000100010001ull) & ~word & 0x8000800080008000ull;
-        if (zero != 0) {
-            *units = i + static_cast<std::size_t>(__builtin_ctzll(zero)) / 16;
-            return true;
-        }
-    }
-    for (; i < available; ++i) {
-        WCHAR unit;
-        std::memcpy(&unit, text + 2 * i, sizeof unit);
-        if (unit == 0) {
-            *units = i;
-            return true;
-        }
-    }
-    return false;
 }
 
 inline bool InstanceSnapshot::FindName(const BYTE** name, std::size_t* units) const noexcept {
     if (size_ < kRecordHeaderSize) return false;
-    const DWORD offset = LoadWord(data_ + kNameOffsetOffset);
+    const DWORD offset = LoadUnchecked(data_, kNameOffsetOffset);
     if (offset > size_) return false;
     const BYTE* text = data_ + offset;
     if (!FindUnitTerminator(text, (size_ - offset) / 2, units)) return false;

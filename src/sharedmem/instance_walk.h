@@ -58,7 +58,7 @@ inline bool InstanceWalk::EnterBlock(CSharedBlock* block) noexcept {
 inline bool InstanceWalk::StepOver(DWORD recordSize) {
     cursor_ += recordSize;
     if (!RoomForRecordSize()) return false;
-    if (LoadWord(cursor_ + kRecordSizeOffset) == kEndOfBlock)
+    if (LoadUnchecked(cursor_, kRecordSizeOffset) == kEndOfBlock)
         return EnterBlock(monitor_.NextBlock(block_));
     return true;
 }
@@ -74,7 +74,7 @@ inline HRESULT InstanceWalk::Next(const BYTE** record, DWORD* recordSize) {
     }
     while (live) {
         if (!RoomForRecordSize()) break;
-        const DWORD size = LoadWord(cursor_ + kRecordSizeOffset);
+        const DWORD size = LoadUnchecked(cursor_, kRecordSizeOffset);
         if (size == kEndOfInstances) break;
         if (size == kEndOfBlock) {
             // Only reachable as the first record of a block: it cannot be stepped over.
@@ -82,7 +82,7 @@ inline HRESULT InstanceWalk::Next(const BYTE** record, DWORD* recordSize) {
             return E_FAIL;
         }
         if (size < kRecordHeaderSize || size > static_cast<std::size_t>(viewEnd_ - cursor_)) break;
-        if (LoadWord(cursor_ + kCategoryIdOffset) == categoryId_) {
+        if (LoadUnchecked(cursor_, kCategoryIdOffset) == categoryId_) {
             *record = cursor_;
             *recordSize = size;
             pendingStep_ = size;

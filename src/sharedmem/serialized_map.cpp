@@ -28,7 +28,7 @@ public:
         // Names are present only when the map is longer than its entries.
         const bool hasNames = mapSize > entriesEnd;
         vz::ByteReader names(source_.Data(), source_.Size());
-        names.Seek(entriesEnd);
+        if (!names.Seek(entriesEnd)) return vz::E_FAIL;
 
         for (vz::DWORD i = 0; i < entryCount; ++i) {
             const vz::BYTE* entry = source_.Data() + vz::MapEntryOffset(i);
@@ -49,7 +49,7 @@ public:
 private:
     // Entries lie inside the source: Read checked all N of them at once.
     static vz::DWORD Field(const vz::BYTE* entry, std::size_t offset) {
-        return vz::LoadWord(entry + offset);
+        return vz::LoadUnchecked(entry, offset);
     }
 
     // One whole name record (length, text and padding) must lie in the source.

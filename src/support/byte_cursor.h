@@ -1,7 +1,9 @@
 // Bounds-checked cursors over a byte range, for every cross-process and perflib
-// byte format. A read, write or step that would leave the range is refused: the
-// call returns false, the cursor stays where it was, and FailureMessage() says
-// which access was refused. Words are little-endian and may be unaligned.
+// byte format (the checked tier of byte access; sharedmem/byte_layout.h has the
+// unchecked one). A read, write or step that would leave the range is refused:
+// the call returns false, which must be used, the cursor stays where it was,
+// and FailureMessage() says which access was refused. Words are little-endian
+// and may be unaligned.
 //
 // Both cursors are header-only and allocate nothing, so the collection path can
 // use them per record.
@@ -36,22 +38,22 @@ public:
     std::size_t Remaining() const noexcept { return size_ - offset_; }
     Byte* Data() const noexcept { return data_; }
     // True when `count` bytes at `offset` lie inside the range.
-    bool Holds(ULONGLONG offset, ULONGLONG count) const noexcept {
+    [[nodiscard]] bool Holds(ULONGLONG offset, ULONGLONG count) const noexcept {
         return offset <= size_ && count <= size_ - offset;
     }
 
-    bool Seek(ULONGLONG offset) noexcept {
+    [[nodiscard]] bool Seek(ULONGLONG offset) noexcept {
         if (!Holds(offset, 0)) return Refuse(offset, 0);
         offset_ = static_cast<std::size_t>(offset);
         return true;
     }
     // Steps over `count` bytes, reading or writing nothing.
-    bool Skip(ULONGLONG count) noexcept {
+    [[nodiscard]] bool Skip(ULONGLONG count) noexcept {
         Byte* at;
         return Take(count, &at);
     }
 
-    bool Failed() const noexcept { return fault_.refused; }
+    [[nodiscard]] bool Failed() const noexcept { return fault_.refused; }
     const ByteRangeFault& Fault() const noexcept { return fault_; }
 
 protected:
@@ -88,18 +90,22 @@ public:
     ByteReader(const void* data, std::size_t size) noexcept
         : ByteCursor(static_cast<const BYTE*>(data), size) {}
 
-    bool ReadWord(DWORD* value) noexcept { return ReadBytes(value, sizeof *value); }
-    bool ReadQword(ULONGLONG* value) noexcept { return ReadBytes(value, sizeof *value); }
-    bool ReadBytes(void* out, ULONGLONG count) noexcept {
+    [[nodiscard]] bool ReadWord(DWORD* value) noexcept { return ReadBytes(value, sizeof *value); }
+    [[nodiscard]] bool ReadQword(ULONGLONG* value) noexcept { return ReadBytes(value, sizeof *value); }
+    [[nodiscard]] bool ReadBytes(void* out, ULONGLONG count) noexcept {
         const BYTE* at;
         if (!Take(count, &at)) return false;
         if (count != 0) std::memcpy(out, at, static_cast<std::size_t>(count));
         return true;
     }
     // Points *at to the next `count` bytes in place and steps over them.
-    bool ReadSpan(ULONGLONG count, const BYTE** at) noexcept { return Take(count, at); }
+    [[nodiscard]] bool ReadSpan(ULONGLONG count, const BYTE** at) noexcept { return Take(count, at); }
+    // Points *at to `count` bytes at an absolute offset; the cursor does not move.
+    [[nodiscard]] bool SpanAt(ULONGLONG offset, ULONGLONG count, const BYTE** at) noexcept {
+        return At(offset, count, at);
+    }
     // The word at an absolute offset; the cursor does not move.
-    bool WordAt(ULONGLONG offset, DWORD* value) noexcept {
+    [[nodiscard]] bool WordAt(ULONGLONG offset, DWORD* value) noexcept {
         const BYTE* at;
         if (!At(offset, sizeof *value, &at)) return false;
         std::memcpy(value, at, sizeof *value);
@@ -114,26 +120,26 @@ public:
     ByteWriter(void* data, std::size_t size) noexcept
         : ByteCursor(static_cast<BYTE*>(data), size) {}
 
-    bool WriteWord(DWORD value) noexcept { return WriteBytes(&value, sizeof value); }
-    bool WriteQword(ULONGLONG value) noexcept { return WriteBytes(&value, sizeof value); }
-    bool WriteBytes(const void* bytes, ULONGLONG count) noexcept {
+    [[nodiscard]] bool WriteWord(DWORD value) noexcept { return WriteBytes(&value, sizeof value); }
+    [[nodiscard]] bool WriteQword(ULONGLONG value) noexcept { return WriteBytes(&value, sizeof value); }
+    [[nodiscard]] bool WriteBytes(const void* bytes, ULONGLONG count) noexcept {
         BYTE* at;
         if (!Take(count, &at)) return false;
         if (count != 0) std::memcpy(at, bytes, static_cast<std::size_t>(count));
         return true;
     }
-    bool WriteZeros(ULONGLONG count) noexcept {
+    [[nodiscard]] bool WriteZeros(ULONGLONG count) noexcept {
         BYTE* at;
         if (!Take(count, &at)) return false;
         if (count != 0) std::memset(at, 0, static_cast<std::size_t>(count));
         return true;
     }
     // Zero-fills up to the next multiple of `alignment` (a power of two).
-    bool PadTo(std::size_t alignment) noexcept {
+    [[nodiscard]] bool PadTo(std::size_t alignment) noexcept {
         return WriteZeros((alignment - Offset() % alignment) % alignment);
     }
     // The word at an absolute offset; the cursor does not move.
-    bool WordAt(ULONGLONG offset, DWORD value) noexcept {
+    [[nodiscard]] bool WordAt(ULONGLONG offset, DWORD value) noexcept {
         BYTE* at;
         if (!At(offset, sizeof value, &at)) return false;
         std::memcpy(at, &value, sizeof value);

@@ -102,4 +102,17 @@ bool ParseSeconds(std::string_view what, std::string_view text, double minimum, 
     return true;
 }
 
+std::size_t WriteDecimal(DWORD value, std::size_t minimumDigits, WCHAR* out) noexcept {
+    WCHAR digits[kMaxDecimalDigits];
+    std::size_t count = 0;
+    do {
+        digits[count++] = static_cast<WCHAR>(u'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    if (minimumDigits > kMaxDecimalDigits) minimumDigits = kMaxDecimalDigits;
+    while (count < minimumDigits) digits[count++] = u'0';
+    for (std::size_t i = 0; i < count; ++i) out[i] = digits[count - 1 - i];
+    return count;
+}
+
 }  // namespace vz

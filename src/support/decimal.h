@@ -1,4 +1,5 @@
-// Decimal numbers in text. Two kinds, one implementation each:
+// Decimal numbers in text: the one writer of decimal digits in UTF-16, and two
+// kinds of reading, one implementation each:
 // - the lenient, _wtoi-style reading of perflib's query words and pair-list
 //   indices: leading white space, an optional sign, then the leading digits;
 //   text without leading digits reads as 0 and nothing is ever an error;
@@ -12,6 +13,11 @@
 #include "support/types.h"
 
 namespace vz {
+
+// The digits of `value`, at least `minimumDigits` of them (leading zeros), into
+// `out`, which has room for kMaxDecimalDigits units; returns the units written.
+constexpr std::size_t kMaxDecimalDigits = 10;
+[[nodiscard]] std::size_t WriteDecimal(DWORD value, std::size_t minimumDigits, WCHAR* out) noexcept;
 
 // The sign and magnitude of the leading number of [text, text + length). The
 // magnitude saturates at kDecimalMagnitudeCap, beyond every 32-bit value.
@@ -30,11 +36,11 @@ DWORD WideToUnsigned32(const WCHAR* text, std::size_t length) noexcept;
 
 // Strict: decimal digits only, no sign, no blanks, within [minimum, maximum].
 // On failure *error says why ("-sc: 'x1' is not a whole number").
-bool ParseWholeNumber(std::string_view what, std::string_view text, ULONGLONG minimum,
+[[nodiscard]] bool ParseWholeNumber(std::string_view what, std::string_view text, ULONGLONG minimum,
                       ULONGLONG maximum, ULONGLONG* value, std::string* error);
 // Strict: digits with an optional fraction ("2", "0.5", "1.25"), within
 // [minimum, maximum] seconds.
-bool ParseSeconds(std::string_view what, std::string_view text, double minimum, double maximum,
+[[nodiscard]] bool ParseSeconds(std::string_view what, std::string_view text, double minimum, double maximum,
                   double* seconds, std::string* error);
 
 }  // namespace vz

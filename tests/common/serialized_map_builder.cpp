@@ -1,6 +1,9 @@
 #include "common/serialized_map_builder.h"
 
-#include "objectmap/perf_structures.h"
+#include <stdexcept>
+
+#include "server_object.h"
+#include "support/utf_text.h"
 
 namespace vz {
 namespace test {
@@ -34,31 +37,36 @@ std::vector<uint8_t> SerializedMapBuilder::Build(bool withNames) const {
         for (const MapEntry& entry : entries) size += NameRecordSize(entry.name.size());
     std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
     ByteWriter out(bytes.data(), bytes.size());
-    out.WriteWord(static_cast<uint32_t>(size));
-    out.WriteWord(static_cast<uint32_t>(entries.size()));
-    for (const MapEntry& entry : entries) WriteMapEntry(out, entry.words);
+    bool fits = out.WriteWord(static_cast<uint32_t>(size)) &&
+                out.WriteWord(static_cast<uint32_t>(entries.size()));
+    for (const MapEntry& entry : entries) fits = fits && WriteMapEntry(out, entry.words);
     if (withNames)
-        for (const MapEntry& entry : entries) WriteNameRecord(out, entry.name.data(), entry.name.size());
+        for (const MapEntry& entry : entries)
+            fits = fits && WriteNameRecord(out, entry.name.data(), entry.name.size());
+    if (!fits) throw std::logic_error(out.FailureMessage());
     return bytes;
 }
 
 SerializedMapBuilder ServerStatisticsMap(uint32_t firstIndex, bool withNames) {
     SerializedMapBuilder map;
-    map.Category(4, 0, 84, 64, firstIndex, firstIndex + 1,
-                 withNames ? u"Quorvane Server 11" : u"");
-    for (uint32_t i = 0; i < 16; ++i) {
-        std::u16string name = withNames ? u"Counter " + std::u16string(1, u'A' + i) : u"";
-        map.Counter(PERF_COUNTER_RAWCOUNT, kRecordHeaderSize + 4 * i, firstIndex + 2 + 2 * i, firstIndex + 3 + 2 * i, name);
+    map.Category(quorvane::kObjectId, 0, quorvane::kInstanceDataSize,
+                 quorvane::kMaxInstanceNameLength, firstIndex, firstIndex + 1,
+                 withNames ? Utf8ToUtf16(quorvane::kObjectName) : u"", quorvane::kDetailNovice);
+    for (std::size_t i = 0; i < quorvane::kCounterCount; ++i) {
+        const quorvane::PublishedCounter& counter = quorvane::kCounters[i];
+        map.Counter(counter.counterType, counter.dataOffset, firstIndex + quorvane::TitleOffsetOf(i),
+                    firstIndex + 1 + quorvane::TitleOffsetOf(i),
+                    withNames ? Utf8ToUtf16(counter.name) : u"", 0, 0, 0, quorvane::kDetailNovice);
     }
     return map;
 }
 
 void PutWord(std::vector<uint8_t>& bytes, std::size_t offset, uint32_t value) {
-    StoreWord(&bytes.at(offset + 3) - 3, value);
+    StoreUnchecked(&bytes.at(offset + 3) - 3, 0, value);
 }
 
 uint32_t GetWord(const void* bytes, std::size_t offset) {
-    return LoadWord(static_cast<const uint8_t*>(bytes) + offset);
+    return LoadUnchecked(bytes, offset);
 }
 
 }  // namespace test

@@ -31,8 +31,9 @@ public:
     std::vector<MapEntry> entries;
 };
 
-// The server statistics map: category 4 (name index firstIndex) and its sixteen
-// raw counters at data offsets 20..80 (name indices firstIndex + 2, + 4, ...).
+// The published object's map (server_object.h): its category (name index
+// firstIndex) and counters (name indices firstIndex + 2, + 4, ...), with the
+// table's names when `withNames`.
 SerializedMapBuilder ServerStatisticsMap(uint32_t firstIndex, bool withNames = false);
 
 void PutWord(std::vector<uint8_t>& bytes, std::size_t offset, uint32_t value);

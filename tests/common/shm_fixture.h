@@ -8,17 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "server_object.h"
 #include "sharedmem/byte_layout.h"
 
 namespace vz {
 namespace test {
 
+// By default a live record of the published object (server_object.h): header
+// and values, then room for the longest name with its terminator.
 struct InstanceRecordLayout {
-    uint32_t recordSize = 212;
-    uint32_t categoryId = 4;
+    uint32_t recordSize = (quorvane::kInstanceDataSize + 2 * quorvane::kMaxInstanceNameLength + 3) & ~3u;
+    uint32_t categoryId = quorvane::kObjectId;
     uint32_t instanceId = 1;
-    uint32_t useCount = 1;
-    uint32_t nameOffset = 84;
+    uint32_t useCount = kLiveUseCount;
+    uint32_t nameOffset = quorvane::kInstanceDataSize;
     std::u16string name;
     // Values written from offset 20 on, one word each.
     std::vector<uint32_t> values;

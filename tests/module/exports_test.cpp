@@ -224,7 +224,7 @@ TEST_F(ExportsTest, RegisterThenUnregisterLeavesOnlyTheKeysThatStay) {
               "[HKEY_LOCAL_MACHINE\\" + Utf16ToUtf8(kServicePath) + "]\n\n");
     CKeyHandle services;
     ASSERT_EQ(services.Open(plat::HKeyLocalMachine(), u"SYSTEM\\CurrentControlSet\\Services"), 0);
-    ASSERT_EQ(services.RemoveSubkey(u"Quorvane Server ITA"), 0);
+    ASSERT_EQ(RemoveSubkey(services, u"Quorvane Server ITA"), 0);
     ASSERT_EQ(services.Close(), 0);
     EXPECT_EQ(emu::ExportRegText(kHklmExportPath), hklmBefore);
 }

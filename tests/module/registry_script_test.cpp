@@ -315,8 +315,8 @@ TEST_F(ScriptTest, DeleteTreeRemovesEveryLevel) {
         "[HKEY_LOCAL_MACHINE\\Svc\\Other]\n\n");
     CKeyHandle service;
     ASSERT_EQ(service.Open(plat::HKeyLocalMachine(), u"Svc"), ERROR_SUCCESS);
-    EXPECT_EQ(service.DeleteTree(u"Performance"), ERROR_SUCCESS);
-    EXPECT_EQ(service.DeleteTree(u"Performance"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(DeleteKeyTree(service, u"Performance"), ERROR_SUCCESS);
+    EXPECT_EQ(DeleteKeyTree(service, u"Performance"), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(service.Close(), ERROR_SUCCESS);
     EXPECT_EQ(Tree("HKEY_LOCAL_MACHINE\\Svc"),
               "[HKEY_LOCAL_MACHINE\\Svc]\n\n[HKEY_LOCAL_MACHINE\\Svc\\Other]\n\n");

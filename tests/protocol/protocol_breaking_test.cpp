@@ -25,11 +25,13 @@
 #include <vector>
 
 #include "collect/perf_exports.h"
+#include "objectmap/perf_structures.h"
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
 #include "reader/perf_decoder.h"
 #include "server_statistics.h"
 #include "sharedmem/byte_layout.h"
+#include "support/hresult.h"
 #include "vudozid_provider.hpp"
 
 namespace vz {
@@ -165,11 +167,11 @@ void Sample(bool closeFirst, std::mt19937& random, Tally* tally) {
     std::vector<unsigned char> buffer;
     const qvperf::CollectCall call = qvperf::CallCollect(CollectPerfMon, u"Global", capacity, 0, &buffer);
     ++tally->samples;
-    if (call.result == 234) ++tally->moreData;
+    if (call.result == static_cast<std::uint32_t>(ERROR_MORE_DATA)) ++tally->moreData;
     if (call.totalBytes != 0) {
         ++tally->withData;
         std::int32_t instances;
-        std::memcpy(&instances, buffer.data() + 40, 4);
+        std::memcpy(&instances, buffer.data() + offsetof(PERF_OBJECT_TYPE, NumInstances), 4);
         if (instances > 0) tally->instances += static_cast<unsigned long>(instances);
     }
     for (const std::string& problem : qvperf::CheckCollectCall(call))

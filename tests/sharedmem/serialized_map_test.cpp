@@ -6,7 +6,9 @@
 
 #include "common/serialized_map_builder.h"
 #include "objectmap/perfmon.h"
+#include "server_object.h"
 #include "support/atl_exception.h"
+#include "support/utf_text.h"
 
 namespace vz {
 namespace {
@@ -36,7 +38,7 @@ TEST(SerializedMap, ServerStatisticsMapWithoutNames) {
     EXPECT_EQ(category.id, 4u);
     EXPECT_EQ(category.nameTitleIndex, 238u);
     EXPECT_EQ(category.helpTitleIndex, 239u);
-    EXPECT_EQ(category.noInstancesMarker, 0u);
+    EXPECT_EQ(category.noInstances, 0u);
     EXPECT_EQ(category.instanceRecordSize, 212u);
     EXPECT_TRUE(category.name.IsEmpty());
     ASSERT_EQ(category.counters.GetCount(), 16u);
@@ -107,7 +109,7 @@ TEST(SerializedMap, AnyNonZeroNoInstancesFlagMeansNoInstances) {
         std::vector<uint8_t> bytes = SerializedMapBuilder().Category(3, flag, 24, 0).Build(false);
         ReaderMonitor monitor;
         ASSERT_EQ(ReadExact(monitor, bytes, bytes.size()), S_OK);
-        EXPECT_EQ(monitor.categories[0].noInstancesMarker, 0xFFFFFFFFu);
+        EXPECT_EQ(monitor.categories[0].noInstances, 0xFFFFFFFFu);
         EXPECT_EQ(monitor.categories[0].objectTemplate.NumInstances, PERF_NO_INSTANCES);
     }
 }
@@ -121,7 +123,8 @@ TEST(SerializedMap, TruncatedMapsAreRefusedWithoutReadingPastTheBuffer) {
         ASSERT_EQ(monitor.categories.GetCount(), 0u);
     }
     EXPECT_EQ(ReadExact(monitor, bytes, bytes.size()), S_OK);
-    EXPECT_EQ(monitor.categories[0].counters[15].name.ToU16(), u"Counter P");
+    EXPECT_EQ(monitor.categories[0].counters[15].name.ToU16(),
+              Utf8ToUtf16(quorvane::kCounters[15].name));
 }
 
 struct HostileCase {

@@ -119,7 +119,7 @@ TEST(StrictDecimal, ReadsDecimalSeconds) {
     }
     double seconds = 0;
     std::string error;
-    ParseSeconds("-si", "0", 0.5, 3600, &seconds, &error);
+    EXPECT_FALSE(ParseSeconds("-si", "0", 0.5, 3600, &seconds, &error));
     EXPECT_EQ(error, "-si: '0' is out of range (0.5 to 3600 seconds)");
 }
 

@@ -90,8 +90,4 @@ int Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) { return Run(vz_tools::Arguments(argc, argv)); }
-#else
-int main(int argc, char** argv) { return Run(vz_tools::Arguments(argc, argv)); }
-#endif
+VZ_TOOL_ENTRY_POINT(Run)

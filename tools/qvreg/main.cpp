@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/registry_key.h"
 #include "support/compiler.h"
 #include "support/hresult.h"
 #include "support/registry_paths.h"
@@ -62,28 +62,22 @@ bool SetPairs(plat::HKEY key, const char16_t* name,
 bool SeedLanguage(plat::HKEY perflib, const char16_t* code,
                   const std::vector<std::pair<int, const char*>>& counters,
                   const std::vector<std::pair<int, const char*>>& helps) {
-    plat::HKEY key = nullptr;
-    if (plat::RegCreateKeyExW(perflib, code, 0, nullptr, plat::REG_OPTION_NON_VOLATILE,
-                              plat::KEY_READ | plat::KEY_WRITE, nullptr, &key, nullptr) != 0)
-        return false;
-    const bool ok = SetPairs(key, u"Counter", counters) && SetPairs(key, u"Help", helps);
-    plat::RegCloseKey(key);
-    return ok;
+    vz::CKeyHandle key;
+    if (key.Create(perflib, code) != 0) return false;
+    return SetPairs(key.Get(), u"Counter", counters) && SetPairs(key.Get(), u"Help", helps);
 }
 
 // A perflib key as a freshly installed machine has it, when there is none yet.
 int Seed() {
-    plat::HKEY perflib = nullptr;
-    if (plat::RegCreateKeyExW(plat::HKeyLocalMachine(), vz::kPerflibKeyPath, 0, nullptr,
-                              plat::REG_OPTION_NON_VOLATILE, plat::KEY_READ | plat::KEY_WRITE,
-                              nullptr, &perflib, nullptr) != 0) {
+    vz::CKeyHandle perflibKey;
+    if (perflibKey.Create(plat::HKeyLocalMachine(), vz::kPerflibKeyPath) != 0) {
         std::fprintf(stderr, "qvreg: cannot create the perflib key\n");
         return 1;
     }
+    const plat::HKEY perflib = perflibKey.Get();
     DWORD type = 0, value = 0, size = sizeof value;
     if (plat::RegQueryValueExW(perflib, u"Last Counter", nullptr, &type,
                                reinterpret_cast<vz::BYTE*>(&value), &size) == 0) {
-        plat::RegCloseKey(perflib);
         std::printf("qvreg: perflib key present (Last Counter %u), not seeded\n", value);
         return 0;
     }
@@ -118,7 +112,7 @@ int Seed() {
                       {239, "L'oggetto Processore include contatori che misurano l'attività "
                             "del processore."},
                       {1847, "Segnaposto ultima guida."}});
-    plat::RegCloseKey(perflib);
+    perflibKey.Close();
     if (counters && english != italian)
         std::printf("qvreg: language key %s cannot be written here, left as it is\n",
                     english ? "010" : "009");
@@ -221,8 +215,4 @@ int Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) { return Run(vz_tools::Arguments(argc, argv)); }
-#else
-int main(int argc, char** argv) { return Run(vz_tools::Arguments(argc, argv)); }
-#endif
+VZ_TOOL_ENTRY_POINT(Run)

@@ -11,7 +11,7 @@ constexpr char kDefaultListen[] = "127.0.0.1:9464";
 // "ADDRESS:PORT", "[IPv6]:PORT" or ":PORT" for every interface (an empty
 // address); port 0: any free one. False when malformed, an IPv6 address
 // without brackets included.
-bool SplitListenAddress(const std::string& text, std::string* address, unsigned short* port);
+[[nodiscard]] bool SplitListenAddress(const std::string& text, std::string* address, unsigned short* port);
 
 // The same forms back: "127.0.0.1:9464", "[::1]:9464", ":9464".
 std::string JoinListenAddress(const std::string& address, unsigned short port);

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/registry_key.h"
 #include "support/registry_paths.h"
 #include "support/wide_string.h"
 
@@ -21,15 +21,12 @@ ScrapeSource::ScrapeSource(std::string service, std::string query, TitleNames ti
 // Counters" with a non-zero DWORD; so does the exporter.
 bool ScrapeSource::CountersDisabled() const {
     const std::u16string path = vz::PerformanceKeyPath(vz::Utf8ToUtf16(service_).c_str()).ToU16();
-    plat::HKEY key = nullptr;
-    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), path.c_str(), 0, plat::KEY_READ, &key) != 0)
-        return false;
+    vz::CKeyHandle key;
+    if (key.Open(plat::HKeyLocalMachine(), path.c_str(), plat::KEY_READ) != 0) return false;
     vz::DWORD type = 0, value = 0, size = sizeof value;
-    const bool set = plat::RegQueryValueExW(key, u"Disable Performance Counters", nullptr, &type,
-                                            reinterpret_cast<vz::BYTE*>(&value), &size) == 0 &&
-                     type == plat::REG_DWORD && size == sizeof value && value != 0;
-    plat::RegCloseKey(key);
-    return set;
+    return plat::RegQueryValueExW(key.Get(), u"Disable Performance Counters", nullptr, &type,
+                                  reinterpret_cast<vz::BYTE*>(&value), &size) == 0 &&
+           type == plat::REG_DWORD && size == sizeof value && value != 0;
 }
 
 std::shared_ptr<CollectedSample> DescribeSample(DecodeResult decoded, const TitleNames& titles) {

@@ -13,13 +13,13 @@ constexpr char kServiceName[] = "VudoZidExporter";
 constexpr char kServiceDisplayName[] = "VudoZid Prometheus exporter";
 
 // False with a message on failure (and on platforms without services).
-bool InstallExporterService(const std::string& listen, std::string* error);
-bool RemoveExporterService(std::string* error);
+[[nodiscard]] bool InstallExporterService(const std::string& listen, std::string* error);
+[[nodiscard]] bool RemoveExporterService(std::string* error);
 
 // Connects to the service control manager and runs `serve` as the service's
 // work; `stop` is called from the control handler on a stop or shutdown
 // request and must make `serve` return. `serve` returns the exit code.
-bool RunAsExporterService(const std::function<int()>& serve, const std::function<void()>& stop,
+[[nodiscard]] bool RunAsExporterService(const std::function<int()>& serve, const std::function<void()>& stop,
                           std::string* error);
 
 }  // namespace qvperf

@@ -6,6 +6,8 @@
 
 #include "objectmap/perf_structures.h"
 #include "support/byte_cursor.h"
+#include "support/hresult.h"
+#include "support/unit_terminator.h"
 #include "support/utf_text.h"
 
 namespace qvperf {
@@ -25,12 +27,19 @@ constexpr std::size_t kCounterBlockSize = sizeof(PERF_COUNTER_BLOCK);
 // What one decoded value may cost against the budget, besides its text.
 constexpr std::size_t kValueCost = 4;
 
-// The word at `at`; zero when it lies outside the range (callers check the
-// extent of a structure before reading its fields).
+// The word at `at`; zero when it lies outside the range. The reader keeps the
+// refusal: every structure's fields are read before its extent is judged, and
+// a reader that Failed() makes the structure malformed (Refused below).
 std::uint32_t WordAt(ByteReader& bytes, std::size_t at) {
     vz::DWORD value = 0;
-    bytes.WordAt(at, &value);
-    return value;
+    return bytes.WordAt(at, &value) ? value : 0;
+}
+
+// True, with the reader's message as the problem, when a read was refused.
+bool Refused(const ByteReader& bytes, std::string* problem) {
+    if (!bytes.Failed()) return false;
+    *problem = bytes.FailureMessage();
+    return true;
 }
 // A 32-bit field of the perflib structure that starts at `at`.
 #define QVPERF_FIELD(type, bytes, at, member) WordAt(bytes, (at) + offsetof(vz::type, member))
@@ -61,12 +70,9 @@ std::string Utf16Text(const unsigned char* at, std::size_t bytes) {
     // Names are nearly always ASCII: those are copied straight into the result
     // (short ones fit its inline storage), others go through the UTF-8 encoder.
     std::size_t units = 0;
+    if (!vz::FindUnitTerminator(at, bytes / 2, &units)) units = bytes / 2;  // fills the bytes
     bool ascii = true;
-    for (; 2 * units + 1 < bytes; ++units) {
-        const char16_t ch = static_cast<char16_t>(at[2 * units] | (at[2 * units + 1] << 8));
-        if (ch == 0) break;
-        if (ch >= 0x80) ascii = false;
-    }
+    for (std::size_t i = 0; i < units && ascii; ++i) ascii = at[2 * i] < 0x80 && at[2 * i + 1] == 0;
     if (ascii) {
         std::string text(units, '\0');
         for (std::size_t i = 0; i < units; ++i) text[i] = static_cast<char>(at[2 * i]);
@@ -99,6 +105,7 @@ bool DecodeCounterBlock(ByteReader& object, std::size_t offset,
         return false;
     }
     const std::uint32_t length = QVPERF_FIELD(PERF_COUNTER_BLOCK, object, offset, ByteLength);
+    if (Refused(object, problem)) return false;
     if (length < kCounterBlockSize || !object.Holds(offset, length)) {
         *problem = "counter block length " + std::to_string(length) + " out of bounds";
         return false;
@@ -115,7 +122,11 @@ bool DecodeCounterBlock(ByteReader& object, std::size_t offset,
                        " outside a counter block of " + std::to_string(length) + " bytes";
             return false;
         }
-        const unsigned char* at = object.Data() + offset + counter.offset;
+        const unsigned char* at = nullptr;
+        if (!object.SpanAt(offset + counter.offset, counter.size, &at)) {
+            *problem = object.FailureMessage();
+            return false;
+        }
         const std::uint32_t sizeBits = counter.type & vz::PERF_SIZE_MASK;
         if (sizeBits == vz::PERF_SIZE_VARIABLE_LEN) {
             value.text = (counter.type & vz::PERF_TEXT_ASCII) ? AsciiText(at, counter.size)
@@ -127,6 +138,7 @@ bool DecodeCounterBlock(ByteReader& object, std::size_t offset,
             value.numeric = true;
             value.number = static_cast<std::uint64_t>(Quad(object, offset + counter.offset));
         }
+        if (Refused(object, problem)) return false;
         if (!budget.Charge(value.text.size())) {
             *problem = "decoded values would exceed the bytes returned";
             return false;
@@ -150,7 +162,11 @@ bool DecodeInstanceName(ByteReader& object, std::size_t definition, std::uint32_
         *problem = "name outside its instance definition";
         return false;
     }
-    const unsigned char* name = object.Data() + definition + nameOffset;
+    const unsigned char* name = nullptr;
+    if (Refused(object, problem) || !object.SpanAt(definition + nameOffset, nameLength, &name)) {
+        *problem = object.FailureMessage();
+        return false;
+    }
     if (nameLength < 2 || nameLength % 2 != 0 || name[nameLength - 2] != 0 ||
         name[nameLength - 1] != 0) {
         *problem = "name of " + std::to_string(nameLength) + " bytes not terminated";
@@ -176,6 +192,7 @@ bool DecodeObject(ByteReader& object, std::uint32_t total, Budget& budget, PerfO
         static_cast<std::int32_t>(QVPERF_FIELD(PERF_OBJECT_TYPE, object, 0, DefaultCounter));
     out->perfTime = Quad(object, offsetof(PERF_OBJECT_TYPE, PerfTime));
     out->perfFreq = Quad(object, offsetof(PERF_OBJECT_TYPE, PerfFreq));
+    if (Refused(object, problem)) return false;
     if (headerLength < kObjectHeaderSize || headerLength > definitionLength ||
         definitionLength > total) {
         *problem = "header length " + std::to_string(headerLength) + " / definition length " +
@@ -209,6 +226,7 @@ bool DecodeObject(ByteReader& object, std::uint32_t total, Budget& budget, PerfO
         counter.type = QVPERF_FIELD(PERF_COUNTER_DEFINITION, object, cursor, CounterType);
         counter.size = QVPERF_FIELD(PERF_COUNTER_DEFINITION, object, cursor, CounterSize);
         counter.offset = QVPERF_FIELD(PERF_COUNTER_DEFINITION, object, cursor, CounterOffset);
+        if (Refused(object, problem)) return false;
         // Fixed-size counters have the size of their type (the counter-size rule).
         if ((counter.type & vz::PERF_SIZE_MASK) != vz::PERF_SIZE_VARIABLE_LEN &&
             counter.size != vz::CounterValueBytes(counter.type, 0)) {
@@ -254,6 +272,7 @@ bool DecodeObject(ByteReader& object, std::uint32_t total, Budget& budget, PerfO
         }
         const std::uint32_t length =
             QVPERF_FIELD(PERF_INSTANCE_DEFINITION, object, cursor, ByteLength);
+        if (Refused(object, problem)) return false;
         Instance instance;
         if (length < kInstanceDefinitionSize || !object.Holds(cursor, length)) {
             *problem = "instance " + std::to_string(i) + " definition out of bounds";
@@ -292,7 +311,7 @@ DecodeResult DecodePerfData(const void* data, std::size_t bytes, std::uint32_t o
             break;
         }
         const std::uint32_t total = QVPERF_FIELD(PERF_OBJECT_TYPE, all, offset, TotalByteLength);
-        if (total < kObjectHeaderSize || !all.Holds(offset, total)) {
+        if (all.Failed() || total < kObjectHeaderSize || !all.Holds(offset, total)) {
             // Without a usable length the next object cannot be found.
             result.problems.push_back(where + "total length " + std::to_string(total) +
                                       " out of bounds");
@@ -300,7 +319,9 @@ DecodeResult DecodePerfData(const void* data, std::size_t bytes, std::uint32_t o
         }
         PerfObject object;
         std::string problem;
-        ByteReader range(all.Data() + offset, total);
+        const unsigned char* start = nullptr;
+        if (!all.SpanAt(offset, total, &start)) break;  // Holds() above: cannot happen
+        ByteReader range(start, total);
         if (DecodeObject(range, total, budget, &object, &problem))
             result.objects.push_back(std::move(object));
         else
@@ -314,7 +335,7 @@ DecodeResult DecodePerfData(const void* data, std::size_t bytes, std::uint32_t o
 }
 
 std::vector<std::string> CheckCollectCall(const CollectCall& call) {
-    constexpr std::uint32_t kMoreData = 234;
+    constexpr std::uint32_t kMoreData = vz::ERROR_MORE_DATA;
     std::vector<std::string> problems;
     for (std::size_t i = call.capacity; i < call.capacity + call.guard; ++i)
         if (call.buffer[i] != call.fill) {

@@ -60,7 +60,7 @@ struct DecodeResult {
 };
 
 // `bytes` and `objectCount` as Collect returned them.
-DecodeResult DecodePerfData(const void* data, std::size_t bytes, std::uint32_t objectCount);
+[[nodiscard]] DecodeResult DecodePerfData(const void* data, std::size_t bytes, std::uint32_t objectCount);
 
 // One Collect call as the caller saw it: a buffer of `capacity` bytes followed
 // by `guard` bytes, all filled with `fill` before the call.
@@ -82,7 +82,7 @@ struct CollectCall {
 // or past *totalBytes when the call returned data; and every problem of
 // DecodePerfData on the bytes returned.
 // Empty when the call kept perflib's contract.
-std::vector<std::string> CheckCollectCall(const CollectCall& call);
+[[nodiscard]] std::vector<std::string> CheckCollectCall(const CollectCall& call);
 
 // Calls `collect` (with CollectPerfMon's arguments) once on `buffer`, resized
 // to capacity + guard bytes of `fill`, and records what the call did.

@@ -1,6 +1,11 @@
 #include "reader/perf_library.h"
 
+#include <cstring>
+
+#include "platform/registry_key.h"
+#include "support/hresult.h"
 #include "support/registry_paths.h"
+#include "support/unit_terminator.h"
 #include "support/wide_string.h"
 
 namespace qvperf {
@@ -8,7 +13,7 @@ namespace qvperf {
 namespace {
 
 namespace plat = vz::plat;
-constexpr vz::DWORD kMoreData = 234;  // ERROR_MORE_DATA
+constexpr vz::DWORD kMoreData = vz::ERROR_MORE_DATA;
 constexpr std::size_t kLargestBuffer = 64u * 1024 * 1024;
 
 bool ReadString(plat::HKEY key, const char16_t* name, std::u16string* value) {
@@ -18,12 +23,11 @@ bool ReadString(plat::HKEY key, const char16_t* name, std::u16string* value) {
         return false;
     std::vector<vz::BYTE> data(size + 2, 0);
     if (plat::RegQueryValueExW(key, name, nullptr, &type, data.data(), &size) != 0) return false;
-    value->clear();
-    for (std::size_t i = 0; i + 1 < size + 2; i += 2) {
-        char16_t ch = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (ch == 0) break;
-        value->push_back(ch);
-    }
+    // Up to the first zero unit, else every whole unit of the value.
+    std::size_t units = 0;
+    if (!vz::FindUnitTerminator(data.data(), data.size() / 2, &units)) units = data.size() / 2;
+    value->assign(units, u'\0');
+    if (units != 0) std::memcpy(&(*value)[0], data.data(), 2 * units);
     return true;
 }
 
@@ -44,18 +48,18 @@ PerfLibrary::~PerfLibrary() { Close(); }
 bool PerfLibrary::Open(const std::string& service, std::string* error) {
     const std::u16string path =
         vz::PerformanceKeyPath(vz::Utf8ToUtf16(service).c_str()).ToU16();
-    plat::HKEY key = nullptr;
-    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), path.c_str(), 0, plat::KEY_READ, &key) != 0) {
+    vz::CKeyHandle key;
+    if (key.Open(plat::HKeyLocalMachine(), path.c_str(), plat::KEY_READ) != 0) {
         *error = "service \"" + service + "\" is not registered (no key HKLM\\" +
                  vz::Utf16ToUtf8(path) + ")";
         return false;
     }
     std::u16string library, openName, collectName, closeName;
-    const bool complete = ReadString(key, u"Library", &library) &&
-                          ReadString(key, u"Open", &openName) &&
-                          ReadString(key, u"Collect", &collectName) &&
-                          ReadString(key, u"Close", &closeName);
-    plat::RegCloseKey(key);
+    const bool complete = ReadString(key.Get(), u"Library", &library) &&
+                          ReadString(key.Get(), u"Open", &openName) &&
+                          ReadString(key.Get(), u"Collect", &collectName) &&
+                          ReadString(key.Get(), u"Close", &closeName);
+    key.Close();
     if (!complete) {
         *error = "service \"" + service +
                  "\" is not registered completely (Library, Open, Collect and Close are needed)";

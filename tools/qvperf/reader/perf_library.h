@@ -20,14 +20,14 @@ public:
 
     // Reads the Performance key of `service`, loads "Library", resolves "Open",
     // "Collect" and "Close" and calls Open. False with a message on failure.
-    bool Open(const std::string& service, std::string* error);
+    [[nodiscard]] bool Open(const std::string& service, std::string* error);
     // One sample: Collect with `query`, the buffer grown on ERROR_MORE_DATA.
     // False with a message when the library fails or wants more than the cap.
-    bool Collect(const std::string& query, std::vector<unsigned char>* data,
+    [[nodiscard]] bool Collect(const std::string& query, std::vector<unsigned char>* data,
                  std::uint32_t* objectCount, std::string* error);
     // Close and Open through the entry points, the library staying loaded: the
     // next Collect starts again from the provider's current blocks.
-    bool Reopen(std::string* error);
+    [[nodiscard]] bool Reopen(std::string* error);
     void Close();
 
     const std::string& LibraryPath() const { return libraryPath_; }

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/registry_key.h"
 #include "support/registry_paths.h"
 #include "support/wide_string.h"
 
@@ -61,12 +61,10 @@ std::map<std::uint32_t, std::string> TitleNames::ParsePairs(const std::u16string
 bool TitleNames::Load(const std::string& language) {
     const std::u16string code = vz::Utf8ToUtf16(language);
     const std::u16string path = vz::PerflibLanguageKeyPath(code.data(), code.size()).ToU16();
-    plat::HKEY key = nullptr;
-    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), path.c_str(), 0, plat::KEY_READ, &key) != 0)
-        return false;
-    names_ = ParsePairs(ReadMultiString(key, u"Counter"));
-    helps_ = ParsePairs(ReadMultiString(key, u"Help"));
-    plat::RegCloseKey(key);
+    vz::CKeyHandle key;
+    if (key.Open(plat::HKeyLocalMachine(), path.c_str(), plat::KEY_READ) != 0) return false;
+    names_ = ParsePairs(ReadMultiString(key.Get(), u"Counter"));
+    helps_ = ParsePairs(ReadMultiString(key.Get(), u"Help"));
     return true;
 }
 

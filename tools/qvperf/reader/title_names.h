@@ -10,7 +10,7 @@ namespace qvperf {
 class TitleNames {
 public:
     // `language` as the key names it, e.g. "009". False when the key is missing.
-    bool Load(const std::string& language);
+    [[nodiscard]] bool Load(const std::string& language);
     // The texts of `language` when given, else of the system's language, else
     // of 009. Returns a warning when none of them could be loaded.
     std::string LoadForLanguage(const std::string& language);

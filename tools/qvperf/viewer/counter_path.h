@@ -18,7 +18,7 @@ struct CounterPath {
 };
 
 // False, with a reason, for a text that is not a counter path.
-bool ParseCounterPath(const std::string& text, CounterPath* path, std::string* error);
+[[nodiscard]] bool ParseCounterPath(const std::string& text, CounterPath* path, std::string* error);
 
 // The path as text, without the machine: \Object(Instance)\Counter.
 std::string CounterPathText(const CounterPath& path);

@@ -38,7 +38,7 @@ struct Options {
 // Parses `args`. False with a message for the first mistake; `*showUsage` tells
 // whether the usage line would help the user (an unknown option, a missing
 // value), as against a value that is wrong in itself.
-bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error,
+[[nodiscard]] bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error,
                   bool* showUsage);
 
 // The --help text, from the same table the parser reads.
@@ -47,7 +47,7 @@ std::string UsageText();
 // The counter paths of the command line, of -q/-qx OBJECT names and of the
 // -cf file, in that order; every path of the machine \\* when none is given.
 // False with a message naming the file and line of a bad one.
-bool CollectCounterPaths(const Options& options, std::vector<CounterPath>* paths,
+[[nodiscard]] bool CollectCounterPaths(const Options& options, std::vector<CounterPath>* paths,
                          std::string* error);
 
 }  // namespace qvperf

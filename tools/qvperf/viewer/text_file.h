@@ -10,6 +10,6 @@ namespace qvperf {
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode);
 
 // The whole file into *text; false with a message naming the file.
-bool ReadFile(const std::string& utf8Path, std::string* text, std::string* error);
+[[nodiscard]] bool ReadFile(const std::string& utf8Path, std::string* text, std::string* error);
 
 }  // namespace qvperf
