@@ -272,13 +272,11 @@ vzp_status StatisticsPublisher::RemoveInstance(InstanceHandle handle) {
 
 vzp_status StatisticsPublisher::SetValue(InstanceHandle handle, DWORD counter,
                                          ULONGLONG value) noexcept {
-    const Slot* slot = LiveSlot(handle);
-    if (slot == nullptr) return VZP_ERROR_UNKNOWN_INSTANCE;
-    const RecordLayout& layout = *slot->layout;
-    if (counter >= layout.values.size()) return VZP_ERROR_UNKNOWN_COUNTER;
-    const ValueField field = layout.values[counter];
-    if (!Fits(field.size, value)) return VZP_ERROR_VALUE_TOO_LARGE;
-    StoreValue(slot->record + field.offset, field.size, value);
+    BYTE* at = nullptr;
+    DWORD size = 0;
+    if (const vzp_status status = LocateValue(handle, counter, &at, &size)) return status;
+    if (!Fits(size, value)) return VZP_ERROR_VALUE_TOO_LARGE;
+    StoreValue(at, size, value);
     return VZP_OK;
 }
 
@@ -298,16 +296,13 @@ vzp_status StatisticsPublisher::SetValues(InstanceHandle handle, const ULONGLONG
 
 vzp_status StatisticsPublisher::AddToValue(InstanceHandle handle, DWORD counter,
                                            LONGLONG delta) noexcept {
-    const Slot* slot = LiveSlot(handle);
-    if (slot == nullptr) return VZP_ERROR_UNKNOWN_INSTANCE;
-    const RecordLayout& layout = *slot->layout;
-    if (counter >= layout.values.size()) return VZP_ERROR_UNKNOWN_COUNTER;
-    const ValueField field = layout.values[counter];
-    BYTE* at = slot->record + field.offset;
-    if (field.size == 8)
+    BYTE* at = nullptr;
+    DWORD size = 0;
+    if (const vzp_status status = LocateValue(handle, counter, &at, &size)) return status;
+    if (size == 8)
         __atomic_fetch_add(reinterpret_cast<ULONGLONG*>(at), static_cast<ULONGLONG>(delta),
                            __ATOMIC_RELAXED);
-    else if (field.size == 4)
+    else if (size == 4)
         __atomic_fetch_add(reinterpret_cast<DWORD*>(at), static_cast<DWORD>(delta), __ATOMIC_RELAXED);
     else if (delta != 0)
         return VZP_ERROR_VALUE_TOO_LARGE;

@@ -109,6 +109,13 @@ LONG ParsePath(const WCHAR* subKey, std::vector<std::u16string>* parts) {
     return ERROR_SUCCESS;
 }
 
+// The open key a call starts from and the parts of its sub-key path.
+LONG ResolvePath(HKEY key, const WCHAR* subKey, OpenKey* base,
+                 std::vector<std::u16string>* parts) {
+    if (LONG e = Resolve(key, base)) return e;
+    return ParsePath(subKey, parts);
+}
+
 std::shared_ptr<RegKey> Shared(const OpenKey& base, RegKey* key) {
     if (key == base.key.get()) return base.key;
     return emu::detail::SharedKey(key);
@@ -117,9 +124,8 @@ std::shared_ptr<RegKey> Shared(const OpenKey& base, RegKey* key) {
 LONG DeleteKey(HKEY key, const WCHAR* subKey) {
     if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
     OpenKey base;
-    if (LONG e = Resolve(key, &base)) return e;
     std::vector<std::u16string> parts;
-    if (LONG e = ParsePath(subKey, &parts)) return e;
+    if (LONG e = ResolvePath(key, subKey, &base, &parts)) return e;
     RegKey* target = emu::detail::Descend(base.key.get(), parts);
     if (target == nullptr) return ERROR_FILE_NOT_FOUND;
     if (target->parent == nullptr) return ERROR_ACCESS_DENIED;  // a predefined root
@@ -143,9 +149,8 @@ LONG RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD, REGSAM sam, HKEY* resul
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     OpenKey base;
-    if (LONG e = Resolve(key, &base)) return e;
     std::vector<std::u16string> parts;
-    if (LONG e = ParsePath(subKey, &parts)) return e;
+    if (LONG e = ResolvePath(key, subKey, &base, &parts)) return e;
     RegKey* target = emu::detail::Descend(base.key.get(), parts);
     if (target == nullptr) return ERROR_FILE_NOT_FOUND;
     *result = NewHandle(Shared(base, target), EffectiveAccess(sam));
@@ -159,9 +164,8 @@ LONG RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, const WCHAR*
     if (result == nullptr || reserved != 0) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     OpenKey base;
-    if (LONG e = Resolve(key, &base)) return e;
     std::vector<std::u16string> parts;
-    if (LONG e = ParsePath(subKey, &parts)) return e;
+    if (LONG e = ResolvePath(key, subKey, &base, &parts)) return e;
     RegKey* at = base.key.get();
     std::size_t existing = 0;
     while (existing < parts.size()) {
