@@ -16,6 +16,7 @@
 #include "collect/perf_exports.h"
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
+#include "support/utf_text.h"
 #include "map_description.h"
 #include "server_statistics.h"
 #include "statistics_publisher.h"
@@ -226,18 +227,20 @@ void RegistrationSeeds() {
 void QvperfSeeds() {
     const Chain chain = Publish(Registered(ServerStatistics()), 4096, 2, 0);
     Bytes pairs;
-    for (DWORD index = 1848; index < 1848 + 34; index += 2) {
-        const std::string text = std::to_string(index);
+    for (DWORD place = 0; place <= quorvane::kCounterCount; ++place) {
+        const std::string text = std::to_string(1848 + quorvane::kTitleIndexStep * place);
         const Bytes number = Utf16(std::u16string(text.begin(), text.end()));
         pairs.insert(pairs.end(), number.begin(), number.end());
         pairs.push_back(0), pairs.push_back(0);
-        const Bytes name = Utf16(index == 1848 ? u"Quorvane Server 11" : u"Database aperti");
+        const Bytes name = Utf16(Utf8ToUtf16(place == 0 ? quorvane::kObjectName
+                                                        : quorvane::kCounters[place - 1].name));
         pairs.insert(pairs.end(), name.begin(), name.end());
         pairs.push_back(0), pairs.push_back(0);
     }
     pairs.push_back(0), pairs.push_back(0);
     while (pairs.size() % 4 != 0) pairs.push_back(0);
-    const std::string path = "\\Quorvane Server 11(Quorvane01)\\Database aperti";
+    const std::string path = std::string("\\") + quorvane::kObjectName + "(Quorvane01)\\" +
+                             quorvane::kCounters[4].name;
     Bytes input = {static_cast<std::uint8_t>(chain.objects), static_cast<std::uint8_t>(pairs.size() / 4),
                    static_cast<std::uint8_t>(path.size())};
     input.insert(input.end(), pairs.begin(), pairs.end());

@@ -33,7 +33,7 @@ struct Options {
     int instances = 3;
     int intervalMs = 500;
     double seconds = 0;  // 0: until stopped
-    std::string application = "Quorvane Server ITA";
+    std::string application = qvsim::kApplication;
 };
 
 // One counter's walk: where it may go and how far it moves per step.
@@ -41,25 +41,26 @@ struct Walk {
     double low, high, step;
 };
 
-// In the order of the object's counters.
-const Walk kWalks[16] = {
-    {90, 99, 1.5},    // Accessi alla cache %
-    {0, 10, 1.5},     // % Cache non salvata
-    {200, 9000, 600}, // Lettura KB/sec disco
-    {50, 4000, 400},  // Scrittura KB/sec disco
-    {1, 24, 0.4},     // Database aperti
-    {0, 60, 3},       // Client Quorvane Pro
-    {20, 6000, 500},  // Ingresso KB/sec rete
-    {20, 8000, 600},  // Uscita KB/sec rete
-    {0, 40, 2},       // Client ODBC/JDBC
-    {0, 25, 1.5},     // Client Velopress
-    {0, 30, 2},       // Client Formweave
-    {10, 2500, 200},  // Chiamate remote/sec
-    {0, 30, 3},       // Chiamate remote in corso
-    {2, 250, 20},     // Tempo trascorso/chiamata
-    {0, 80, 8},       // Tempo di attesa/chiamata
-    {0, 120, 10},     // Tempo IO/chiamata
+// In the order of the published object's counters (server_object.h).
+const Walk kWalks[] = {
+    {90, 99, 1.5},
+    {0, 10, 1.5},
+    {200, 9000, 600},
+    {50, 4000, 400},
+    {1, 24, 0.4},
+    {0, 60, 3},
+    {20, 6000, 500},
+    {20, 8000, 600},
+    {0, 40, 2},
+    {0, 25, 1.5},
+    {0, 30, 2},
+    {10, 2500, 200},
+    {0, 30, 3},
+    {2, 250, 20},
+    {0, 80, 8},
+    {0, 120, 10},
 };
+static_assert(sizeof kWalks / sizeof kWalks[0] == qvsim::kCounterCount, "one walk per counter");
 
 class SimulatedServer {
 public:

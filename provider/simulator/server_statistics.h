@@ -1,41 +1,34 @@
 // The object the database server publishes, "Quorvane Server 11", as an SDK
-// description: category 4, sixteen 32-bit raw counters in the order of the
-// library's own object map, instance names of up to 63 UTF-16 units.
+// description built from the published object's table (server_object.h): one
+// category, its counters in the table's order, the title indices left 0 for
+// vzp_registered_indices to fill in.
 #pragma once
+#include "server_object.h"
 #include "vudozid_provider.h"
 
 namespace qvsim {
 
-constexpr const char* kApplication = "Quorvane Server ITA";
-constexpr unsigned kCounterCount = 16;
+constexpr const char* kApplication = quorvane::kApplication;
+constexpr unsigned kCounterCount = quorvane::kCounterCount;
 
-// The title indices are 0; vzp_registered_indices fills them in.
+static_assert(quorvane::kRawCount == VZP_RAWCOUNT, "the table's raw count is the SDK's");
+
 inline vzp_object ServerStatisticsObject() {
-    static const vzp_counter kCounters[kCounterCount] = {
-        {"Accessi alla cache %", VZP_RAWCOUNT, 100, 0},
-        {"% Cache non salvata", VZP_RAWCOUNT, 100, 0},
-        {"Lettura KB/sec disco", VZP_RAWCOUNT, 100, 0},
-        {"Scrittura KB/sec disco", VZP_RAWCOUNT, 100, 0},
-        {"Database aperti", VZP_RAWCOUNT, 100, 0},
-        {"Client Quorvane Pro", VZP_RAWCOUNT, 100, 0},
-        {"Ingresso KB/sec rete", VZP_RAWCOUNT, 100, 0},
-        {"Uscita KB/sec rete", VZP_RAWCOUNT, 100, 0},
-        {"Client ODBC/JDBC", VZP_RAWCOUNT, 100, 0},
-        {"Client Velopress", VZP_RAWCOUNT, 100, 0},
-        {"Client Formweave", VZP_RAWCOUNT, 100, 0},
-        {"Chiamate remote/sec", VZP_RAWCOUNT, 100, 0},
-        {"Chiamate remote in corso", VZP_RAWCOUNT, 100, 0},
-        {"Tempo trascorso/chiamata", VZP_RAWCOUNT, 100, 0},
-        {"Tempo di attesa/chiamata", VZP_RAWCOUNT, 100, 0},
-        {"Tempo IO/chiamata", VZP_RAWCOUNT, 100, 0},
-    };
+    static const struct Counters {
+        vzp_counter items[kCounterCount];
+        Counters() : items() {
+            for (unsigned i = 0; i < kCounterCount; ++i)
+                items[i] = {quorvane::kCounters[i].name, quorvane::kCounters[i].counterType,
+                            quorvane::kDetailNovice, 0};
+        }
+    } counters;
     vzp_object object = {};
-    object.id = 4;
-    object.name = "Quorvane Server 11";
-    object.detail_level = 100;
+    object.id = quorvane::kObjectId;
+    object.name = quorvane::kObjectName;
+    object.detail_level = quorvane::kDetailNovice;
     object.default_counter = 0;
-    object.max_instance_name_length = 64;
-    object.counters = kCounters;
+    object.max_instance_name_length = quorvane::kMaxInstanceNameLength;
+    object.counters = counters.items;
     object.counter_count = kCounterCount;
     return object;
 }

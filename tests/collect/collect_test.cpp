@@ -64,10 +64,9 @@ std::vector<std::string> InstanceNames(const Sample& s) {
     return names;
 }
 
-// The object of the server statistics map (name index 238) as Collect writes it.
+// The published object (name index 238) as Collect writes it.
 PerfObjectWriter ServerObject(DWORD nameIndex = 238) {
-    PerfObjectWriter object(nameIndex, 0xCC);
-    object.DwordCounters(16, nameIndex + 2);
+    PerfObjectWriter object = test::PublishedObject(nameIndex, 0xCC);
     plat::QueryPerformanceFrequency(&object.header.PerfFreq);
     return object;
 }

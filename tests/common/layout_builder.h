@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "objectmap/perf_structures.h"
+#include "server_object.h"
 #include "sharedmem/byte_layout.h"
+#include "support/utf_text.h"
 
 namespace vz {
 namespace test {
@@ -130,6 +132,17 @@ private:
     uint8_t fill_;
 };
 
+// The published object (server_object.h) as Collect writes it, without instances yet.
+inline PerfObjectWriter PublishedObject(DWORD nameIndex, uint8_t fill = 0) {
+    PerfObjectWriter object(nameIndex, fill);
+    for (std::size_t i = 0; i < quorvane::kCounterCount; ++i) {
+        const quorvane::PublishedCounter& counter = quorvane::kCounters[i];
+        object.Counter(nameIndex + quorvane::TitleOffsetOf(i), counter.counterType, 4,
+                       counter.dataOffset - kRecordHeaderSize + kCounterBlockHeaderSize);
+    }
+    return object;
+}
+
 // --- Serialized maps ---------------------------------------------------------
 struct MapEntry {
     MapEntryWords words;
@@ -176,27 +189,31 @@ public:
     std::vector<MapEntry> entries;
 };
 
-// The server statistics map: category 4 (name index firstIndex) and its sixteen
-// raw counters, one word each after the record header (name indices
-// firstIndex + 2, + 4, ...).
+// The published object's map (server_object.h): its category (name index
+// firstIndex) and counters (name indices firstIndex + 2, + 4, ...), with the
+// table's names when `withNames`.
 inline SerializedMapBuilder ServerStatisticsMap(DWORD firstIndex, bool withNames = false) {
     SerializedMapBuilder map;
-    map.Category(4, 0, kRecordHeaderSize + 16 * 4, 64, firstIndex, firstIndex + 1,
-                 withNames ? u"Quorvane Server 11" : u"");
-    for (DWORD i = 0; i < 16; ++i)
-        map.Counter(PERF_COUNTER_RAWCOUNT, kRecordHeaderSize + 4 * i, firstIndex + 2 + 2 * i,
-                    firstIndex + 3 + 2 * i, withNames ? u"Counter " + std::u16string(1, u'A' + i) : u"");
+    map.Category(quorvane::kObjectId, 0, quorvane::kInstanceDataSize, quorvane::kMaxInstanceNameLength,
+                 firstIndex, firstIndex + 1, withNames ? Utf8ToUtf16(quorvane::kObjectName) : u"");
+    for (std::size_t i = 0; i < quorvane::kCounterCount; ++i) {
+        const quorvane::PublishedCounter& counter = quorvane::kCounters[i];
+        map.Counter(counter.counterType, counter.dataOffset, firstIndex + quorvane::TitleOffsetOf(i),
+                    firstIndex + 1 + quorvane::TitleOffsetOf(i), withNames ? Utf8ToUtf16(counter.name) : u"");
+    }
     return map;
 }
 
 // --- Instance records ----------------------------------------------------------
-// One record as a provider writes it into a block's instance area.
+// One record as a provider writes it into a block's instance area; by default
+// a live record of the published object: header and values, then room for
+// the longest name with its terminator.
 struct InstanceRecordLayout {
-    DWORD recordSize = kRecordHeaderSize + 16 * 4 + 128;  // the server statistics record
-    DWORD categoryId = 4;
+    DWORD recordSize = (quorvane::kInstanceDataSize + 2 * quorvane::kMaxInstanceNameLength + 3) & ~3u;
+    DWORD categoryId = quorvane::kObjectId;
     DWORD instanceId = 1;
     DWORD useCount = kLiveUseCount;
-    DWORD nameOffset = kRecordHeaderSize + 16 * 4;
+    DWORD nameOffset = quorvane::kInstanceDataSize;
     std::u16string name;
     std::vector<DWORD> values;  // one word each, from the end of the header on
 };

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "objectmap/perfmon_ita.h"
+#include "server_object.h"
+#include "sharedmem/byte_layout.h"
 #include "support/allocation.h"
 #include "support/atl_exception.h"
+#include "support/utf_text.h"
 
 namespace vz {
 namespace {
@@ -87,46 +90,55 @@ TEST(ObjectMap, LocalizedStringsComeFromTheStringTable) {
     EXPECT_EQ(missing.ToU16(), u"unchanged");
 }
 
-TEST(ServerStatistics, BuildsOneCategoryWithSixteenCountersInTableOrder) {
+static_assert(quorvane::kRawCount == PERF_COUNTER_RAWCOUNT &&
+                  quorvane::kDetailNovice == PERF_DETAIL_NOVICE &&
+                  quorvane::kRecordHeaderSize == kRecordHeaderSize,
+              "the table's constants are perflib's and the record layout's");
+
+// The library's object agrees with the published object's table, counter by
+// counter: layout, types, string-table texts and title index offsets.
+TEST(ServerStatistics, MatchesThePublishedObjectTable) {
     PerfMon_ITA monitor;
-    EXPECT_EQ(std::u16string(monitor.ApplicationName()), u"Quorvane Server ITA");
+    EXPECT_EQ(Utf16ToUtf8(monitor.ApplicationName()), quorvane::kApplication);
     DWORD firstName = 77;
     ASSERT_EQ(monitor.BuildObjectMap(kNeutral, plat::ThisModule(), &firstName), S_OK);
     ASSERT_EQ(monitor.BuildObjectMap(kNeutral, plat::ThisModule(), &firstName), S_OK);
-    EXPECT_EQ(firstName, 101u);
+    EXPECT_EQ(firstName, quorvane::kObjectNameResource);
+    monitor.AssignTitleIndices(1000, 1001);
+    auto text = [](DWORD resource) {
+        WString loaded;
+        EXPECT_TRUE(ATL::CPerfMon::LoadLocalizedString(loaded, plat::ThisModule(), resource,
+                                                       kNeutral))
+            << resource;
+        return loaded;
+    };
     ASSERT_EQ(monitor.categories.GetCount(), 1u);
     const CategoryRecord& category = monitor.categories[0];
-    EXPECT_EQ(category.id, 4u);
-    EXPECT_EQ(category.name.ToU16(), u"Quorvane Server 11");
-    EXPECT_EQ(category.detailLevel, 100u);
+    EXPECT_EQ(category.id, quorvane::kObjectId);
+    EXPECT_EQ(Utf16ToUtf8(category.name.ToU16()), quorvane::kObjectName);
+    EXPECT_EQ(category.name, text(quorvane::kObjectNameResource));
+    EXPECT_EQ(category.help, text(quorvane::kObjectHelpResource));
+    EXPECT_EQ(category.detailLevel, quorvane::kDetailNovice);
     EXPECT_EQ(category.noInstancesMarker, 0u);
-    EXPECT_EQ(category.instanceDataSize, 84u);
-    EXPECT_EQ(category.maxInstanceNameLength, 64u);
+    EXPECT_EQ(category.instanceDataSize, quorvane::kInstanceDataSize);
+    EXPECT_EQ(category.maxInstanceNameLength, quorvane::kMaxInstanceNameLength);
     EXPECT_EQ(category.instanceRecordSize, 212u);
-    EXPECT_EQ(category.nameTitleIndex, 0u);
 
-    const DWORD nameResources[16] = {103, 105, 107, 129, 109, 111, 113, 131,
-                                     115, 117, 119, 121, 133, 123, 125, 127};
-    ASSERT_EQ(category.counters.GetCount(), 16u);
-    for (std::size_t i = 0; i < 16; ++i) {
+    ASSERT_EQ(category.counters.GetCount(), quorvane::kCounterCount);
+    for (std::size_t i = 0; i < quorvane::kCounterCount; ++i) {
         const CounterRecord& counter = category.counters[i];
-        WString expectedName, expectedHelp;
-        ASSERT_TRUE(ATL::CPerfMon::LoadLocalizedString(expectedName, plat::ThisModule(),
-                                                       nameResources[i], kNeutral));
-        ASSERT_TRUE(ATL::CPerfMon::LoadLocalizedString(expectedHelp, plat::ThisModule(),
-                                                       nameResources[i] + 1, kNeutral));
-        EXPECT_EQ(counter.name, expectedName) << i;
-        EXPECT_EQ(counter.help, expectedHelp) << i;
-        EXPECT_EQ(counter.dataOffset, 20 + 4 * i);
-        EXPECT_EQ(counter.counterType, 0x00010000u);
-        EXPECT_EQ(counter.detailLevel, 100u);
+        const quorvane::PublishedCounter& row = quorvane::kCounters[i];
+        EXPECT_EQ(counter.name, text(row.nameResource)) << i;
+        EXPECT_EQ(counter.help, text(row.helpResource)) << i;
+        EXPECT_EQ(Utf16ToUtf8(counter.name.ToU16()), row.name) << i;
+        EXPECT_EQ(counter.dataOffset, row.dataOffset) << i;
+        EXPECT_EQ(counter.counterType, row.counterType) << i;
+        EXPECT_EQ(counter.detailLevel, quorvane::kDetailNovice) << i;
+        EXPECT_EQ(counter.nameTitleIndex - category.nameTitleIndex, quorvane::TitleOffsetOf(i));
+        EXPECT_EQ(counter.helpTitleIndex - category.helpTitleIndex, quorvane::TitleOffsetOf(i));
         EXPECT_EQ(counter.maxCharacters, 0u);
         EXPECT_EQ(counter.id, 0u);
-        EXPECT_EQ(counter.nameTitleIndex, 0u);
     }
-    EXPECT_EQ(category.counters[3].name.ToU16(), u"Scrittura KB/sec disco");
-    EXPECT_EQ(category.counters[12].name.ToU16(), u"Chiamate remote in corso");
-    EXPECT_EQ(category.counters[15].name.ToU16(), u"Tempo IO/chiamata");
 }
 
 // A string missing half-way stops the build with E_FAIL and keeps what was added.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "server_object.h"
+#include "support/utf_text.h"
 #include "support/wide_string.h"
 
 namespace vz {
@@ -11,14 +13,6 @@ namespace test {
 const char16_t kLibraryPath[] = u"C:\\Program Files\\Quorvane\\Server 11\\VudoZid.dll";
 const char16_t kLanguage009[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009";
 const char16_t kLanguage010[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\010";
-const char16_t* const kObjectNames[17] = {
-    u"Quorvane Server 11",       u"Accessi alla cache %",     u"% Cache non salvata",
-    u"Lettura KB/sec disco",     u"Scrittura KB/sec disco",   u"Database aperti",
-    u"Client Quorvane Pro",      u"Ingresso KB/sec rete",     u"Uscita KB/sec rete",
-    u"Client ODBC/JDBC",         u"Client Velopress",         u"Client Formweave",
-    u"Chiamate remote/sec",      u"Chiamate remote in corso", u"Tempo trascorso/chiamata",
-    u"Tempo di attesa/chiamata", u"Tempo IO/chiamata",
-};
 
 namespace {
 
@@ -116,7 +110,9 @@ void ExpectCompleteRegistration(const std::u16string& languageKey,
 
     if (languages.empty()) return;
     PairList names, helps;
-    for (DWORD k = 0; k < 17; ++k) names.emplace_back(Number(firstCounter + 2 * k), kObjectNames[k]);
+    for (DWORD k = 0; k < 17; ++k)
+        names.emplace_back(Number(firstCounter + 2 * k),
+                           Utf8ToUtf16(k == 0 ? quorvane::kObjectName : quorvane::kCounters[k - 1].name));
     PairList actualHelps = DecodePairs(ReadChars(languageKey, u"Help"));
     for (DWORD k = 0; k < 17; ++k) {
         auto at = std::find_if(actualHelps.begin(), actualHelps.end(),

@@ -16,7 +16,6 @@ namespace test {
 extern const char16_t kLibraryPath[];
 extern const char16_t kLanguage009[];
 extern const char16_t kLanguage010[];
-extern const char16_t* const kObjectNames[17];
 
 class RegistrationTest : public ::testing::Test {
 protected:

@@ -41,9 +41,9 @@ TEST(SerializedMap, ServerStatisticsMapGivesTheObjectsTemplates) {
     EXPECT_EQ(category.counterBlockSize, 72u);
     ASSERT_EQ(category.counters.GetCount(), 16u);
 
-    test::PerfObjectWriter expected(238);
+    test::PerfObjectWriter expected = test::PublishedObject(238);
     plat::QueryPerformanceFrequency(&expected.header.PerfFreq);
-    const Bytes object = expected.DwordCounters(16, 240).Build();
+    const Bytes object = expected.Build();
     EXPECT_EQ(std::memcmp(&category.objectTemplate, object.data(), sizeof(PERF_OBJECT_TYPE)), 0);
     for (std::size_t i = 0; i < 16; ++i) {
         const CounterRecord& counter = category.counters[i];
@@ -109,7 +109,7 @@ TEST(SerializedMap, TruncatedMapsAreRefusedWithoutReadingPastTheBuffer) {
         ASSERT_EQ(monitor.categories.GetCount(), 0u);
     }
     EXPECT_EQ(ReadExact(monitor, bytes, bytes.size()), S_OK);
-    EXPECT_EQ(monitor.categories[0].counters[15].name.ToU16(), u"Counter P");
+    EXPECT_EQ(monitor.categories[0].counters[15].name.ToU16(), Utf8ToUtf16(quorvane::kCounters[15].name));
 }
 
 // Sizes that leave the map or wrap are refused. The map size says only

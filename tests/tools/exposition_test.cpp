@@ -15,11 +15,16 @@ namespace {
 
 using namespace qvperf;
 
-// Sixteen counters; counter i of instance k holds values[k][i].
+// The table's first `counters` counters, as registration numbers them;
+// counter i of instance k holds values[k][i].
 PerfObject MakeObject(const std::vector<std::pair<std::string, std::vector<std::uint64_t>>>& rows,
                       std::size_t counters = 16) {
     PerfObject object;
+    object.nameIndex = 1848;
     object.counters.resize(counters);
+    for (std::size_t i = 0; i < counters; ++i)
+        object.counters[i] = {object.nameIndex + quorvane::TitleOffsetOf(i), 0, 0, 100,
+                              quorvane::kCounters[i].counterType, 4, 8 + 4 * static_cast<std::uint32_t>(i)};
     for (const auto& row : rows) {
         Instance instance;
         instance.name = row.first;
@@ -127,8 +132,8 @@ TEST(Exposition, FamiliesAreWholeWithLocalizedHelpAndStableEnglishNames) {
     std::size_t samples = 0;
     const std::regex name("^[a-z][a-z_]*$");
     std::set<std::string> italian;  // the words of the counters' Italian names
-    for (std::size_t i = 0; i < kCounterMetricCount; ++i) {
-        std::istringstream words(CounterMetricAt(i)->source);
+    for (const quorvane::PublishedCounter& counter : quorvane::kCounters) {
+        std::istringstream words(counter.name);
         for (std::string w; words >> w;) {
             for (char& c : w) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             italian.insert(w);
@@ -187,6 +192,22 @@ TEST(Exposition, SelfMetricsWithoutAnObjectAndWithAShortOne) {
     EXPECT_EQ(text.find("quorvane_disk_read_bytes_per_second{server=\"y\"}"), std::string::npos);
     EXPECT_EQ(text.find("quorvane_cache_unsaved_ratio{server=\"y\"}"), std::string::npos);
     EXPECT_EQ(text.find("quorvane_open_databases"), std::string::npos);
+    EXPECT_EQ(text.find("quorvane_exporter_unknown_counters"), std::string::npos);
+
+    // Counters are known by their title index and type, not by their place: a
+    // counter of another type, one beyond the table and a repeated one get no
+    // metric, and the others keep theirs.
+    PerfObject changed = MakeObject({{"x", {1, 2, 3, 4, 5}}}, 3);
+    changed.counters[1].type = 0x00010100;
+    changed.counters.push_back(changed.counters[2]);
+    changed.counters.push_back(changed.counters[0]);
+    changed.counters.back().nameIndex = changed.nameIndex + quorvane::TitleOffsetOf(16);
+    std::swap(changed.counters[0], changed.counters[2]);
+    const std::string relabeled = Expose(&changed);
+    EXPECT_TRUE(HasLine(relabeled, "quorvane_cache_hit_ratio{server=\"x\"} 0.03"));
+    EXPECT_TRUE(HasLine(relabeled, "quorvane_disk_read_bytes_per_second{server=\"x\"} 1024"));
+    EXPECT_EQ(relabeled.find("quorvane_cache_unsaved_ratio"), std::string::npos);
+    EXPECT_TRUE(HasLine(relabeled, "quorvane_exporter_unknown_counters 3"));
 }
 
 }  // namespace

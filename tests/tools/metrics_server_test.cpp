@@ -18,6 +18,7 @@
 
 #include "exporter/listen_address.h"
 #include "exporter/metrics_server.h"
+#include "server_object.h"
 
 namespace {
 
@@ -95,6 +96,8 @@ private:
         DecodeResult decoded;
         PerfObject object;
         object.counters.resize(16);
+        for (std::size_t i = 0; i < 16; ++i)  // the table's counters, as registration numbers them
+            object.counters[i] = {quorvane::TitleOffsetOf(i), 0, 0, 100, quorvane::kRawCount, 4, 0};
         for (std::size_t i = 0; i < instances; ++i) {
             Instance instance;
             instance.name = "Quorvane" + std::to_string(i);

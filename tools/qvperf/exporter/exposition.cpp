@@ -67,41 +67,44 @@ void AppendGauge(const char* name, const char* help, double value, ExpositionFor
 
 // HELP of a metric: the localized help of its counter; for a metric made of
 // several counters, each kind with its counter's help.
-std::string FamilyHelp(std::size_t firstPlace, const std::vector<CounterText>& texts) {
-    const CounterMetric* first = CounterMetricAt(firstPlace);
+std::string FamilyHelp(const std::vector<const CounterMetric*>& metrics, std::size_t firstPlace,
+                       const std::vector<CounterText>& texts) {
+    const CounterMetric* first = metrics[firstPlace];
     auto textOf = [&](std::size_t place) {
         if (place < texts.size() && !texts[place].help.empty()) return texts[place].help;
-        return std::string(CounterMetricAt(place)->source);
+        return std::string(metrics[place]->name);
     };
-    if (first->kindLabel == nullptr) return textOf(firstPlace);
+    if (first->kind == nullptr) return textOf(firstPlace);
     std::string help;
-    for (std::size_t place = firstPlace; place < kCounterMetricCount; ++place) {
-        const CounterMetric* m = CounterMetricAt(place);
-        if (std::string(m->name) != first->name) continue;
+    for (std::size_t place = firstPlace; place < metrics.size(); ++place) {
+        const CounterMetric* m = metrics[place];
+        if (m == nullptr || std::string(m->metric) != first->metric) continue;
         if (!help.empty()) help += ' ';
-        help += std::string("kind=") + m->kindLabel + ": " + textOf(place);
+        help += std::string("kind=") + m->kind + ": " + textOf(place);
     }
     return help;
 }
 
-void AppendObjectFamilies(const PerfObject& object, const std::vector<CounterText>& texts,
-                          ExpositionFormat format, std::string* out) {
+// Returns how many counters the metric table does not know.
+std::size_t AppendObjectFamilies(const PerfObject& object, const std::vector<CounterText>& texts,
+                                 ExpositionFormat format, std::string* out) {
     // Each instance's label text, built once: server="name"}
     std::vector<std::string> labels;
     labels.reserve(object.instances.size());
     for (const std::string& name : UniqueInstanceNames(object.instances))
         labels.push_back("server=\"" + EscapeMetricText(name, true) + "\"} ");
-    const std::size_t places = std::min(object.counters.size(), kCounterMetricCount);
+    const std::vector<const CounterMetric*> metrics = CounterMetricsOf(object);
+    const std::size_t places = metrics.size();
     std::unordered_set<std::string> written;
     for (std::size_t first = 0; first < places; ++first) {
-        const CounterMetric* family = CounterMetricAt(first);
-        if (!written.insert(family->name).second) continue;
-        AppendFamilyHead(family->name, FamilyHelp(first, texts), format, out);
+        const CounterMetric* family = metrics[first];
+        if (family == nullptr || !written.insert(family->metric).second) continue;
+        AppendFamilyHead(family->metric, FamilyHelp(metrics, first, texts), format, out);
         for (std::size_t place = first; place < places; ++place) {
-            const CounterMetric* metric = CounterMetricAt(place);
-            if (metric != family && std::string(metric->name) != family->name) continue;
-            std::string prefix = std::string(metric->name) + '{';
-            if (metric->kindLabel != nullptr) prefix += std::string("kind=\"") + metric->kindLabel + "\",";
+            const CounterMetric* metric = metrics[place];
+            if (metric == nullptr || std::string(metric->metric) != family->metric) continue;
+            std::string prefix = std::string(metric->metric) + '{';
+            if (metric->kind != nullptr) prefix += std::string("kind=\"") + metric->kind + "\",";
             for (std::size_t i = 0; i < object.instances.size(); ++i) {
                 const Instance& instance = object.instances[i];
                 if (place >= instance.values.size() || !instance.values[place].numeric) continue;
@@ -112,6 +115,7 @@ void AppendObjectFamilies(const PerfObject& object, const std::vector<CounterTex
             }
         }
     }
+    return static_cast<std::size_t>(std::count(metrics.begin(), metrics.end(), nullptr));
 }
 
 }  // namespace
@@ -143,11 +147,17 @@ std::vector<std::string> UniqueInstanceNames(const std::vector<Instance>& instan
 
 void AppendExposition(const PerfObject* object, const std::vector<CounterText>& texts,
                       const ScrapeStatus& status, ExpositionFormat format, std::string* out) {
+    std::size_t unknownCounters = 0;
     if (object != nullptr) {
         // About 70 bytes per series.
-        out->reserve(out->size() + 4096 + object->instances.size() * kCounterMetricCount * 72);
-        AppendObjectFamilies(*object, texts, format, out);
+        out->reserve(out->size() + 4096 + object->instances.size() * object->counters.size() * 72);
+        unknownCounters = AppendObjectFamilies(*object, texts, format, out);
     }
+    // Only when it happens: a library whose object differs from the table.
+    if (unknownCounters != 0)
+        AppendGauge("quorvane_exporter_unknown_counters",
+                    "Counters of the object that the metric table does not know; not exported.",
+                    static_cast<double>(unknownCounters), format, out);
     AppendGauge("quorvane_server_up",
                 "1 when a Quorvane server publishes its statistics, else 0.",
                 status.serverUp ? 1 : 0, format, out);

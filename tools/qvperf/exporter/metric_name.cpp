@@ -1,39 +1,53 @@
 #include "exporter/metric_name.h"
 
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <utility>
+
 namespace qvperf {
 
 namespace {
 
-// The server computes every value itself: percentages 0..100, throughput in
-// KB per second, calls per second, and times per call in a unit it does not
-// name (so none is invented here). The four client counters share one metric.
-const CounterMetric kCounterMetrics[kCounterMetricCount] = {
-    {"quorvane_cache_hit_ratio", nullptr, MetricScale::kPercentToRatio, "Accessi alla cache %"},
-    {"quorvane_cache_unsaved_ratio", nullptr, MetricScale::kPercentToRatio, "% Cache non salvata"},
-    {"quorvane_disk_read_bytes_per_second", nullptr, MetricScale::kKilobytesToBytes,
-     "Lettura KB/sec disco"},
-    {"quorvane_disk_written_bytes_per_second", nullptr, MetricScale::kKilobytesToBytes,
-     "Scrittura KB/sec disco"},
-    {"quorvane_open_databases", nullptr, MetricScale::kAsIs, "Database aperti"},
-    {"quorvane_connected_clients", "quorvane_pro", MetricScale::kAsIs, "Client Quorvane Pro"},
-    {"quorvane_network_received_bytes_per_second", nullptr, MetricScale::kKilobytesToBytes,
-     "Ingresso KB/sec rete"},
-    {"quorvane_network_sent_bytes_per_second", nullptr, MetricScale::kKilobytesToBytes,
-     "Uscita KB/sec rete"},
-    {"quorvane_connected_clients", "odbc_jdbc", MetricScale::kAsIs, "Client ODBC/JDBC"},
-    {"quorvane_connected_clients", "velopress", MetricScale::kAsIs, "Client Velopress"},
-    {"quorvane_connected_clients", "formweave", MetricScale::kAsIs, "Client Formweave"},
-    {"quorvane_remote_calls_per_second", nullptr, MetricScale::kAsIs, "Chiamate remote/sec"},
-    {"quorvane_remote_calls_in_progress", nullptr, MetricScale::kAsIs, "Chiamate remote in corso"},
-    {"quorvane_remote_call_elapsed_time", nullptr, MetricScale::kAsIs, "Tempo trascorso/chiamata"},
-    {"quorvane_remote_call_wait_time", nullptr, MetricScale::kAsIs, "Tempo di attesa/chiamata"},
-    {"quorvane_remote_call_io_time", nullptr, MetricScale::kAsIs, "Tempo IO/chiamata"},
-};
+// The table's place of the counter, or kCounterCount.
+std::size_t FindPlace(std::uint32_t titleOffset, std::uint32_t type) {
+    std::size_t place = 0;
+    while (place < quorvane::kCounterCount && quorvane::TitleOffsetOf(place) != titleOffset) ++place;
+    if (place < quorvane::kCounterCount && quorvane::kCounters[place].counterType != type)
+        return quorvane::kCounterCount;
+    return place;
+}
+
+// Each unknown counter is named once per process, not at every scrape.
+void ReportUnknown(std::uint32_t titleOffset, std::uint32_t type) {
+    static std::mutex lock;
+    static std::set<std::pair<std::uint32_t, std::uint32_t>> reported;
+    const std::lock_guard<std::mutex> guard(lock);
+    if (!reported.insert({titleOffset, type}).second) return;
+    std::fprintf(stderr,
+                 "qvperf: the counter with title index offset %u and type 0x%08x is not in the "
+                 "metric table; it is not exported\n",
+                 static_cast<unsigned>(titleOffset), static_cast<unsigned>(type));
+}
 
 }  // namespace
 
-const CounterMetric* CounterMetricAt(std::size_t place) {
-    return place < kCounterMetricCount ? &kCounterMetrics[place] : nullptr;
+std::vector<const CounterMetric*> CounterMetricsOf(const PerfObject& object) {
+    std::vector<const CounterMetric*> metrics;
+    metrics.reserve(object.counters.size());
+    bool taken[quorvane::kCounterCount] = {};  // a second counter of one identity is unknown too
+    for (const CounterDefinition& counter : object.counters) {
+        const std::uint32_t titleOffset = counter.nameIndex - object.nameIndex;
+        const std::size_t place = FindPlace(titleOffset, counter.type);
+        if (place == quorvane::kCounterCount || taken[place]) {
+            ReportUnknown(titleOffset, counter.type);
+            metrics.push_back(nullptr);
+            continue;
+        }
+        taken[place] = true;
+        metrics.push_back(&quorvane::kCounters[place]);
+    }
+    return metrics;
 }
 
 std::string EscapeMetricText(const std::string& text, bool quotes) {

@@ -1,32 +1,28 @@
-// The exporter's metric contract: the sixteen counters of "Quorvane Server 11"
-// by their place in the object, each with a fixed English metric name, a label
-// where several counters form one metric, and the conversion to base units.
-// Localized names and title indices never enter a metric name, so the names
-// are the same on every machine and in every language.
+// The exporter's metric contract: every counter of "Quorvane Server 11" has a
+// fixed English metric name, a label where several counters form one metric,
+// and a conversion to base units, all from the published object's table
+// (server_object.h). A counter is found there by its identity in perflib's
+// data, never by its place or its localized name, so the names are the same on
+// every machine and in every language.
 #pragma once
-#include <cstddef>
 #include <string>
+#include <vector>
+
+#include "reader/perf_decoder.h"
+#include "server_object.h"
 
 namespace qvperf {
 
-enum class MetricScale {
-    kAsIs,              // counts, calls per second, times whose unit the server does not say
-    kPercentToRatio,    // 0..100 -> 0..1
-    kKilobytesToBytes,  // KB/sec -> bytes/sec (1 KB = 1024 bytes)
-};
+using quorvane::MetricScale;
+// A counter's row of the table: `metric`, `kind` (the label, or nullptr),
+// `scale`, and `name`, its display name.
+using CounterMetric = quorvane::PublishedCounter;
 
-struct CounterMetric {
-    const char* name;       // "quorvane_..." in snake_case
-    const char* kindLabel;  // value of label `kind`, or nullptr for a metric without it
-    MetricScale scale;
-    const char* source;     // the counter's (Italian) name, for documentation and tests
-};
-
-constexpr std::size_t kCounterMetricCount = 16;
-
-// The metric of the counter at `place` (0-based, in the object's counter order),
-// or nullptr beyond the table.
-const CounterMetric* CounterMetricAt(std::size_t place);
+// The row of each counter of `object`, in the object's order, found by the
+// counter's name title index less the object's and by its type. nullptr for a
+// counter the table does not know: it is named once on standard error and
+// gets no metric, rather than another counter's.
+std::vector<const CounterMetric*> CounterMetricsOf(const PerfObject& object);
 
 // Backslash and newline escaped (HELP text); `quotes` also escapes '"' (label
 // values, and HELP text in OpenMetrics).
