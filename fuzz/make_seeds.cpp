@@ -204,6 +204,8 @@ void RegistrationSeeds() {
     Write(g_corpus, "registration", "register_unregister", {2});
     // Registered before, in Italian: the performance key's values as
     // registration wrote them (places 8.. of the target's table).
+    // Types by their place in the target's type list.
+    const std::uint8_t kDwordType = 4, kMultiStringType = 5;
     Bytes input = {3};
     auto record = [&](std::uint8_t place, std::uint8_t type, const Bytes& bytes) {
         input.push_back(place);
@@ -213,15 +215,15 @@ void RegistrationSeeds() {
         input.insert(input.end(), bytes.begin(), bytes.end());
     };
     const DWORD last = 1848 + quorvane::TitleOffsetOf(quorvane::kCounterCount - 1);
-    record(8, plat::REG_MULTI_SZ, Utf16(std::u16string(u"010\0", 5)));  // Languages
+    record(8, kMultiStringType, Utf16(std::u16string(u"010\0", 5)));  // Languages
     // First Counter, First Help, Last Counter, Last Help.
     const std::pair<std::uint8_t, DWORD> ranges[] = {{9, 1848}, {10, 1849}, {11, last}, {12, last + 1}};
     for (const auto& [place, index] : ranges) {
         Bytes word;
         AppendWord(word, index);
-        record(place, plat::REG_DWORD, word);
+        record(place, kDwordType, word);
     }
-    record(4, plat::REG_MULTI_SZ, Utf16(test::EncodePairs({{u"1", test::Decimal(last + 1)}, ObjectNames()[0]})));
+    record(4, kMultiStringType, Utf16(test::EncodePairs({{u"1", test::Decimal(last + 1)}, ObjectNames()[0]})));
     Write(g_corpus, "registration", "registered_italian", input);
 }
 
