@@ -108,7 +108,7 @@ TEST_F(CollectTest, WithoutProviderTheRegisteredMapDescribesTheObject) {
     } cases[] = {
         {"no value", 0, {}, false},
         {"REG_DWORD", plat::REG_DWORD, {1, 0, 0, 0}, false},
-        {"REG_SZ", plat::REG_SZ, {u8'6', 0, u8'2', 0, 0, 0}, false},
+        {"the map's bytes as REG_SZ", plat::REG_SZ, map_, false},
         {"a broken map, read no further than its bytes", plat::REG_BINARY, Bytes(map_.begin(), map_.begin() + 100), false},
         {"the map and one more byte", plat::REG_BINARY, longer, true},
         {"the map", plat::REG_BINARY, map_, true},
