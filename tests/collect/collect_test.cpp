@@ -325,7 +325,9 @@ TEST_F(CollectTest, BrokenChainsGiveNoData) {
         EXPECT_EQ(s.result, 0u);
         EXPECT_EQ(s.totalBytes, 0u);
         EXPECT_EQ(s.advanced, 0u);
-        if (brokenMap) EXPECT_EQ(emu::OpenMappingCount(), 0u);
+        if (brokenMap) {
+            EXPECT_EQ(emu::OpenMappingCount(), 0u);
+        }
         ClosePerfMon();
     }
 }

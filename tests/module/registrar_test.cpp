@@ -61,7 +61,9 @@ TEST_F(RegistrarTest, AppIdScriptRegistersAndRemovesItsTwoKeys) {
         EXPECT_EQ(registrar.UnregisterFromResource(path.c_str(), 101, u"REGISTRY"), S_OK);
         EXPECT_EQ(Tree("HKEY_CLASSES_ROOT\\AppID"), before);
         ASSERT_EQ(registrar.RegisterFromResource(path.c_str(), 101, u"REGISTRY"), S_OK);
-        if (*seed == 0) EXPECT_EQ(Tree("HKEY_CLASSES_ROOT"), std::string("[HKEY_CLASSES_ROOT]\n\n") + kAppIdTree);
+        if (*seed == 0) {
+            EXPECT_EQ(Tree("HKEY_CLASSES_ROOT"), std::string("[HKEY_CLASSES_ROOT]\n\n") + kAppIdTree);
+        }
         ASSERT_EQ(registrar.UnregisterFromResource(path.c_str(), 101, u"REGISTRY"), S_OK);
         EXPECT_EQ(Tree("HKEY_CLASSES_ROOT\\AppID"), *seed ? before : "[HKEY_CLASSES_ROOT\\AppID]\n\n");
     }

@@ -34,7 +34,9 @@ TEST_F(RegistrationTest, EachFailingCallIsReportedAndRepairedByARun) {
         HRESULT (*const run)() = operation.registering ? &Register : &Unregister;
         auto prepare = [&] {
             Seed(PerflibSeed{});
-            if (!operation.registering) ASSERT_EQ(Register(), S_OK);
+            if (!operation.registering) {
+                ASSERT_EQ(Register(), S_OK);
+            }
             emu::ResetCallCounts();
         };
         prepare();
@@ -60,13 +62,16 @@ TEST_F(RegistrationTest, EachFailingCallIsReportedAndRepairedByARun) {
             }
             EXPECT_EQ(Untouched(), seededUntouched);
             EXPECT_EQ(ReadChars(kLanguage010, u"Counter"), seededCounter010);
-            if (call != "RegCloseKey") EXPECT_EQ(emu::OpenKeyCount(), 0u);
+            if (call != "RegCloseKey") {
+                EXPECT_EQ(emu::OpenKeyCount(), 0u);
+            }
 
             ASSERT_EQ(run(), S_OK);
-            if (operation.registering)
+            if (operation.registering) {
                 ExpectCompleteRegistration(kLanguage009, seededCounter009, seededHelp009);
-            else
+            } else {
                 EXPECT_EQ(emu::ExportRegText(kHklmExportPath), clean);
+            }
             if (HasFailure()) return;  // one broken step is enough to read
         }
     }
