@@ -182,13 +182,16 @@ bool DescribedFromTheRegisteredMap() {
 // The whole registration through the exports with the real counter hooks: a
 // registration adds the AppID keys and the object's registration, an
 // unregistration leaves only the (empty) service key behind. Then every
-// registry call of DllRegisterServer, and of DllUnregisterServer,
+// registry call of DllRegisterServer, or of DllUnregisterServer,
 // fails in turn: the export reports the failure or rides over it, and running
 // it again repairs the registration. An unregistration run again leaves exactly
 // the registry of an undisturbed one; a registration run again may have to take
 // new title indices (an interrupted one can leave its range behind), so it is
 // checked for a complete, consistent registration with the same AppID keys.
-TEST_F(ExportsTest, EachFailingRegistryCallOfTheExportsIsRepairedByARun) {
+// One test per export, each within the per-test time limit under the sanitizers.
+class ExportsFaultTest : public ExportsTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ExportsFaultTest, EachFailingRegistryCallIsRepairedByARun) {
     emu::SetSystemDefaultLangIDValue(1033);  // texts go to the seeded 009 key
     auto seed = [] {
         SeedPerflib(PerflibSeed{});  // resets the registry first
@@ -196,7 +199,8 @@ TEST_F(ExportsTest, EachFailingRegistryCallOfTheExportsIsRepairedByARun) {
         emu::ResetCallCounts();
     };
     const HRESULT injected = HResultFromWin32(ERROR_ACCESS_DENIED);
-    for (const bool registering : {true, false}) {
+    {
+        const bool registering = GetParam();
         HRESULT (*const run)() = registering ? &DllRegisterServer : &DllUnregisterServer;
         seed();
         const std::string seeded = emu::ExportRegText(kHklmExportPath);
@@ -262,6 +266,7 @@ TEST_F(ExportsTest, EachFailingRegistryCallOfTheExportsIsRepairedByARun) {
     }
     seed();  // drops the handle a failed RegCloseKey left open
 }
+INSTANTIATE_TEST_SUITE_P(RegisterAndUnregister, ExportsFaultTest, ::testing::Values(true, false));
 
 }  // namespace
 }  // namespace test
