@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "collect/perf_exports.h"
+#include "common/layout_builder.h"
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
 #include "support/utf_text.h"
@@ -36,9 +37,7 @@ void Write(const std::string& dir, const std::string& target, const std::string&
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-void PutWord(Bytes& bytes, DWORD value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
+void AppendWord(Bytes& bytes, DWORD value) { test::Put(bytes, bytes.size(), value); }
 
 // Title indices as registration hands them out: name 1848, help 1849, ...
 provider::MapDescription Registered(provider::MapDescription map) {
@@ -145,7 +144,7 @@ Bytes SamplePathInput(const Chain& chain, DWORD granularity, const Bytes& operat
     Bytes input;
     input.push_back(static_cast<std::uint8_t>(chain.blocks.size() - 1));
     input.push_back(granularity == 1024 ? 0 : granularity == 2048 ? 1 : 2);
-    PutWord(input, 0xFFFF);
+    AppendWord(input, 0xFFFF);
     input.push_back(0);  // "Global"
     input.push_back(static_cast<std::uint8_t>(operations.size() - 1));
     input.insert(input.end(), operations.begin(), operations.end());
@@ -188,18 +187,16 @@ void RegisteredMapSeeds() {
 
 Bytes Utf16(const std::u16string& text) {
     Bytes bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<std::uint8_t>(c));
-        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
+    for (char16_t c : text) bytes.insert(bytes.end(), {std::uint8_t(c), std::uint8_t(c >> 8)});
     return bytes;
 }
 
-// The characters of a literal with its terminating zero: a REG_MULTI_SZ
-// whose last string ends in the literal's own zero.
-template <std::size_t N>
-std::u16string MultiString(const char16_t (&text)[N]) {
-    return std::u16string(text, N);
+// The published object's name and counter names under registration's indices from 1848.
+test::PairList ObjectNames() {
+    test::PairList names = {{test::Decimal(1848), Utf8ToUtf16(quorvane::kObjectName)}};
+    for (std::size_t i = 0; i < quorvane::kCounterCount; ++i)
+        names.emplace_back(test::Decimal(1848 + quorvane::TitleOffsetOf(i)), Utf8ToUtf16(quorvane::kCounters[i].name));
+    return names;
 }
 
 void RegistrationSeeds() {
@@ -207,6 +204,8 @@ void RegistrationSeeds() {
     Write(g_corpus, "registration", "register_unregister", {2});
     // Registered before, in Italian: the performance key's values as
     // registration wrote them (places 8.. of the target's table).
+    // Types by their place in the target's type list.
+    const std::uint8_t kDwordType = 4, kMultiStringType = 5;
     Bytes input = {3};
     auto record = [&](std::uint8_t place, std::uint8_t type, const Bytes& bytes) {
         input.push_back(place);
@@ -215,29 +214,22 @@ void RegistrationSeeds() {
         input.push_back(static_cast<std::uint8_t>(bytes.size() >> 8));
         input.insert(input.end(), bytes.begin(), bytes.end());
     };
-    record(8, 5, Utf16(MultiString(u"010\0")));              // Languages, REG_MULTI_SZ
-    record(9, 4, {0x38, 0x07, 0, 0});                        // First Counter 1848
-    record(10, 4, {0x39, 0x07, 0, 0});                       // First Help 1849
-    record(11, 4, {0x58, 0x07, 0, 0});                       // Last Counter 1880
-    record(12, 4, {0x59, 0x07, 0, 0});                       // Last Help 1881
-    record(4, 5, Utf16(MultiString(u"1\0" u"1881\0" u"1848\0Quorvane Server 11\0")));
+    const DWORD last = 1848 + quorvane::TitleOffsetOf(quorvane::kCounterCount - 1);
+    record(8, kMultiStringType, Utf16(std::u16string(u"010\0", 5)));  // Languages
+    // First Counter, First Help, Last Counter, Last Help.
+    const std::pair<std::uint8_t, DWORD> ranges[] = {{9, 1848}, {10, 1849}, {11, last}, {12, last + 1}};
+    for (const auto& [place, index] : ranges) {
+        Bytes word;
+        AppendWord(word, index);
+        record(place, kDwordType, word);
+    }
+    record(4, kMultiStringType, Utf16(test::EncodePairs({{u"1", test::Decimal(last + 1)}, ObjectNames()[0]})));
     Write(g_corpus, "registration", "registered_italian", input);
 }
 
 void QvperfSeeds() {
     const Chain chain = Publish(Registered(ServerStatistics()), 4096, 2, 0);
-    Bytes pairs;
-    for (DWORD place = 0; place <= quorvane::kCounterCount; ++place) {
-        const std::string text = std::to_string(1848 + quorvane::kTitleIndexStep * place);
-        const Bytes number = Utf16(std::u16string(text.begin(), text.end()));
-        pairs.insert(pairs.end(), number.begin(), number.end());
-        pairs.push_back(0), pairs.push_back(0);
-        const Bytes name = Utf16(Utf8ToUtf16(place == 0 ? quorvane::kObjectName
-                                                        : quorvane::kCounters[place - 1].name));
-        pairs.insert(pairs.end(), name.begin(), name.end());
-        pairs.push_back(0), pairs.push_back(0);
-    }
-    pairs.push_back(0), pairs.push_back(0);
+    Bytes pairs = Utf16(test::EncodePairs(ObjectNames()));
     while (pairs.size() % 4 != 0) pairs.push_back(0);
     const std::string path = std::string("\\") + quorvane::kObjectName + "(Quorvane01)\\" +
                              quorvane::kCounters[4].name;

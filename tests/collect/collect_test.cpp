@@ -1,38 +1,35 @@
 // The perflib entry points end to end: the bytes they leave in perflib's
 // buffer, with the provider's blocks in real shared memory and the map copy in
-// the emulated registry.
+// the emulated registry. Every buffer also passes qvperf's strict decoder.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <vector>
-
 #include "collect/perf_exports.h"
-#include "common/serialized_map_builder.h"
+#include "common/perflib_seed.h"
 #include "common/shm_fixture.h"
 #include "objectmap/perfmon.h"
 #include "platform/emulated/emulated_control.h"
+#include "reader/perf_decoder.h"
 #include "support/allocation.h"
 
 namespace vz {
 namespace {
 
-using test::GetWord;
+using test::Bytes;
+using test::Get;
 using test::InstanceRecordLayout;
+using test::PerfObjectWriter;
 using test::ProviderChain;
+using test::SerializedMapBuilder;
 
 const std::u16string kApplication = u"Quorvane Server ITA";
-const char16_t kPerformanceKey[] =
-    u"SYSTEM\\CurrentControlSet\\Services\\Quorvane Server ITA\\Performance";
 
-void SetMapValue(DWORD type, const std::vector<uint8_t>& bytes) {
-    plat::HKEY key = nullptr;
-    ASSERT_EQ(plat::RegCreateKeyExW(plat::HKeyLocalMachine(), kPerformanceKey, 0, nullptr, 0,
-                                    plat::KEY_READ | plat::KEY_WRITE, nullptr, &key, nullptr),
-              0);
-    ASSERT_EQ(plat::RegSetValueExW(key, u"Map", 0, type, bytes.data(),
-                                   static_cast<DWORD>(bytes.size())),
-              0);
-    plat::RegCloseKey(key);
+class Monitor : public ATL::CPerfMon {
+public:
+    const WCHAR* ApplicationName() const override { return u"Quorvane Server ITA"; }
+};
+
+void SetMapValue(DWORD type, const Bytes& bytes) {
+    test::WriteValue(test::kPerformancePath, u"Map", type, bytes.data(), bytes.size());
 }
 
 struct Sample {
@@ -40,12 +37,14 @@ struct Sample {
     DWORD totalBytes = 0;
     DWORD objects = 0;
     std::size_t advanced = 0;
-    std::vector<uint8_t> bytes;  // what was written
+    Bytes bytes;  // what was written
 };
 
+// One Collect into a buffer filled with 0xCC, which the library leaves in
+// padding and reserved bytes.
 Sample Collect(const char16_t* query, DWORD capacity = 1 << 20, DWORD objectsBefore = 0) {
     Sample s;
-    std::vector<uint8_t> buffer(capacity + 1, 0xCC);
+    Bytes buffer(capacity + 1, 0xCC);
     void* data = buffer.data();
     s.totalBytes = capacity;
     s.objects = objectsBefore;
@@ -55,27 +54,29 @@ Sample Collect(const char16_t* query, DWORD capacity = 1 << 20, DWORD objectsBef
     return s;
 }
 
-InstanceRecordLayout Instance(uint32_t id, std::u16string name, uint32_t firstValue = 1000) {
+// Instance names in output order, through the strict decoder.
+std::vector<std::string> InstanceNames(const Sample& s) {
+    const qvperf::DecodeResult r = qvperf::DecodePerfData(s.bytes.data(), s.bytes.size(), s.objects);
+    EXPECT_TRUE(r.problems.empty()) << r.problems[0];
+    std::vector<std::string> names;
+    for (const qvperf::PerfObject& object : r.objects)
+        for (const qvperf::Instance& instance : object.instances) names.push_back(instance.name);
+    return names;
+}
+
+// The published object (name index 238) as Collect writes it.
+PerfObjectWriter ServerObject(DWORD nameIndex = 238) {
+    PerfObjectWriter object = test::PublishedObject(nameIndex, 0xCC);
+    plat::QueryPerformanceFrequency(&object.header.PerfFreq);
+    return object;
+}
+
+InstanceRecordLayout Instance(DWORD id, std::u16string name, DWORD firstValue = 1000) {
     InstanceRecordLayout layout;
     layout.instanceId = id;
     layout.name = std::move(name);
-    for (uint32_t i = 0; i < 16; ++i) layout.values.push_back(firstValue + i);
+    for (DWORD i = 0; i < 16; ++i) layout.values.push_back(firstValue + i);
     return layout;
-}
-
-// Instance names in output order, read back from the object in the buffer.
-std::vector<std::u16string> InstanceNames(const std::vector<uint8_t>& bytes) {
-    std::vector<std::u16string> names;
-    const int32_t count = static_cast<int32_t>(GetWord(bytes.data(), 40));
-    std::size_t at = GetWord(bytes.data(), 4);  // DefinitionLength
-    for (int32_t i = 0; i < count && at + 24 <= bytes.size(); ++i) {
-        const uint32_t length = GetWord(bytes.data(), at + 20);
-        std::u16string name(length / 2 - 1, u'\0');
-        std::memcpy(&name[0], bytes.data() + at + 24, length - 2);
-        names.push_back(name);
-        at += GetWord(bytes.data(), at) + GetWord(bytes.data(), at + GetWord(bytes.data(), at));
-    }
-    return names;
 }
 
 class CollectTest : public ::testing::Test {
@@ -88,77 +89,114 @@ protected:
         ClosePerfMon();
         EXPECT_EQ(emu::OpenMappingCount(), 0u);
     }
-    std::vector<uint8_t> map_ = test::ServerStatisticsMap(238).Build(false);
+    Bytes map_ = test::ServerStatisticsMap(238).Build(false);
 };
 
-TEST_F(CollectTest, NoProviderAndNoRegisteredMapGivesNoData) {
+// Without a provider the object comes from the registered "Map" value, when
+// it is a binary value holding a whole map; else there is no data.
+TEST_F(CollectTest, WithoutProviderTheRegisteredMapDescribesTheObject) {
     EXPECT_EQ(OpenPerfMon(nullptr), 0u);
-    Sample s = Collect(u"Global", 4096, 5);
-    EXPECT_EQ(s.result, 0u);
-    EXPECT_EQ(s.totalBytes, 0u);
-    EXPECT_EQ(s.objects, 0u);
-    EXPECT_EQ(s.advanced, 0u);
-}
-
-TEST_F(CollectTest, RegisteredMapDescribesTheObjectIn704Bytes) {
-    // 621 bytes: one byte beyond the map it carries, read into whole words.
-    std::vector<uint8_t> value = map_;
-    value.push_back(0);
-    SetMapValue(plat::REG_BINARY, value);
-    Sample s = Collect(u"Global", 4096, 5);
-    ASSERT_EQ(s.result, 0u);
-    EXPECT_EQ(s.totalBytes, 704u);
-    EXPECT_EQ(s.objects, 6u);
-    ASSERT_EQ(s.advanced, 704u);
-    const uint8_t* b = s.bytes.data();
-    const uint32_t header[] = {704, 704, 64, 238, 0, 239, 0, 100, 16, 0, 0, 0};
-    for (std::size_t i = 0; i < 12; ++i) EXPECT_EQ(GetWord(b, 4 * i), header[i]) << "word " << i;
-    EXPECT_EQ(GetWord(b, 48), 0u);  // PerfTime
-    EXPECT_EQ(GetWord(b, 52), 0u);
-    for (uint32_t i = 0; i < 16; ++i) {
-        const uint8_t* d = b + 64 + 40 * i;
-        const uint32_t definition[] = {40, 240 + 2 * i, 0, 241 + 2 * i, 0,
-                                       0,  100,         0x00010000,  4, 8 + 4 * i};
-        for (std::size_t w = 0; w < 10; ++w)
-            EXPECT_EQ(GetWord(d, 4 * w), definition[w]) << "counter " << i << " word " << w;
+    const Bytes expected = ServerObject().Build();
+    ASSERT_EQ(expected.size(), 704u);
+    Bytes longer = map_;  // a byte beyond the map it carries, read into whole words
+    longer.push_back(0);
+    const struct {
+        const char* what;
+        DWORD type;
+        Bytes value;
+        bool described;
+    } cases[] = {
+        {"no value", 0, {}, false},
+        {"REG_DWORD", plat::REG_DWORD, {1, 0, 0, 0}, false},
+        {"the map's bytes as REG_SZ", plat::REG_SZ, map_, false},
+        {"a broken map, read no further than its bytes", plat::REG_BINARY, Bytes(map_.begin(), map_.begin() + 100), false},
+        {"the map and one more byte", plat::REG_BINARY, longer, true},
+        {"the map", plat::REG_BINARY, map_, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.type != 0) SetMapValue(c.type, c.value);
+        const Sample s = Collect(u"Global", 4096, 5);
+        EXPECT_EQ(s.result, 0u);
+        EXPECT_EQ(s.totalBytes, c.described ? 704u : 0u);
+        EXPECT_EQ(s.objects, c.described ? 6u : 0u);
+        EXPECT_EQ(s.bytes, c.described ? expected : Bytes{});
     }
 }
 
-TEST_F(CollectTest, RegisteredMapOfTheWrongTypeOrMissingIsIgnored) {
-    SetMapValue(plat::REG_DWORD, {1, 0, 0, 0});
-    Sample s = Collect(u"Global");
-    EXPECT_EQ(s.result, 0u);
-    EXPECT_EQ(s.totalBytes, 0u);
-    EXPECT_EQ(s.advanced, 0u);
-    SetMapValue(plat::REG_SZ, {u8'6', 0, u8'2', 0, 0, 0});
-    EXPECT_EQ(Collect(u"Global").totalBytes, 0u);
-    // A broken map in the value is read no further than its bytes.
-    std::vector<uint8_t> broken(map_.begin(), map_.begin() + 100);
-    SetMapValue(plat::REG_BINARY, broken);
-    EXPECT_EQ(Collect(u"Global").totalBytes, 0u);
-    SetMapValue(plat::REG_BINARY, map_);
-    EXPECT_EQ(Collect(u"Global").totalBytes, 704u);
+// The copy registration writes: the map with its names, read back into the
+// same definitions; a missing key or an unnamed category stores nothing.
+TEST_F(CollectTest, RegisteredMapIsWrittenAndReadBack) {
+    auto fill = [](Monitor& monitor, const WCHAR* categoryName) {
+        ASSERT_EQ(monitor.AddCategoryRecord(4, categoryName, u"help", 100, 0, false, 84, 64), S_OK);
+        monitor.categories[0].nameTitleIndex = 238;
+        monitor.categories[0].helpTitleIndex = 239;
+        for (DWORD i = 0; i < 16; ++i) {
+            ASSERT_EQ(monitor.AddCounterRecord(0, u"Counter #0", u"help", 100, PERF_COUNTER_RAWCOUNT, 0,
+                                               kRecordHeaderSize + 4 * i, 0), S_OK);
+            monitor.categories[0].counters[i].nameTitleIndex = 240 + 2 * i;
+            monitor.categories[0].counters[i].helpTitleIndex = 241 + 2 * i;
+        }
+    };
+    Monitor unkeyed;
+    fill(unkeyed, u"Twelve chars");
+    EXPECT_EQ(unkeyed.WriteRegisteredMap(), HResultFromWin32(ERROR_FILE_NOT_FOUND));
+    test::WriteDword(test::kPerformancePath, u"Other", 0);
+    Monitor unnamed;
+    fill(unnamed, u"");
+    EXPECT_EQ(unnamed.WriteRegisteredMap(), E_FAIL);
+    DWORD type = 0;
+    Bytes value;
+    EXPECT_FALSE(test::ReadValue(test::kPerformancePath, u"Map", &type, &value));
+
+    Monitor monitor;
+    fill(monitor, u"Twelve chars");
+    EXPECT_EQ(monitor.CountMapEntries(), 17u);
+    ASSERT_EQ(monitor.WriteRegisteredMap(), S_OK);
+    ASSERT_TRUE(test::ReadValue(test::kPerformancePath, u"Map", &type, &value));
+    EXPECT_EQ(type, plat::REG_BINARY);
+    SerializedMapBuilder expected;
+    expected.Category(4, 0, 84, 64, 238, 239, u"Twelve chars");
+    for (DWORD i = 0; i < 16; ++i)
+        expected.Counter(PERF_COUNTER_RAWCOUNT, kRecordHeaderSize + 4 * i, 240 + 2 * i, 241 + 2 * i, u"Counter #0");
+    EXPECT_EQ(value, expected.Build(true));
+
+    Monitor reader;
+    ASSERT_EQ(reader.ReadSerializedMap(value.data(), value.size()), S_OK);
+    EXPECT_EQ(reader.categories[0].name.ToU16(), u"Twelve chars");
+    EXPECT_EQ(reader.categories[0].counters[15].name.ToU16(), u"Counter #0");
+    EXPECT_EQ(Collect(u"238").bytes, ServerObject().Build());
+
+    // The value's bytes bound the names, not its first word: a map size that
+    // understates the name area still describes the object.
+    ClosePerfMon();
+    value = test::ServerStatisticsMap(238, true).Build(true);
+    test::Put<DWORD>(value, kMapSizeOffset, static_cast<DWORD>(MapEntriesEnd(17)) + 1);
+    SetMapValue(plat::REG_BINARY, value);
+    EXPECT_EQ(Collect(u"238").bytes, ServerObject().Build());
 }
 
-TEST_F(CollectTest, OneInstanceWithAFiveCharacterNameIs816Bytes) {
+// One instance named "Alpha": 816 bytes, and a buffer one byte short of them
+// (or any shorter) is ERROR_MORE_DATA with nothing written or counted.
+TEST_F(CollectTest, OneInstanceIsWrittenWholeOrNotAtAll) {
     ProviderChain chain(kApplication, map_);
     chain.CreateBlock(0);
     chain.AddRecord(0, Instance(7, u"Alpha"));
+    const Bytes expected = ServerObject().Instance(u"Alpha", Instance(0, u"").values).Build();
+    ASSERT_EQ(expected.size(), 816u);
     Sample s = Collect(u"Global");
     ASSERT_EQ(s.result, 0u);
-    ASSERT_EQ(s.totalBytes, 816u);
-    ASSERT_EQ(s.advanced, 816u);
+    EXPECT_EQ(s.totalBytes, 816u);
     EXPECT_EQ(s.objects, 1u);
-    const uint8_t* b = s.bytes.data();
-    EXPECT_EQ(GetWord(b, 0), 816u);   // TotalByteLength
-    EXPECT_EQ(GetWord(b, 40), 1u);    // NumInstances
-    const uint8_t* instance = b + 704;
-    const uint32_t definition[] = {40, 0, 0, 0xFFFFFFFFu, 24, 12};
-    for (std::size_t w = 0; w < 6; ++w) EXPECT_EQ(GetWord(instance, 4 * w), definition[w]) << w;
-    EXPECT_EQ(std::memcmp(instance + 24, u"Alpha", 12), 0);
-    const uint8_t* block = instance + 40;
-    EXPECT_EQ(GetWord(block, 0), 72u);
-    for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(GetWord(block, 8 + 4 * i), 1000 + i) << i;
+    EXPECT_EQ(s.bytes, expected);
+    for (DWORD capacity : {0u, 63u, 704u, 815u}) {
+        s = Collect(u"Global", capacity, 2);
+        EXPECT_EQ(s.result, ERROR_MORE_DATA) << capacity;
+        EXPECT_EQ(s.totalBytes, 0u) << capacity;
+        EXPECT_EQ(s.objects, 0u) << capacity;
+        EXPECT_EQ(s.advanced, 0u) << capacity;
+    }
+    EXPECT_EQ(Collect(u"Global", 816).bytes, expected);
 }
 
 TEST_F(CollectTest, QueriesSelectByNameTitleIndex) {
@@ -188,26 +226,14 @@ TEST_F(CollectTest, QueriesSelectByNameTitleIndex) {
     EXPECT_EQ(Collect(u"1 238").totalBytes, 704u);
 }
 
-TEST_F(CollectTest, ShortBufferIsMoreDataAndARetrySucceeds) {
-    ProviderChain chain(kApplication, map_);
-    chain.CreateBlock(0);
-    chain.AddRecord(0, Instance(7, u"Alpha"));
-    for (DWORD capacity : {0u, 63u, 704u, 815u}) {
-        Sample s = Collect(u"Global", capacity, 2);
-        EXPECT_EQ(s.result, 234u) << capacity;
-        EXPECT_EQ(s.totalBytes, 0u) << capacity;
-        EXPECT_EQ(s.objects, 0u) << capacity;
-        EXPECT_EQ(s.advanced, 0u) << capacity;
-    }
-    Sample s = Collect(u"Global", 816);
-    EXPECT_EQ(s.result, 0u);
-    EXPECT_EQ(s.totalBytes, 816u);
-}
-
+// Blocks are walked up to the first missing one; instances added later, and
+// blocks created later, show at the next sample.
 TEST_F(CollectTest, ChainedBlocksAreWalkedUpToTheFirstMissingOne) {
     ProviderChain chain(kApplication, map_);
     chain.CreateBlock(0);
+    EXPECT_EQ(Collect(u"Global").totalBytes, 704u);
     chain.AddRecord(0, Instance(1, u"b0"));
+    EXPECT_EQ(InstanceNames(Collect(u"Global")), (std::vector<std::string>{"b0"}));
     chain.EndBlock(0);
     chain.CreateBlock(1);
     chain.AddRecord(1, Instance(2, u"b1-first"));
@@ -215,18 +241,13 @@ TEST_F(CollectTest, ChainedBlocksAreWalkedUpToTheFirstMissingOne) {
     chain.EndBlock(1);
     chain.CreateBlock(3);
     chain.AddRecord(3, Instance(5, u"b3"));
-
-    Sample s = Collect(u"Global");
-    ASSERT_EQ(s.result, 0u);
-    EXPECT_EQ(InstanceNames(s.bytes),
-              (std::vector<std::u16string>{u"b0", u"b1-first", u"b1-second"}));
+    EXPECT_EQ(InstanceNames(Collect(u"Global")), (std::vector<std::string>{"b0", "b1-first", "b1-second"}));
 
     chain.CreateBlock(2);
     chain.AddRecord(2, Instance(4, u"b2"));
     chain.EndBlock(2);
-    s = Collect(u"Global");
-    EXPECT_EQ(InstanceNames(s.bytes),
-              (std::vector<std::u16string>{u"b0", u"b1-first", u"b1-second", u"b2", u"b3"}));
+    EXPECT_EQ(InstanceNames(Collect(u"Global")),
+              (std::vector<std::string>{"b0", "b1-first", "b1-second", "b2", "b3"}));
 }
 
 TEST_F(CollectTest, RecordsThatAreNotLiveOrNotOursAreStepped) {
@@ -234,46 +255,38 @@ TEST_F(CollectTest, RecordsThatAreNotLiveOrNotOursAreStepped) {
     chain.CreateBlock(0);
     chain.AddRecord(0, Instance(1, u"first"));
     InstanceRecordLayout free = Instance(2, u"free");
-    free.useCount = 0;
+    free.useCount = kFreeUseCount;
     chain.AddRecord(0, free);
     InstanceRecordLayout other = Instance(3, u"other");
     other.categoryId = 9;
     chain.AddRecord(0, other);
     chain.AddRecord(0, Instance(4, u"second"));
     InstanceRecordLayout stop;  // RecordSize 0 ends all instance data
-    stop.recordSize = 0;
+    stop.recordSize = kEndOfInstances;
     chain.AddRecord(0, stop);
     chain.AddRecord(0, Instance(5, u"hidden"));
     Sample s = Collect(u"Global");
-    EXPECT_EQ(InstanceNames(s.bytes), (std::vector<std::u16string>{u"first", u"second"}));
-    EXPECT_EQ(GetWord(s.bytes.data(), 0), 704u + 2 * (24 + 16 + 72));
-}
-
-TEST_F(CollectTest, InstancesAppearingLaterAreReported) {
-    ProviderChain chain(kApplication, map_);
-    chain.CreateBlock(0);
-    EXPECT_EQ(Collect(u"Global").totalBytes, 704u);
-    chain.AddRecord(0, Instance(1, u"late"));
-    Sample s = Collect(u"Global");
-    EXPECT_EQ(InstanceNames(s.bytes), (std::vector<std::u16string>{u"late"}));
+    EXPECT_EQ(InstanceNames(s), (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(s.totalBytes, 704u + 2 * (24 + 16 + 72));
 }
 
 // Each hostile record ends the walk or is skipped; none is read outside the
 // view or outside its own RecordSize, and the sample still succeeds.
 TEST_F(CollectTest, HostileRecordsNeverLeaveTheirBounds) {
+    const InstanceRecordLayout usual;
     struct Case {
         const char* what;
-        uint32_t recordSize;
-        uint32_t nameOffset;
+        DWORD recordSize;
+        DWORD nameOffset;
         bool terminateName;
-        std::vector<std::u16string> expected;
+        std::vector<std::string> expected;
     };
     const Case cases[] = {
-        {"record beyond the view", 0x00F00000u, 84, true, {u"ok"}},
-        {"record shorter than its header", 12, 84, true, {u"ok"}},
-        {"name offset beyond the record", 212, 4000, true, {u"ok", u"after"}},
-        {"name without terminator", 212, 84, false, {u"ok", u"after"}},
-        {"values beyond the record", 40, 24, true, {u"ok", u"after"}},
+        {"record beyond the view", 0x00F00000u, usual.nameOffset, true, {"ok"}},
+        {"record shorter than its header", 12, usual.nameOffset, true, {"ok"}},
+        {"name offset beyond the record", usual.recordSize, 4000, true, {"ok", "after"}},
+        {"name without terminator", usual.recordSize, usual.nameOffset, false, {"ok", "after"}},
+        {"values beyond the record", 40, 24, true, {"ok", "after"}},
     };
     for (const Case& c : cases) {
         ClosePerfMon();
@@ -281,42 +294,42 @@ TEST_F(CollectTest, HostileRecordsNeverLeaveTheirBounds) {
         chain.CreateBlock(0);
         chain.AddRecord(0, Instance(1, u"ok"));
         InstanceRecordLayout bad = Instance(2, u"");
-        bad.recordSize = c.recordSize < 1000 ? c.recordSize : 212;
+        bad.recordSize = c.recordSize < 1000 ? c.recordSize : usual.recordSize;
         bad.nameOffset = c.nameOffset;
         std::size_t at = chain.AddRecord(0, bad);
-        chain.PutWord(0, at, c.recordSize);
+        chain.PutWord(0, at + kRecordSizeOffset, c.recordSize);
         if (!c.terminateName)
-            for (uint32_t o = 84; o < 212; o += 4) chain.PutWord(0, at + o, 0x00410041u);
-        if (c.recordSize >= 20 && c.recordSize < 1000) chain.AddRecord(0, Instance(3, u"after"));
+            for (DWORD o = usual.nameOffset; o < usual.recordSize; o += 4) chain.PutWord(0, at + o, 0x00410041u);
+        if (c.recordSize >= kRecordHeaderSize && c.recordSize < 1000) chain.AddRecord(0, Instance(3, u"after"));
         Sample s = Collect(u"Global");
         EXPECT_EQ(s.result, 0u) << c.what;
-        EXPECT_EQ(InstanceNames(s.bytes), c.expected) << c.what;
+        EXPECT_EQ(InstanceNames(s), c.expected) << c.what;
     }
 }
 
-TEST_F(CollectTest, EndMarkFirstInABlockGivesNoData) {
-    ProviderChain chain(kApplication, map_);
-    chain.CreateBlock(0);
-    chain.AddRecord(0, Instance(1, u"a"));
-    chain.EndBlock(0);
-    chain.CreateBlock(1);
-    chain.EndBlock(1);
-    Sample s = Collect(u"Global");
-    EXPECT_EQ(s.result, 0u);
-    EXPECT_EQ(s.totalBytes, 0u);
-    EXPECT_EQ(s.advanced, 0u);
-}
-
-TEST_F(CollectTest, BrokenMapInBlockZeroGivesNoDataAndKeepsNoBlock) {
-    std::vector<uint8_t> broken = map_;
-    test::PutWord(broken, 4, 2000);  // more entries than the whole view holds
-    ProviderChain chain(kApplication, broken);
-    chain.CreateBlock(0);
+// An end mark first in a block, or a map in block 0 that cannot be read, is
+// no data (the registered map is not used then); a broken map keeps no block open.
+TEST_F(CollectTest, BrokenChainsGiveNoData) {
     SetMapValue(plat::REG_BINARY, map_);
-    Sample s = Collect(u"Global");
-    EXPECT_EQ(s.result, 0u);
-    EXPECT_EQ(s.totalBytes, 0u);
-    EXPECT_EQ(emu::OpenMappingCount(), 0u);
+    Bytes broken = map_;
+    test::Put<DWORD>(broken, kMapEntryCountOffset, 2000);  // more entries than the whole view holds
+    for (const bool brokenMap : {false, true}) {
+        SCOPED_TRACE(brokenMap ? "broken map" : "end mark first in block 1");
+        ProviderChain chain(kApplication, brokenMap ? broken : map_);
+        chain.CreateBlock(0);
+        chain.AddRecord(0, Instance(1, u"a"));
+        chain.EndBlock(0);
+        chain.CreateBlock(1);
+        chain.EndBlock(1);
+        Sample s = Collect(u"Global");
+        EXPECT_EQ(s.result, 0u);
+        EXPECT_EQ(s.totalBytes, 0u);
+        EXPECT_EQ(s.advanced, 0u);
+        if (brokenMap) {
+            EXPECT_EQ(emu::OpenMappingCount(), 0u);
+        }
+        ClosePerfMon();
+    }
 }
 
 TEST_F(CollectTest, CloseReleasesEverythingAndTheNextCollectStartsFromBlockZero) {
@@ -339,23 +352,25 @@ TEST_F(CollectTest, CloseReleasesEverythingAndTheNextCollectStartsFromBlockZero)
 // A category without instances: DWORD, LARGE, UTF-16 and ASCII text values
 // placed by their definitions; no record gives one zero-filled counter block.
 TEST_F(CollectTest, CategoryWithoutInstancesPlacesEveryKindOfValue) {
-    std::vector<uint8_t> map = test::SerializedMapBuilder()
-                                   .Category(6, 0xFFFFFFFFu, 80, 0, 500, 501)
-                                   .Counter(0x000, 20)
-                                   .Counter(0x100, 24)
-                                   .Counter(0x300, 32, 0, 0, u"", 8)
-                                   .Counter(0x300 | 0x10000, 72, 0, 0, u"", 4)
-                                   .Build(false);
+    const DWORD kLarge = PERF_SIZE_LARGE, kText = PERF_SIZE_VARIABLE_LEN, kAscii = kText | PERF_TEXT_ASCII;
+    const Bytes map = SerializedMapBuilder()
+                          .Category(6, 0xFFFFFFFFu, 80, 0, 500, 501)
+                          .Counter(PERF_SIZE_DWORD, 20)
+                          .Counter(kLarge, 24)
+                          .Counter(kText, 32, 0, 0, u"", 8)
+                          .Counter(kAscii, 72, 0, 0, u"", 4)
+                          .Build(false);
+    PerfObjectWriter expected(500, 0xCC);
+    expected.Counter(0, PERF_SIZE_DWORD, 4, 8).Counter(0, kLarge, 8, 16).Counter(0, kText, 16, 24).Counter(0, kAscii, 4, 40);
+    plat::QueryPerformanceFrequency(&expected.header.PerfFreq);
+    // Words after the block header: the DWORD, a gap the LARGE value's
+    // alignment leaves unwritten, the LARGE value, 16 bytes of UTF-16 and 4 of
+    // ASCII, and the block's padding to 8, also left unwritten.
+    std::vector<DWORD> block(10, 0);
+    block[1] = block[9] = 0xCCCCCCCCu;
     ProviderChain chain(kApplication, map);
     chain.CreateBlock(0);
-    Sample s = Collect(u"500");
-    ASSERT_EQ(s.totalBytes, 64u + 4 * 40 + 48);
-    const uint8_t* block = s.bytes.data() + 224;
-    EXPECT_EQ(static_cast<int32_t>(GetWord(s.bytes.data(), 40)), -1);
-    EXPECT_EQ(GetWord(block, 0), 48u);
-    EXPECT_EQ(GetWord(block, 4), 0xCCCCCCCCu);  // reserved bytes are not written
-    EXPECT_EQ(GetWord(block, 12), 0xCCCCCCCCu);  // nor is the gap before the LARGE value
-    for (std::size_t at : {8, 16, 20, 24, 28, 32, 36, 40}) EXPECT_EQ(GetWord(block, at), 0u) << at;
+    EXPECT_EQ(Collect(u"500").bytes, expected.WithoutInstances(block).Build());
 
     InstanceRecordLayout layout;
     layout.recordSize = 80;
@@ -365,23 +380,17 @@ TEST_F(CollectTest, CategoryWithoutInstancesPlacesEveryKindOfValue) {
     for (char16_t c = u'a'; c < u'a' + 20; c += 2) layout.values.push_back(c | (c + 1u) << 16);
     layout.values.push_back(0x7A797877u);  // "wxyz"
     chain.AddRecord(0, layout);
-    s = Collect(u"500");
-    ASSERT_EQ(s.totalBytes, 272u);
-    block = s.bytes.data() + 224;
-    EXPECT_EQ(static_cast<int32_t>(GetWord(s.bytes.data(), 40)), -1);
-    EXPECT_EQ(GetWord(block, 8), 111u);
-    EXPECT_EQ(GetWord(block, 16), 0x89ABCDEFu);
-    EXPECT_EQ(GetWord(block, 20), 0x01234567u);
-    EXPECT_EQ(std::memcmp(block + 24, u"abcdefg", 16), 0);  // 7 characters and the zero
-    EXPECT_EQ(std::memcmp(block + 40, "wxy", 4), 0);
+    // 7 characters and the zero; 3 and the zero.
+    block = {111, 0xCCCCCCCCu, 0x89ABCDEFu, 0x01234567u, 0x00620061u, 0x00640063u, 0x00660065u, 0x00000067u, 0x00797877u, 0xCCCCCCCCu};
+    EXPECT_EQ(Collect(u"500").bytes, expected.WithoutInstances(block).Build());
 }
 
 // A category without instances has exactly one counter block: that of the
 // first record that passes the snapshot check, else the zero-filled one.
 TEST_F(CollectTest, CategoryWithoutInstancesHasExactlyOneCounterBlock) {
-    const std::vector<uint8_t> map =
-        test::SerializedMapBuilder().Category(6, 1, 28, 0, 500, 501).Counter(0x000, 20).Counter(0x000, 24).Build(false);
-    auto record = [](uint32_t instanceId, uint32_t useCount, uint32_t first) {
+    const Bytes map =
+        SerializedMapBuilder().Category(6, 1, 28, 0, 500, 501).Counter(PERF_SIZE_DWORD, 20).Counter(PERF_SIZE_DWORD, 24).Build(false);
+    auto record = [](DWORD instanceId, DWORD useCount, DWORD first) {
         InstanceRecordLayout layout;
         layout.recordSize = 32;
         layout.categoryId = 6;
@@ -391,28 +400,23 @@ TEST_F(CollectTest, CategoryWithoutInstancesHasExactlyOneCounterBlock) {
         layout.values = {first, first + 1};
         return layout;
     };
-    struct Case {
+    const struct {
         const char* what;
         std::vector<InstanceRecordLayout> records;
-        uint32_t firstValue;  // in the one counter block
+        std::vector<DWORD> values;  // in the one counter block
+    } cases[] = {
+        {"two live records", {record(1, 1, 10), record(2, 1, 20)}, {10, 11}},
+        {"a freed record, then a live one", {record(1, 0, 10), record(2, 1, 20)}, {20, 21}},
+        {"only freed records", {record(1, 0, 10), record(2, 0, 20)}, {0, 0}},
     };
-    const Case cases[] = {
-        {"two live records", {record(1, 1, 10), record(2, 1, 20)}, 10},
-        {"a freed record, then a live one", {record(1, 0, 10), record(2, 1, 20)}, 20},
-        {"only freed records", {record(1, 0, 10), record(2, 0, 20)}, 0},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         ProviderChain chain(kApplication, map);
         chain.CreateBlock(0);
         for (const InstanceRecordLayout& layout : c.records) chain.AddRecord(0, layout);
-        Sample s = Collect(u"500");
-        ASSERT_EQ(s.totalBytes, 64u + 2 * 40 + 16) << c.what;
-        EXPECT_EQ(GetWord(s.bytes.data(), 0), 64u + 2 * 40 + 16) << c.what;
-        EXPECT_EQ(static_cast<int32_t>(GetWord(s.bytes.data(), 40)), -1) << c.what;
-        const uint8_t* block = s.bytes.data() + 144;
-        EXPECT_EQ(GetWord(block, 0), 16u) << c.what;
-        EXPECT_EQ(GetWord(block, 8), c.firstValue) << c.what;
-        EXPECT_EQ(GetWord(block, 12), c.firstValue == 0 ? 0 : c.firstValue + 1) << c.what;
+        PerfObjectWriter expected(500, 0xCC);
+        expected.Counter(0, PERF_SIZE_DWORD, 4, 8).Counter(0, PERF_SIZE_DWORD, 4, 12).WithoutInstances(c.values);
+        plat::QueryPerformanceFrequency(&expected.header.PerfFreq);
+        EXPECT_EQ(Collect(u"500").bytes, expected.Build()) << c.what;
         ClosePerfMon();
     }
 }
@@ -420,8 +424,8 @@ TEST_F(CollectTest, CategoryWithoutInstancesHasExactlyOneCounterBlock) {
 TEST_F(CollectTest, SteadyStateSampleAllocatesNothing) {
     ProviderChain chain(kApplication, map_);
     chain.CreateBlock(0);
-    for (uint32_t i = 0; i < 50; ++i) chain.AddRecord(0, Instance(i + 1, u"instance"));
-    std::vector<uint8_t> buffer(1 << 20);
+    for (DWORD i = 0; i < 50; ++i) chain.AddRecord(0, Instance(i + 1, u"instance"));
+    Bytes buffer(1 << 20);
     auto sample = [&] {
         void* data = buffer.data();
         DWORD total = static_cast<DWORD>(buffer.size()), objects = 0;
@@ -445,7 +449,7 @@ TEST_F(CollectTest, EveryFailingAllocationOfASampleFailsItCleanlyAndTheNextOneRe
     chain.AddRecord(0, large);
     const Sample good = Collect(u"Global");
     ASSERT_EQ(good.result, 0u);
-    ASSERT_EQ(InstanceNames(good.bytes), (std::vector<std::u16string>{u"small", u"large"}));
+    ASSERT_EQ(InstanceNames(good), (std::vector<std::string>{"small", "large"}));
     ClosePerfMon();
 
     // The n-th allocation of a sample that rebuilds the map fails, for every n

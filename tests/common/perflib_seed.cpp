@@ -42,11 +42,6 @@ const LanguageTexts& TextsFor(const char16_t* code) {
     return kTexts[0];
 }
 
-std::u16string Number(DWORD value) {
-    std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
-
 plat::HKEY CreateKey(const std::u16string& key) {
     plat::HKEY handle = nullptr;
     plat::RegCreateKeyExW(plat::HKeyLocalMachine(), key.c_str(), 0, nullptr,
@@ -56,35 +51,6 @@ plat::HKEY CreateKey(const std::u16string& key) {
 }
 
 }  // namespace
-
-std::u16string EncodePairs(const PairList& pairs) {
-    std::u16string raw;
-    for (const auto& pair : pairs) {
-        raw += pair.first;
-        raw.push_back(0);
-        raw += pair.second;
-        raw.push_back(0);
-    }
-    raw.push_back(0);
-    if (pairs.empty()) raw.push_back(0);  // an empty list still ends with two NULs
-    return raw;
-}
-
-PairList DecodePairs(const std::u16string& raw) {
-    PairList pairs;
-    std::size_t pos = 0;
-    auto next = [&](std::u16string* out) {
-        if (pos >= raw.size() || raw[pos] == 0) return false;
-        std::size_t end = raw.find(char16_t(0), pos);
-        if (end == std::u16string::npos) end = raw.size();
-        *out = raw.substr(pos, end - pos);
-        pos = end + 1;
-        return true;
-    };
-    std::u16string index, text;
-    while (next(&index) && next(&text)) pairs.emplace_back(index, text);
-    return pairs;
-}
 
 void SeedPerflib(const PerflibSeed& seed) {
     emu::ResetRegistry();
@@ -97,13 +63,13 @@ void SeedPerflib(const PerflibSeed& seed) {
         PairList names = {{u"1", u"1847"}};
         for (DWORD index = 2; index <= seed.lastCounter; index += 2) {
             const std::u16string& base = texts.names[(index / 2 - 1) % texts.names.size()];
-            names.emplace_back(Number(index), index / 2 <= texts.names.size()
+            names.emplace_back(Decimal(index), index / 2 <= texts.names.size()
                                                   ? base
-                                                  : base + u" #" + Number(index));
+                                                  : base + u" #" + Decimal(index));
         }
         PairList helps;
         for (DWORD index = 3; index <= seed.lastHelp; index += 2) {
-            helps.emplace_back(Number(index), texts.helpLead + Number(index) + u".");
+            helps.emplace_back(Decimal(index), texts.helpLead + Decimal(index) + u".");
         }
         std::u16string key = std::u16string(kPerflibPath) + u"\\" + code;
         WriteMultiString(key, u"Counter", EncodePairs(names));

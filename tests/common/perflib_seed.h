@@ -4,10 +4,9 @@
 // read and write values under HKEY_LOCAL_MACHINE for assertions.
 #pragma once
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "support/types.h"
+#include "common/layout_builder.h"
 
 namespace vz {
 namespace test {
@@ -28,13 +27,6 @@ struct PerflibSeed {
 // index 3..lastHelp, in index order, per language. Registry call counts and
 // faults are reset afterwards.
 void SeedPerflib(const PerflibSeed& seed = {});
-
-using PairList = std::vector<std::pair<std::u16string, std::u16string>>;
-
-// Raw multi-string characters of a pair list, terminating empty string included.
-std::u16string EncodePairs(const PairList& pairs);
-// The pairs up to the first empty string of a raw multi-string.
-PairList DecodePairs(const std::u16string& raw);
 
 // Values below HKEY_LOCAL_MACHINE; the key is created when missing.
 void WriteValue(const std::u16string& key, const std::u16string& name, DWORD type,

@@ -6,7 +6,6 @@
 
 #include "collect/perf_exports.h"
 #include "common/perflib_seed.h"
-#include "common/serialized_map_builder.h"
 #include "module/dll_exports.h"
 #include "module/module_records.h"
 #include "module/vudozid_module.h"
@@ -74,42 +73,30 @@ protected:
     }
 };
 
-TEST_F(ExportsTest, StaticRecordsAreReadyAfterLoad) {
+// The module loads ready, refuses to attach after a failed initialisation,
+// unloads only without locks and hands out no class object.
+TEST_F(ExportsTest, ModuleLifetimeAndClassObjects) {
     EXPECT_FALSE(ModuleInitFailed);
-    EXPECT_NE(ClassObjects.initialised, 0u);
-    EXPECT_EQ(ClassObjects.begin, ClassObjects.end);
-    EXPECT_EQ(ModuleResources.moduleInstance, plat::ThisModule());
     EXPECT_EQ(ModuleResources.resourceInstance, plat::ThisModule());
-    EXPECT_EQ(CurrentModule, &VudoZidModule);
-    EXPECT_NE(VudoZidModule.initialised, 0u);
-    EXPECT_EQ(RegisterCountersHook, &RegisterAllPerfObjects);
-    EXPECT_EQ(UnregisterCountersHook, &UnregisterAllPerfObjects);
-    EXPECT_EQ(DllCanUnloadNow(), S_OK);
-
     EXPECT_EQ(AttachCheck(nullptr, DLL_PROCESS_ATTACH, nullptr), 1);
     ModuleInitFailed = true;
     EXPECT_EQ(AttachCheck(nullptr, DLL_PROCESS_ATTACH, nullptr), 0);
     EXPECT_EQ(AttachCheck(nullptr, DLL_PROCESS_DETACH, nullptr), 1);
     ModuleInitFailed = false;
-}
 
-TEST_F(ExportsTest, LockCountDecidesUnloading) {
+    EXPECT_EQ(DllCanUnloadNow(), S_OK);
     EXPECT_EQ(VudoZidModule.IncrementLock(), 1);
     EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
     EXPECT_EQ(VudoZidModule.DecrementLock(), 0);
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
-}
 
-TEST_F(ExportsTest, NoClassObjectIsHandedOut) {
     const GUID classFactory = {0x00000001, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
     const GUID anyClass = {0xFF41D410, 0xF176, 0x44fd, {0x9A, 0x2F, 0xAB, 0x16, 0x68, 0xC7, 0xA0, 0x41}};
     EXPECT_EQ(DllGetClassObject(anyClass, classFactory, nullptr), E_POINTER);
     void* object = &object;
     EXPECT_EQ(DllGetClassObject(anyClass, classFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(object, nullptr);
-}
 
-TEST_F(ExportsTest, InterfaceTableIsCreatedOnceAndAddRefed) {
     void* first = nullptr;
     void* second = nullptr;
     EXPECT_EQ(VudoZidModule.GetInterfaceTable(nullptr), E_POINTER);
@@ -178,57 +165,6 @@ TEST_F(ExportsTest, PathWithQuoteStillLoadsTheScript) {
     EXPECT_EQ(Tree("HKEY_CLASSES_ROOT\\AppID"), std::string("[HKEY_CLASSES_ROOT\\AppID]\n\n") + kAppIdKeys);
 }
 
-// The whole registration through the exports with the real counter hooks.
-TEST_F(ExportsTest, RegisterThenUnregisterLeavesOnlyTheKeysThatStay) {
-    SeedRegistry(
-        "[HKEY_CLASSES_ROOT\\AppID\\{0THER}]\n@=\"Other\"\n\n"
-        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Other]\n\n");
-    WriteDword(kPerflibPath, u"Last Counter", 700);
-    WriteDword(kPerflibPath, u"Last Help", 701);
-    const std::u16string language = std::u16string(kPerflibPath) + u"\\009";
-    const std::u16string counters = EncodePairs({{u"1", u"1847"}, {u"2", u"System"}, {u"700", u"Last"}});
-    const std::u16string help = EncodePairs({{u"3", u"System help"}, {u"701", u"Last help"}});
-    WriteMultiString(language, u"Counter", counters);
-    WriteMultiString(language, u"Help", help);
-    const std::string hklmBefore = emu::ExportRegText(kHklmExportPath);
-    const std::string hkcrBefore = Tree("HKEY_CLASSES_ROOT");
-    // The neutral string table is installed for the system's language: 009.
-    emu::SetSystemDefaultLangIDValue(1033);
-
-    ASSERT_EQ(DllRegisterServer(), S_OK);
-    EXPECT_EQ(plat::GetThreadLocale(), kCallerLocale);
-    const std::string appId = Tree("HKEY_CLASSES_ROOT\\AppID");
-    EXPECT_NE(appId.find(kDllKey), std::string::npos) << appId;
-    EXPECT_NE(appId.find(kAppIdKey), std::string::npos) << appId;
-    EXPECT_EQ(ReadDword(kPerformancePath, u"First Counter"), 702u);
-    EXPECT_EQ(ReadDword(kPerformancePath, u"Last Counter"), 734u);
-    EXPECT_EQ(ReadDword(kPerformancePath, u"First Help"), 703u);
-    EXPECT_EQ(ReadDword(kPerformancePath, u"Last Help"), 735u);
-    // The entry points by their decorated names, terminator included.
-    EXPECT_EQ(ReadChars(kPerformancePath, u"Open"), std::u16string(u"_OpenPerfMon@4", 15));
-    EXPECT_EQ(ReadChars(kPerformancePath, u"Collect"), std::u16string(u"_CollectPerfMon@16", 19));
-    EXPECT_EQ(ReadChars(kPerformancePath, u"Close"), std::u16string(u"_ClosePerfMon@0", 16));
-    EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), 734u);
-    EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), 735u);
-    const PairList installed = DecodePairs(ReadChars(language, u"Counter"));
-    ASSERT_EQ(installed.size(), 3u + 17u);
-    EXPECT_EQ(installed[2], std::make_pair(std::u16string(u"700"), std::u16string(u"Last")));
-    EXPECT_EQ(installed[3], std::make_pair(std::u16string(u"702"), std::u16string(u"Quorvane Server 11")));
-    EXPECT_EQ(DecodePairs(ReadChars(language, u"Help")).size(), 2u + 17u);
-
-    ASSERT_EQ(DllUnregisterServer(), S_OK);
-    EXPECT_EQ(plat::GetThreadLocale(), kCallerLocale);
-    EXPECT_EQ(Tree("HKEY_CLASSES_ROOT"), hkcrBefore);
-    // Only the (now empty) service key is left behind.
-    EXPECT_EQ(Tree(std::string(kHklmExportPath) + "\\" + Utf16ToUtf8(kServicePath)),
-              "[HKEY_LOCAL_MACHINE\\" + Utf16ToUtf8(kServicePath) + "]\n\n");
-    CKeyHandle services;
-    ASSERT_EQ(services.Open(plat::HKeyLocalMachine(), u"SYSTEM\\CurrentControlSet\\Services"), 0);
-    ASSERT_EQ(RemoveSubkey(services, u"Quorvane Server ITA"), 0);
-    ASSERT_EQ(services.Close(), 0);
-    EXPECT_EQ(emu::ExportRegText(kHklmExportPath), hklmBefore);
-}
-
 // The object as a collection describes it with no provider running: from the
 // registered "Map", with the title indices the performance key records.
 bool DescribedFromTheRegisteredMap() {
@@ -238,34 +174,60 @@ bool DescribedFromTheRegisteredMap() {
     DWORD bytes = static_cast<DWORD>(buffer.size()), objects = 0;
     const bool described = CollectPerfMon(u"Global", &data, &bytes, &objects) == 0 &&
                            bytes == 704 && objects == 1 &&
-                           GetWord(buffer.data(), 12) == ReadDword(kPerformancePath, u"First Counter");
+                           Get<PERF_OBJECT_TYPE>(buffer.data()).ObjectNameTitleIndex == ReadDword(kPerformancePath, u"First Counter");
     ClosePerfMon();
     return described;
 }
 
-// Every registry call of DllRegisterServer, and then of DllUnregisterServer,
+// The whole registration through the exports with the real counter hooks: a
+// registration adds the AppID keys and the object's registration, an
+// unregistration leaves only the (empty) service key behind. Then every
+// registry call of DllRegisterServer, or of DllUnregisterServer,
 // fails in turn: the export reports the failure or rides over it, and running
 // it again repairs the registration. An unregistration run again leaves exactly
 // the registry of an undisturbed one; a registration run again may have to take
 // new title indices (an interrupted one can leave its range behind), so it is
 // checked for a complete, consistent registration with the same AppID keys.
-TEST_F(ExportsTest, EachFailingRegistryCallOfTheExportsIsRepairedByARun) {
+// One test per export, each within the per-test time limit under the sanitizers.
+class ExportsFaultTest : public ExportsTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ExportsFaultTest, EachFailingRegistryCallIsRepairedByARun) {
     emu::SetSystemDefaultLangIDValue(1033);  // texts go to the seeded 009 key
     auto seed = [] {
-        SeedRegistry("[HKEY_CLASSES_ROOT\\AppID\\{0THER}]\n@=\"Other\"\n\n");
-        SeedPerflib(PerflibSeed{});
+        SeedPerflib(PerflibSeed{});  // resets the registry first
+        ASSERT_TRUE(emu::ImportRegText(std::string(kRegHeader) + "[HKEY_CLASSES_ROOT\\AppID\\{0THER}]\n@=\"Other\"\n\n"));
+        emu::ResetCallCounts();
     };
     const HRESULT injected = HResultFromWin32(ERROR_ACCESS_DENIED);
-    for (const bool registering : {true, false}) {
+    {
+        const bool registering = GetParam();
         HRESULT (*const run)() = registering ? &DllRegisterServer : &DllUnregisterServer;
         seed();
+        const std::string seeded = emu::ExportRegText(kHklmExportPath);
         if (!registering) {
             ASSERT_EQ(DllRegisterServer(), S_OK);
         }
         emu::ResetCallCounts();
         ASSERT_EQ(run(), S_OK);
+        EXPECT_EQ(plat::GetThreadLocale(), kCallerLocale);
         const std::string classesRoot = Tree("HKEY_CLASSES_ROOT");
         const std::string machine = emu::ExportRegText(kHklmExportPath);
+        EXPECT_EQ(classesRoot.find(kDllKey) != std::string::npos, registering) << classesRoot;
+        EXPECT_EQ(classesRoot.find(kAppIdKey) != std::string::npos, registering) << classesRoot;
+        EXPECT_NE(classesRoot.find("{0THER}"), std::string::npos) << classesRoot;
+        if (registering) {
+            EXPECT_TRUE(DescribedFromTheRegisteredMap());
+            EXPECT_EQ(ReadDword(kPerformancePath, u"First Counter"), 702u);
+            EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), 735u);
+        } else {
+            EXPECT_EQ(Tree(std::string(kHklmExportPath) + "\\" + Utf16ToUtf8(kServicePath)),
+                      "[HKEY_LOCAL_MACHINE\\" + Utf16ToUtf8(kServicePath) + "]\n\n");
+            CKeyHandle services;
+            ASSERT_EQ(services.Open(plat::HKeyLocalMachine(), u"SYSTEM\\CurrentControlSet\\Services"), 0);
+            ASSERT_EQ(RemoveSubkey(services, u"Quorvane Server ITA"), 0);
+            ASSERT_EQ(services.Close(), 0);
+            EXPECT_EQ(emu::ExportRegText(kHklmExportPath), seeded);
+        }
         std::vector<std::string> calls;
         std::istringstream log(emu::RegistryCallLog());
         for (std::string call; std::getline(log, call);) calls.push_back(call);
@@ -304,6 +266,7 @@ TEST_F(ExportsTest, EachFailingRegistryCallOfTheExportsIsRepairedByARun) {
     }
     seed();  // drops the handle a failed RegCloseKey left open
 }
+INSTANTIATE_TEST_SUITE_P(RegisterAndUnregister, ExportsFaultTest, ::testing::Values(true, false));
 
 }  // namespace
 }  // namespace test

@@ -29,16 +29,14 @@ protected:
     ATL::CRegObject registrar;
 };
 
-TEST_F(RegistrarTest, ComSlotsHandOutNothingAndCountNothing) {
+// The registrar's COM slots hand out nothing and count nothing; variables
+// keep every entry, the first of a name wins, and clearing empties the table.
+TEST_F(RegistrarTest, VariablesKeepEveryEntryAndTheFirstWins) {
     void* object = &registrar;
     EXPECT_EQ(registrar.QueryInterface(GUID{1, 2, 3, {4}}, &object), E_NOTIMPL);
     EXPECT_EQ(object, &registrar);
     EXPECT_EQ(registrar.AddRef(), 1u);
     EXPECT_EQ(registrar.Release(), 0u);
-    EXPECT_EQ(registrar.AddVariable(u"A", u"B"), S_OK);  // still usable
-}
-
-TEST_F(RegistrarTest, VariablesKeepEveryEntryAndTheFirstWins) {
     EXPECT_EQ(registrar.AddVariable(nullptr, u"x"), E_INVALIDARG);
     EXPECT_EQ(registrar.AddVariable(u"x", nullptr), E_INVALIDARG);
     EXPECT_EQ(registrar.Variables().Count(), 0u);
@@ -52,27 +50,23 @@ TEST_F(RegistrarTest, VariablesKeepEveryEntryAndTheFirstWins) {
     EXPECT_EQ(RunScript(u"HKCR { %name% }", true, &registrar.Variables()), DISP_E_EXCEPTION);
 }
 
-TEST_F(RegistrarTest, AppIdScriptRegistersItsTwoKeys) {
-    ASSERT_EQ(registrar.RegisterFromResource(LibraryPath().c_str(), 101, u"REGISTRY"), S_OK);
-    EXPECT_EQ(Tree("HKEY_CLASSES_ROOT"), std::string("[HKEY_CLASSES_ROOT]\n\n") + kAppIdTree);
-}
-
-TEST_F(RegistrarTest, AppIdScriptRemovalLeavesAppIdAndOtherApplications) {
-    const char other[] = "[HKEY_CLASSES_ROOT\\AppID\\{0THER}]\n@=\"Other\"\n\n";
-    SeedRegistry(other);
-    const std::string before = Tree("HKEY_CLASSES_ROOT");
-    ASSERT_EQ(registrar.RegisterFromResource(LibraryPath().c_str(), 101, u"REGISTRY"), S_OK);
-    ASSERT_EQ(registrar.UnregisterFromResource(LibraryPath().c_str(), 101, u"REGISTRY"), S_OK);
-    EXPECT_EQ(Tree("HKEY_CLASSES_ROOT"), before);
-
-    SeedRegistry("");
-    ASSERT_EQ(registrar.RegisterFromResource(LibraryPath().c_str(), 101, u"REGISTRY"), S_OK);
-    ASSERT_EQ(registrar.UnregisterFromResource(LibraryPath().c_str(), 101, u"REGISTRY"), S_OK);
-    EXPECT_EQ(Tree("HKEY_CLASSES_ROOT\\AppID"), "[HKEY_CLASSES_ROOT\\AppID]\n\n");
-
-    SeedRegistry(other);
-    EXPECT_EQ(registrar.UnregisterFromResource(LibraryPath().c_str(), 101, u"REGISTRY"), S_OK);
-    EXPECT_EQ(Tree("HKEY_CLASSES_ROOT"), before);
+// The AppID script registers its two keys; removing them leaves AppID and
+// other applications' keys, also when they were never registered.
+TEST_F(RegistrarTest, AppIdScriptRegistersAndRemovesItsTwoKeys) {
+    const std::u16string path = LibraryPath();
+    for (const char* seed : {"", "[HKEY_CLASSES_ROOT\\AppID\\{0THER}]\n@=\"Other\"\n\n"}) {
+        SCOPED_TRACE(seed);
+        SeedRegistry(seed);
+        const std::string before = Tree("HKEY_CLASSES_ROOT\\AppID");
+        EXPECT_EQ(registrar.UnregisterFromResource(path.c_str(), 101, u"REGISTRY"), S_OK);
+        EXPECT_EQ(Tree("HKEY_CLASSES_ROOT\\AppID"), before);
+        ASSERT_EQ(registrar.RegisterFromResource(path.c_str(), 101, u"REGISTRY"), S_OK);
+        if (*seed == 0) {
+            EXPECT_EQ(Tree("HKEY_CLASSES_ROOT"), std::string("[HKEY_CLASSES_ROOT]\n\n") + kAppIdTree);
+        }
+        ASSERT_EQ(registrar.UnregisterFromResource(path.c_str(), 101, u"REGISTRY"), S_OK);
+        EXPECT_EQ(Tree("HKEY_CLASSES_ROOT\\AppID"), *seed ? before : "[HKEY_CLASSES_ROOT\\AppID]\n\n");
+    }
 }
 
 TEST_F(RegistrarTest, ResourceFailuresComeFromTheLoader) {
@@ -97,9 +91,14 @@ TEST_F(RegistrarTest, ResourceFailuresComeFromTheLoader) {
     EXPECT_LT(registrar.RegisterFromResource(u"/no/such/VudoZid.dll", 101, u"REGISTRY"), 0);
 }
 
+// Module and Module_Raw double the path's quotes; a path of 260 units or more is refused.
 TEST_F(RegistrarTest, ModulePathVariablesDoubleQuotes) {
-    emu::SetModuleFileName(u"/opt/it's/VudoZid.so");
     WCHAR path[ATL::kModulePathUnits];
+    emu::SetModuleFileName(u"/" + std::u16string(300, u'p'));
+    EXPECT_EQ(ATL::AddModuleVariables(registrar, plat::ThisModule(), path),
+              HResultFromWin32(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(registrar.Variables().Count(), 0u);
+    emu::SetModuleFileName(u"/opt/it's/VudoZid.so");
     ASSERT_EQ(ATL::AddModuleVariables(registrar, plat::ThisModule(), path), S_OK);
     EXPECT_EQ(std::u16string(path), u"/opt/it's/VudoZid.so");
     EXPECT_EQ(std::u16string(registrar.Variables().Lookup(u"Module")), u"/opt/it''s/VudoZid.so");
@@ -115,14 +114,6 @@ TEST_F(RegistrarTest, ModulePathVariablesDoubleQuotes) {
     // The doubled value reads back as the path inside a quoted script string.
     EXPECT_EQ(RunScript(u"HKCR { K = s '%Module_Raw%' }", true, &registrar.Variables()), S_OK);
     EXPECT_EQ(Tree("HKEY_CLASSES_ROOT\\K"), "[HKEY_CLASSES_ROOT\\K]\n@=\"/opt/it's/VudoZid.so\"\n\n");
-}
-
-TEST_F(RegistrarTest, ModulePathOf260UnitsIsRefused) {
-    emu::SetModuleFileName(u"/" + std::u16string(300, u'p'));
-    WCHAR path[ATL::kModulePathUnits];
-    EXPECT_EQ(ATL::AddModuleVariables(registrar, plat::ThisModule(), path),
-              HResultFromWin32(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(registrar.Variables().Count(), 0u);
 }
 
 }  // namespace

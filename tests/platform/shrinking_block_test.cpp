@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "collect/perf_exports.h"
-#include "common/serialized_map_builder.h"
 #include "common/shm_fixture.h"
 #include "platform/emulated/emulated_control.h"
 #include "platform/shared_memory_writer.h"
@@ -111,7 +110,7 @@ TEST(ShrinkingBlock, CollectorSurvivesAndDropsTheBlock) {
             *total = static_cast<DWORD>(buffer.size());
             DWORD objects = 0;
             EXPECT_EQ(CollectPerfMon(u"Global", &data, total, &objects), 0u);
-            *instances = *total >= 64 ? test::GetWord(buffer.data(), 40) : 0;
+            *instances = *total >= sizeof(PERF_OBJECT_TYPE) ? test::Get<PERF_OBJECT_TYPE>(buffer.data()).NumInstances : 0;
         };
         DWORD total = 0, instances = 0;
         sample(&total, &instances);

@@ -183,74 +183,72 @@ TEST(PairListEditing, LongListsMatchThePairByPairResult) {
     }
 }
 
-// A monitor whose registry work goes to a key of its own.
-class ListMonitor : public ATL::CPerfMon {
-public:
-    const WCHAR* ApplicationName() const override { return u"Pair List Test"; }
-};
-
 const char16_t kLanguageKey[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009";
 
+// The monitor's merge (with `texts`) or removal (texts empty) on the value
+// `name` of the 009 key; the registry calls and allocations of that step alone.
+HRESULT EditTitlePairs(const std::vector<const char16_t*>& texts, const char16_t* name, DWORD room,
+                       DWORD first, DWORD last, std::string* calls = nullptr,
+                       std::size_t* allocations = nullptr) {
+    class ListMonitor : public ATL::CPerfMon {
+    public:
+        const WCHAR* ApplicationName() const override { return u"Pair List Test"; }
+    } monitor;
+    GrowableArray<WString> strings;
+    for (const char16_t* text : texts) strings.Add(WString(text));
+    plat::HKEY key = nullptr;
+    EXPECT_EQ(plat::RegOpenKeyExW(plat::HKeyLocalMachine(), kLanguageKey, 0, 0x2001F, &key), 0);
+    emu::ResetCallCounts();
+    const std::size_t before = allocation_hooks::Count();
+    const HRESULT hr = texts.empty() ? monitor.RemoveTitlePairs(key, name, first, last)
+                                     : monitor.MergeTitlePairs(key, name, strings, room, first, last);
+    if (allocations != nullptr) *allocations = allocation_hooks::Count() - before;
+    if (calls != nullptr) *calls = emu::RegistryCallLog();
+    plat::RegCloseKey(key);
+    return hr;
+}
+
 TEST(TitlePairsInRegistry, MalformedValuesFailAndStayUnchanged) {
-    struct Case {
+    const HRESULT invalidData = HResultFromWin32(ERROR_INVALID_DATA);
+    const HRESULT insufficient = HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
+    const struct {
         const char* what;
         DWORD type;
         std::u16string raw;
         std::size_t extraByte;  // 1: store one byte more than the characters
         HRESULT expected;
-    };
-    const HRESULT invalidData = static_cast<HRESULT>(0x8007000Du);
-    const HRESULT insufficient = static_cast<HRESULT>(0x8007007Au);
-    const HRESULT moreData = static_cast<HRESULT>(0x800700EAu);
-    const Case cases[] = {
+    } cases[] = {
         // The size read first rounds the odd byte count down, so the value no
         // longer fits the buffer made for it.
-        {"odd byte count", plat::REG_MULTI_SZ, Raw(u"2\0A\0\0"), 1, moreData},
+        {"odd byte count", plat::REG_MULTI_SZ, Raw(u"2\0A\0\0"), 1, HResultFromWin32(ERROR_MORE_DATA)},
         {"single NUL", plat::REG_MULTI_SZ, std::u16string(1, 0), 0, insufficient},
         {"no bytes", plat::REG_MULTI_SZ, u"", 0, insufficient},
         {"missing final NUL", plat::REG_MULTI_SZ, Raw(u"2\0A"), 0, invalidData},
         {"one NUL at the end only", plat::REG_MULTI_SZ, Raw(u"2\0A\0"), 0, invalidData},
         {"another type", plat::REG_SZ, Raw(u"2\0A\0\0"), 0, invalidData},
     };
-    ListMonitor monitor;
-    GrowableArray<WString> texts;
-    texts.Add(WString(u"Cat"));
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         for (bool merge : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (merge ? " merge" : " remove"));
             test::SeedPerflib();
             std::vector<BYTE> bytes(c.raw.size() * 2 + c.extraByte, 0);
-            if (!c.raw.empty()) std::memcpy(bytes.data(), c.raw.data(), c.raw.size() * 2);
+            std::copy(c.raw.begin(), c.raw.end(), reinterpret_cast<char16_t*>(bytes.data()));
             test::WriteValue(kLanguageKey, u"Counter", c.type, bytes.data(), bytes.size());
-            plat::HKEY key = nullptr;
-            ASSERT_EQ(plat::RegOpenKeyExW(plat::HKeyLocalMachine(), kLanguageKey, 0, 0x2001F, &key), 0);
-            HRESULT hr = merge ? monitor.MergeTitlePairs(key, u"Counter", texts, 100, 702, 702)
-                               : monitor.RemoveTitlePairs(key, u"Counter", 702, 702);
-            plat::RegCloseKey(key);
-            EXPECT_EQ(hr, c.expected) << c.what << (merge ? " merge" : " remove");
+            EXPECT_EQ(EditTitlePairs(merge ? std::vector<const char16_t*>{u"Cat"} : std::vector<const char16_t*>{},
+                                     u"Counter", 100, 702, 702), c.expected);
             DWORD type = 0;
             std::vector<BYTE> after;
             ASSERT_TRUE(test::ReadValue(kLanguageKey, u"Counter", &type, &after));
-            EXPECT_EQ(after, bytes) << c.what;
-            EXPECT_EQ(type, c.type) << c.what;
+            EXPECT_EQ(after, bytes);
+            EXPECT_EQ(type, c.type);
         }
     }
-}
 
-TEST(TitlePairsInRegistry, MissingValueAndEmptyList) {
-    test::SeedPerflib();
-    ListMonitor monitor;
-    GrowableArray<WString> texts;
-    texts.Add(WString(u"Cat"));
-    texts.Add(WString(u"Cnt"));
-    plat::HKEY key = nullptr;
-    ASSERT_EQ(plat::RegOpenKeyExW(plat::HKeyLocalMachine(), kLanguageKey, 0, 0x2001F, &key), 0);
-    EXPECT_EQ(monitor.MergeTitlePairs(key, u"Missing", texts, 100, 702, 704),
-              static_cast<HRESULT>(0x80070002u));
+    // A missing value is "not found"; an empty list takes the run.
+    EXPECT_EQ(EditTitlePairs({u"Cat", u"Cnt"}, u"Missing", 100, 702, 704), HResultFromWin32(ERROR_FILE_NOT_FOUND));
     test::WriteMultiString(kLanguageKey, u"Counter", std::u16string(2, 0));
-    EXPECT_EQ(monitor.MergeTitlePairs(key, u"Counter", texts, 14 + 2, 702, 704), S_OK);
-    plat::RegCloseKey(key);
-    EXPECT_EQ(test::ReadChars(kLanguageKey, u"Counter"),
-              Raw(u"702\0Cat\0" u"704\0Cnt\0\0"));
+    EXPECT_EQ(EditTitlePairs({u"Cat", u"Cnt"}, u"Counter", 14 + 2, 702, 704), S_OK);
+    EXPECT_EQ(test::ReadChars(kLanguageKey, u"Counter"), Raw(u"702\0Cat\0" u"704\0Cnt\0\0"));
 }
 
 // A list of thousands of pairs is read once (its size, then its bytes),
@@ -260,28 +258,20 @@ TEST(TitlePairsInRegistry, EachListIsReadAndWrittenOnceWithOneNewBuffer) {
     test::PerflibSeed seed;
     seed.lastCounter = 20000;
     seed.lastHelp = 20001;
-    ListMonitor monitor;
-    GrowableArray<WString> texts;
-    for (int i = 0; i < 17; ++i) texts.Add(WString(u"Tempo di attesa/chiamata"));
     for (bool merge : {true, false}) {
         SCOPED_TRACE(merge ? "merge" : "remove");
         test::SeedPerflib(seed);
-        const std::size_t pairsBefore =
-            test::DecodePairs(test::ReadChars(kLanguageKey, u"Counter")).size();
-        plat::HKEY key = nullptr;
-        ASSERT_EQ(plat::RegOpenKeyExW(plat::HKeyLocalMachine(), kLanguageKey, 0, 0x2001F, &key), 0);
-        emu::ResetCallCounts();
-        const std::size_t before = allocation_hooks::Count();
-        const HRESULT hr = merge ? monitor.MergeTitlePairs(key, u"Counter", texts, 17 * 32, 20002, 20034)
-                                 : monitor.RemoveTitlePairs(key, u"Counter", 2, 400);
-        const std::size_t allocations = allocation_hooks::Count() - before;
-        const std::string calls = emu::RegistryCallLog();
-        plat::RegCloseKey(key);
+        const std::size_t pairsBefore = DecodePairs(test::ReadChars(kLanguageKey, u"Counter")).size();
+        std::string calls;
+        std::size_t allocations = 0;
+        const HRESULT hr =
+            merge ? EditTitlePairs(std::vector<const char16_t*>(17, u"Tempo di attesa/chiamata"), u"Counter",
+                                   17 * 32, 20002, 20034, &calls, &allocations)
+                  : EditTitlePairs({}, u"Counter", 0, 2, 400, &calls, &allocations);
         ASSERT_EQ(hr, S_OK);
         EXPECT_EQ(calls, "RegQueryValueExW\nRegQueryValueExW\nRegSetValueExW\n");
-        // The removal compacts the list where it was read.
-        EXPECT_EQ(allocations, merge ? 2u : 1u);
-        EXPECT_EQ(test::DecodePairs(test::ReadChars(kLanguageKey, u"Counter")).size(),
+        EXPECT_EQ(allocations, merge ? 2u : 1u);  // the removal compacts the list where it was read
+        EXPECT_EQ(DecodePairs(test::ReadChars(kLanguageKey, u"Counter")).size(),
                   merge ? pairsBefore + 17 : pairsBefore - 200);
     }
 }

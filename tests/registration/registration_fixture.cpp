@@ -16,11 +16,6 @@ const char16_t kLanguage010[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersio
 
 namespace {
 
-std::u16string Number(DWORD value) {
-    std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
-
 std::vector<BYTE> Bytes(const std::u16string& text) {
     std::vector<BYTE> bytes((text.size() + 1) * 2, 0);
     std::memcpy(bytes.data(), text.data(), text.size() * 2);
@@ -98,26 +93,22 @@ void ExpectCompleteRegistration(const std::u16string& languageKey,
     std::vector<BYTE> map;
     ASSERT_TRUE(ReadValue(kPerformancePath, u"Map", &type, &map));
     EXPECT_EQ(type, plat::REG_BINARY);
-    ASSERT_GE(map.size(), 8u + 17 * 36);
-    DWORD mapSize = 0, entries = 0, nameIndex = 0;
-    std::memcpy(&mapSize, map.data(), 4);
-    std::memcpy(&entries, map.data() + 4, 4);
-    std::memcpy(&nameIndex, map.data() + 8 + 28, 4);  // the category's name title index
-    EXPECT_EQ(mapSize, map.size());
-    EXPECT_EQ(entries, 17u);
-    EXPECT_EQ(nameIndex, firstCounter);
+    ASSERT_GE(map.size(), MapEntriesEnd(17));
+    EXPECT_EQ(Get<DWORD>(map.data(), kMapSizeOffset), map.size());
+    EXPECT_EQ(Get<DWORD>(map.data(), kMapEntryCountOffset), 17u);
+    EXPECT_EQ(Get<DWORD>(map.data(), MapEntryOffset(0) + map_entry::kNameTitleIndex), firstCounter);
     EXPECT_FALSE(ReadValue(kPerformancePath, u"Disable Performance Counters", &type, &map));
 
     if (languages.empty()) return;
     PairList names, helps;
     for (DWORD k = 0; k < 17; ++k)
-        names.emplace_back(Number(firstCounter + 2 * k),
+        names.emplace_back(Decimal(firstCounter + 2 * k),
                            Utf8ToUtf16(k == 0 ? quorvane::kObjectName : quorvane::kCounters[k - 1].name));
     PairList actualHelps = DecodePairs(ReadChars(languageKey, u"Help"));
     for (DWORD k = 0; k < 17; ++k) {
         auto at = std::find_if(actualHelps.begin(), actualHelps.end(),
-                               [&](const auto& pair) { return pair.first == Number(firstHelp + 2 * k); });
-        helps.emplace_back(Number(firstHelp + 2 * k), at != actualHelps.end() ? at->second : u"<none>");
+                               [&](const auto& pair) { return pair.first == Decimal(firstHelp + 2 * k); });
+        helps.emplace_back(Decimal(firstHelp + 2 * k), at != actualHelps.end() ? at->second : u"<none>");
         EXPECT_FALSE(helps.back().second.empty());
     }
     EXPECT_EQ(helps.front().second,

@@ -11,12 +11,7 @@ namespace vz {
 namespace test {
 namespace {
 
-const HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);
-
-std::u16string Number(DWORD value) {
-    std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
+const HRESULT kFileNotFound = HResultFromWin32(ERROR_FILE_NOT_FOUND);
 
 TEST_F(RegistrationTest, FirstRegistrationReservesAboveTheLastIndices) {
     struct Case { DWORD lastCounter, lastHelp; };
@@ -36,7 +31,7 @@ TEST_F(RegistrationTest, FirstRegistrationReservesAboveTheLastIndices) {
         ExpectCompleteRegistration(kLanguage009, seededCounter009, seededHelp009);
         // The run follows the seeded pairs: every seeded index is below it.
         EXPECT_EQ(DecodePairs(ReadChars(kLanguage009, u"Counter")).back(),
-                  std::make_pair(Number(c.lastCounter + 34), std::u16string(u"Tempo IO/chiamata")));
+                  std::make_pair(Decimal(c.lastCounter + 34), std::u16string(u"Tempo IO/chiamata")));
         EXPECT_EQ(ReadChars(kLanguage010, u"Counter"), seededCounter010);
         EXPECT_EQ(ReadChars(kLanguage010, u"Help"), seededHelp010);
         EXPECT_EQ(Untouched(), seededUntouched);

