@@ -11,7 +11,7 @@
 
 #include "collect/perf_exports.h"
 #include "collect/perf_monitor_list.h"
-#include "platform/emulated/emulated_control.h"
+#include "common/emulated_machine.h"
 #include "platform/platform.h"
 #include "published_instances.h"
 #include "support/allocation.h"
@@ -105,7 +105,7 @@ void BM_CollectNotRequested(benchmark::State& state) {
 // A sample with no provider: the object described from the registry's "Map".
 void BM_CollectFromRegisteredMap(benchmark::State& state) {
     using namespace vz::plat;
-    vz::emu::ResetRegistry();
+    vz::test::ResetMachine();
     HKEY key = nullptr;
     RegCreateKeyExW(HKeyLocalMachine(),
                     u"SYSTEM\\CurrentControlSet\\Services\\Quorvane Server ITA\\Performance", 0,

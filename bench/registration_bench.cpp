@@ -5,7 +5,7 @@
 
 #include "common/perflib_seed.h"
 #include "module/dll_exports.h"
-#include "platform/emulated/emulated_control.h"
+#include "common/emulated_machine.h"
 
 namespace {
 
@@ -31,9 +31,9 @@ void BM_RegisterServer(benchmark::State& state) {
             break;
         }
     }
-    vz::emu::ResetCallCounts();
+    vz::test::ResetRegistryCalls();
     DllRegisterServer();
-    state.counters["registry_calls"] = static_cast<double>(vz::emu::RegistryCallCount());
+    state.counters["registry_calls"] = static_cast<double>(vz::test::RegistryCalls());
     DllUnregisterServer();
     state.SetComplexityN(pairs);
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "fuzz_support.h"
-#include "platform/emulated/emulated_control.h"
+#include "common/emulated_machine.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // No other process's blocks may stand in for the registered map.
@@ -16,8 +16,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vz::plat;
     if (size < 2) return 0;
-    vz::emu::ResetRegistry();
-    vz::emu::ResetCallCounts();  // an ever longer call log would look like a leak
+    vz::test::ResetMachine();
     ClosePerfMon();
     const vz::DWORD types[] = {REG_BINARY, REG_BINARY, REG_BINARY, REG_SZ, REG_DWORD, REG_MULTI_SZ};
     vz::fuzz::SetValue(vz::PerformanceKeyPath(vz::fuzz::kApplication).c_str(), u"Map",
@@ -29,6 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (call.result == 0 && call.totalBytes != 0)
         vz::fuzz::CheckedCollect(u"Global", call.totalBytes - 1);
     ClosePerfMon();
-    if (vz::emu::OpenKeyCount() != 0) __builtin_trap();
+    if (vz::test::OpenRegistryKeys() != 0) __builtin_trap();
     return 0;
 }

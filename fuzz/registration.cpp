@@ -10,7 +10,7 @@
 
 #include "fuzz_support.h"
 #include "module/dll_exports.h"
-#include "platform/emulated/emulated_control.h"
+#include "common/emulated_machine.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ void SeedPerflib() {
 }
 
 void CheckKeysClosed() {
-    if (vz::emu::OpenKeyCount() != 0) __builtin_trap();
+    if (vz::test::OpenRegistryKeys() != 0) __builtin_trap();
 }
 
 }  // namespace
@@ -65,8 +65,7 @@ void CheckKeysClosed() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     vz::fuzz::Input in(data, size);
     const std::uint8_t mode = in.Byte();
-    vz::emu::ResetRegistry();
-    vz::emu::ResetCallCounts();  // an ever longer call log would look like a leak
+    vz::test::ResetMachine();
     SeedPerflib();
     while (in.Left() >= 4) {
         const Place& place = kPlaces[in.Byte() % (sizeof kPlaces / sizeof kPlaces[0])];

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "module/registry_script.h"
-#include "platform/emulated/emulated_control.h"
+#include "common/emulated_machine.h"
 
 namespace {
 
@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t i = 1; i < size; ++i) text.push_back(static_cast<char16_t>(data[i]));
     }
     // The runner reads up to the first NUL, as it does with a resource text.
-    vz::emu::ResetRegistry();
-    vz::emu::ImportRegText(kSeed);
+    vz::test::ResetMachine();
+    vz::test::LoadRegistryText(kSeed);
 
     vz::VariableTable variables;
     variables.Add(u"APPID", u"{FF41D410-F176-44fd-9A2F-AB1668C7A041}");
@@ -39,11 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     vz::CRegistryScript registerRun(variables);
     static_cast<void>(registerRun.Run(text.c_str(), true));  // any result; no key may stay open
-    if (vz::emu::OpenKeyCount() != 0) __builtin_trap();
+    if (vz::test::OpenRegistryKeys() != 0) __builtin_trap();
     if (mode & 2) {
         vz::CRegistryScript unregisterRun(variables);
         static_cast<void>(unregisterRun.Run(text.c_str(), false));
-        if (vz::emu::OpenKeyCount() != 0) __builtin_trap();
+        if (vz::test::OpenRegistryKeys() != 0) __builtin_trap();
     }
     return 0;
 }

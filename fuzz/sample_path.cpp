@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "platform/emulated/emulated_control.h"
+#include "common/emulated_machine.h"
 #include "platform/shared_memory_writer.h"
 #include "sharedmem/byte_layout.h"
 
@@ -79,9 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::u16string query = Query(in);
     std::vector<std::uint8_t> operations = in.Bytes(in.Byte() % 8 + 1);
 
-    vz::emu::ResetRegistry();
-    vz::emu::ResetCallCounts();  // an ever longer call log would look like a leak
-    vz::emu::SetAllocationGranularityValue(granularity);
+    vz::test::ResetMachine(granularity);
     ClosePerfMon();
 
     const std::size_t blockCount = (flags & 3) + 1;
@@ -135,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     ClosePerfMon();
-    if (vz::emu::OpenMappingCount() != 0) __builtin_trap();  // a view or handle leaked
+    if (vz::test::OpenReaderMappings() != 0) __builtin_trap();  // a view or handle leaked
     for (ProviderBlock& block : blocks)
         if (block.view != nullptr) vz::plat::CloseWritableSharedMemory(block.mapping, block.view);
     return 0;

@@ -1,0 +1,31 @@
+// The emulated machine as the harnesses drive it (tests, fuzz targets and
+// benchmarks on Linux): a fresh machine per case, registry text loaded into
+// it, and the counts that show a key or a view left open.
+#pragma once
+#include <cstddef>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace vz {
+namespace test {
+
+constexpr DWORD kDefaultGranularity = 65536;
+
+// An empty registry, no injected faults, registry calls counted from zero (a
+// fuzzer would take an ever longer call log for a leak), and shared-memory
+// blocks of `granularity` bytes.
+void ResetMachine(DWORD granularity = kDefaultGranularity);
+// Registry text as regedit exports it; false with nothing loaded when it does
+// not parse.
+bool LoadRegistryText(const std::string& text);
+// Registry calls made since the last reset or ResetRegistryCalls.
+std::size_t RegistryCalls();
+void ResetRegistryCalls();
+// Registry keys, and the reader side's shared-memory mappings and views,
+// still open: a leak when not zero at the end of a case.
+std::size_t OpenRegistryKeys();
+std::size_t OpenReaderMappings();
+
+}  // namespace test
+}  // namespace vz
