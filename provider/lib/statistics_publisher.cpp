@@ -272,12 +272,11 @@ vzp_status StatisticsPublisher::RemoveInstance(InstanceHandle handle) {
 
 vzp_status StatisticsPublisher::SetValue(InstanceHandle handle, DWORD counter,
                                          ULONGLONG value) noexcept {
-    BYTE* at = nullptr;
-    DWORD size = 0;
-    if (const vzp_status status = LocateValue(handle, counter, &at, &size)) return status;
-    if (!Fits(size, value)) return VZP_ERROR_VALUE_TOO_LARGE;
-    StoreValue(at, size, value);
-    return VZP_OK;
+    return UpdateValue(handle, counter, [value](BYTE* at, DWORD size) {
+        if (!Fits(size, value)) return VZP_ERROR_VALUE_TOO_LARGE;
+        StoreValue(at, size, value);
+        return VZP_OK;
+    });
 }
 
 vzp_status StatisticsPublisher::SetValues(InstanceHandle handle, const ULONGLONG* values,
@@ -296,17 +295,17 @@ vzp_status StatisticsPublisher::SetValues(InstanceHandle handle, const ULONGLONG
 
 vzp_status StatisticsPublisher::AddToValue(InstanceHandle handle, DWORD counter,
                                            LONGLONG delta) noexcept {
-    BYTE* at = nullptr;
-    DWORD size = 0;
-    if (const vzp_status status = LocateValue(handle, counter, &at, &size)) return status;
-    if (size == 8)
-        __atomic_fetch_add(reinterpret_cast<ULONGLONG*>(at), static_cast<ULONGLONG>(delta),
-                           __ATOMIC_RELAXED);
-    else if (size == 4)
-        __atomic_fetch_add(reinterpret_cast<DWORD*>(at), static_cast<DWORD>(delta), __ATOMIC_RELAXED);
-    else if (delta != 0)
-        return VZP_ERROR_VALUE_TOO_LARGE;
-    return VZP_OK;
+    return UpdateValue(handle, counter, [delta](BYTE* at, DWORD size) {
+        if (size == 8)
+            __atomic_fetch_add(reinterpret_cast<ULONGLONG*>(at), static_cast<ULONGLONG>(delta),
+                               __ATOMIC_RELAXED);
+        else if (size == 4)
+            __atomic_fetch_add(reinterpret_cast<DWORD*>(at), static_cast<DWORD>(delta),
+                               __ATOMIC_RELAXED);
+        else if (delta != 0)
+            return VZP_ERROR_VALUE_TOO_LARGE;
+        return VZP_OK;
+    });
 }
 
 }  // namespace provider

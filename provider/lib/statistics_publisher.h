@@ -105,16 +105,15 @@ private:
                    ? slot
                    : nullptr;
     }
-    // Where a live handle's counter value lies and its size; any thread.
-    vzp_status LocateValue(InstanceHandle handle, DWORD counter, BYTE** at,
-                           DWORD* size) const noexcept {
+    // Calls update(at, size) with where a live handle's counter value lies and
+    // its size, and returns its status; any thread.
+    template <typename Update>
+    vzp_status UpdateValue(InstanceHandle handle, DWORD counter, Update update) const noexcept {
         const Slot* slot = LiveSlot(handle);
         if (slot == nullptr) return VZP_ERROR_UNKNOWN_INSTANCE;
         const RecordLayout& layout = *slot->layout;
         if (counter >= layout.values.size()) return VZP_ERROR_UNKNOWN_COUNTER;
-        *at = slot->record + layout.values[counter].offset;
-        *size = layout.values[counter].size;
-        return VZP_OK;
+        return update(slot->record + layout.values[counter].offset, layout.values[counter].size);
     }
     void Release();
     DWORD MapSize() const { return static_cast<DWORD>(mapBytes_.size()); }
