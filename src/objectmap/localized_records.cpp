@@ -7,6 +7,29 @@
 #include "support/atl_exception.h"
 
 namespace ATL {
+namespace {
+
+// Loads the name and help texts of a category or counter in `language` and
+// passes them to add: E_FAIL when one is missing, E_OUTOFMEMORY when memory
+// runs out on the way.
+template <typename Add>
+vz::HRESULT WithLocalizedTexts(vz::LANGID language, vz::plat::HMODULE resourceModule,
+                               vz::DWORD nameResource, vz::DWORD helpResource, Add add) {
+    try {
+        vz::WString name;
+        vz::WString help;
+        if (!CPerfMon::LoadLocalizedString(name, resourceModule, nameResource, language) ||
+            !CPerfMon::LoadLocalizedString(help, resourceModule, helpResource, language))
+            return vz::E_FAIL;
+        return add(name.c_str(), help.c_str());
+    } catch (const CAtlException&) {
+        return vz::E_OUTOFMEMORY;
+    } catch (const std::bad_alloc&) {
+        return vz::E_OUTOFMEMORY;
+    }
+}
+
+}  // namespace
 
 bool CPerfMon::LoadLocalizedString(vz::WString& target, vz::plat::HMODULE resourceModule,
                                    vz::DWORD resourceId, vz::LANGID language) {
@@ -48,20 +71,13 @@ vz::HRESULT CPerfMon::AddLocalizedCategory(vz::LANGID language, vz::plat::HMODUL
                                            vz::DWORD instanceDataSize,
                                            vz::DWORD maxInstanceNameLength,
                                            vz::DWORD defaultCounter) {
-    try {
-        if (firstNameResource != nullptr) *firstNameResource = nameResource;
-        vz::WString name;
-        vz::WString help;
-        if (!LoadLocalizedString(name, resourceModule, nameResource, language) ||
-            !LoadLocalizedString(help, resourceModule, helpResource, language))
-            return vz::E_FAIL;
-        return AddCategoryRecord(id, name.c_str(), help.c_str(), detailLevel, defaultCounter,
-                                 noInstances, instanceDataSize, maxInstanceNameLength);
-    } catch (const CAtlException&) {
-        return vz::E_OUTOFMEMORY;
-    } catch (const std::bad_alloc&) {
-        return vz::E_OUTOFMEMORY;
-    }
+    if (firstNameResource != nullptr) *firstNameResource = nameResource;
+    return WithLocalizedTexts(language, resourceModule, nameResource, helpResource,
+                              [&](const vz::WCHAR* name, const vz::WCHAR* help) {
+                                  return AddCategoryRecord(id, name, help, detailLevel,
+                                                           defaultCounter, noInstances,
+                                                           instanceDataSize, maxInstanceNameLength);
+                              });
 }
 
 vz::HRESULT CPerfMon::AddLocalizedCounter(vz::LANGID language, vz::plat::HMODULE resourceModule,
@@ -69,19 +85,11 @@ vz::HRESULT CPerfMon::AddLocalizedCounter(vz::LANGID language, vz::plat::HMODULE
                                           vz::DWORD helpResource, vz::DWORD detailLevel,
                                           vz::DWORD counterType, vz::DWORD maxCharacters,
                                           vz::DWORD dataOffset, vz::LONG defaultScale) {
-    try {
-        vz::WString name;
-        vz::WString help;
-        if (!LoadLocalizedString(name, resourceModule, nameResource, language) ||
-            !LoadLocalizedString(help, resourceModule, helpResource, language))
-            return vz::E_FAIL;
-        return AddCounterRecord(id, name.c_str(), help.c_str(), detailLevel, counterType,
-                                maxCharacters, dataOffset, defaultScale);
-    } catch (const CAtlException&) {
-        return vz::E_OUTOFMEMORY;
-    } catch (const std::bad_alloc&) {
-        return vz::E_OUTOFMEMORY;
-    }
+    return WithLocalizedTexts(language, resourceModule, nameResource, helpResource,
+                              [&](const vz::WCHAR* name, const vz::WCHAR* help) {
+                                  return AddCounterRecord(id, name, help, detailLevel, counterType,
+                                                          maxCharacters, dataOffset, defaultScale);
+                              });
 }
 
 }  // namespace ATL
