@@ -19,14 +19,7 @@ case "${1:-}" in
   *) echo "usage: $0 [--wine]" >&2; exit 2 ;;
 esac
 
-sim=
-stop_simulator() {
-  if [ -n "$sim" ]; then
-    kill "$sim" 2>/dev/null || true
-    wait "$sim" 2>/dev/null || true
-    sim=
-  fi
-}
+. "$root/scripts/simulator.sh"
 
 linux_job() {
   cmake --preset linux && cmake --build --preset linux -j2

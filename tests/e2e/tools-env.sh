@@ -4,15 +4,7 @@
 #   . tools-env.sh BUILD_DIR NAME
 build=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/vudozid-$2.XXXXXX")
-sim=
-stop_simulator() {
-  if [ -n "$sim" ]; then
-    kill "$sim" 2>/dev/null || true
-    wait "$sim" 2>/dev/null || true
-    sim=
-  fi
-  return 0
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/simulator.sh"
 trap 'stop_simulator; rm -rf "$work"' EXIT
 export VUDOZID_REGISTRY=$work/registry.reg
 export VUDOZID_SHM_NAMESPACE=$2$$
