@@ -59,9 +59,45 @@ bool SetPairs(plat::HKEY key, const char16_t* name,
                                 static_cast<DWORD>(bytes.size())) == 0;
 }
 
-bool SeedLanguage(plat::HKEY perflib, const char16_t* code,
-                  const std::vector<std::pair<int, const char*>>& counters,
-                  const std::vector<std::pair<int, const char*>>& helps) {
+// The titles of a freshly installed machine, in English (009) and Italian
+// (010): index 1 holds the last index in use, even indices name counters and
+// objects, odd ones from 3 are their help texts.
+struct SeedTitle {
+    int index;
+    const char* english;
+    const char* italian;
+};
+const SeedTitle kSeedTitles[] = {
+    {1, "1847", "1847"},
+    {2, "System", "Sistema"},
+    {3, "The System performance object consists of counters that apply to more than one "
+        "instance of a component processor on the computer.",
+     "L'oggetto Sistema include contatori che si riferiscono a più istanze dei processori del "
+     "computer."},
+    {4, "Memory", "Memoria"},
+    {5, "The Memory performance object consists of counters that describe the behavior of "
+        "physical and virtual memory on the computer.",
+     "L'oggetto Memoria include contatori che descrivono il comportamento della memoria fisica e "
+     "virtuale del computer."},
+    {6, "% Processor Time", "% Tempo processore"},
+    {7, "% Processor Time is the percentage of elapsed time that the processor spends to "
+        "execute a non-Idle thread.",
+     "Percentuale di tempo impiegata dal processore per eseguire un thread diverso da quello "
+     "inattivo."},
+    {238, "Processor", "Processore"},
+    {239, "The Processor performance object consists of counters that measure aspects of "
+          "processor activity.",
+     "L'oggetto Processore include contatori che misurano l'attività del processore."},
+    {1846, "Last Counter Placeholder", "Segnaposto ultimo contatore"},
+    {1847, "Last help placeholder.", "Segnaposto ultima guida."},
+};
+
+bool SeedLanguage(plat::HKEY perflib, const char16_t* code, bool italian) {
+    std::vector<std::pair<int, const char*>> counters, helps;
+    for (const SeedTitle& title : kSeedTitles) {
+        auto& list = title.index == 1 || title.index % 2 == 0 ? counters : helps;
+        list.emplace_back(title.index, italian ? title.italian : title.english);
+    }
     vz::CKeyHandle key;
     if (key.Create(perflib, code) != 0) return false;
     return SetPairs(key.Get(), u"Counter", counters) && SetPairs(key.Get(), u"Help", helps);
@@ -86,32 +122,8 @@ int Seed() {
         SetDword(perflib, u"Version", 0x20000);
     // Wine answers the 009 key itself and refuses writes to it; a language key
     // that cannot be written is left as the system has it.
-    const bool english = counters &&
-        SeedLanguage(perflib, u"009",
-                     {{1, "1847"}, {2, "System"}, {4, "Memory"}, {6, "% Processor Time"},
-                      {238, "Processor"}, {1846, "Last Counter Placeholder"}},
-                     {{3, "The System performance object consists of counters that apply to "
-                          "more than one instance of a component processor on the computer."},
-                      {5, "The Memory performance object consists of counters that describe "
-                          "the behavior of physical and virtual memory on the computer."},
-                      {7, "% Processor Time is the percentage of elapsed time that the "
-                          "processor spends to execute a non-Idle thread."},
-                      {239, "The Processor performance object consists of counters that "
-                            "measure aspects of processor activity."},
-                      {1847, "Last help placeholder."}});
-    const bool italian = counters &&
-        SeedLanguage(perflib, u"010",
-                     {{1, "1847"}, {2, "Sistema"}, {4, "Memoria"}, {6, "% Tempo processore"},
-                      {238, "Processore"}, {1846, "Segnaposto ultimo contatore"}},
-                     {{3, "L'oggetto Sistema include contatori che si riferiscono a più "
-                          "istanze dei processori del computer."},
-                      {5, "L'oggetto Memoria include contatori che descrivono il "
-                          "comportamento della memoria fisica e virtuale del computer."},
-                      {7, "Percentuale di tempo impiegata dal processore per eseguire un "
-                          "thread diverso da quello inattivo."},
-                      {239, "L'oggetto Processore include contatori che misurano l'attività "
-                            "del processore."},
-                      {1847, "Segnaposto ultima guida."}});
+    const bool english = counters && SeedLanguage(perflib, u"009", false);
+    const bool italian = counters && SeedLanguage(perflib, u"010", true);
     perflibKey.Close();
     if (counters && english != italian)
         std::printf("qvreg: language key %s cannot be written here, left as it is\n",
