@@ -70,24 +70,13 @@ struct SeedTitle {
 const SeedTitle kSeedTitles[] = {
     {1, "1847", "1847"},
     {2, "System", "Sistema"},
-    {3, "The System performance object consists of counters that apply to more than one "
-        "instance of a component processor on the computer.",
-     "L'oggetto Sistema include contatori che si riferiscono a più istanze dei processori del "
-     "computer."},
+    {3, "Counters of the whole computer.", "Contatori di tutto il computer."},
     {4, "Memory", "Memoria"},
-    {5, "The Memory performance object consists of counters that describe the behavior of "
-        "physical and virtual memory on the computer.",
-     "L'oggetto Memoria include contatori che descrivono il comportamento della memoria fisica e "
-     "virtuale del computer."},
+    {5, "Counters of physical and virtual memory.", "Contatori della memoria fisica e virtuale."},
     {6, "% Processor Time", "% Tempo processore"},
-    {7, "% Processor Time is the percentage of elapsed time that the processor spends to "
-        "execute a non-Idle thread.",
-     "Percentuale di tempo impiegata dal processore per eseguire un thread diverso da quello "
-     "inattivo."},
+    {7, "Share of time spent on non-idle threads.", "Quota di tempo sui thread non inattivi."},
     {238, "Processor", "Processore"},
-    {239, "The Processor performance object consists of counters that measure aspects of "
-          "processor activity.",
-     "L'oggetto Processore include contatori che misurano l'attività del processore."},
+    {239, "Counters of processor activity.", "Contatori dell'attività del processore."},
     {1846, "Last Counter Placeholder", "Segnaposto ultimo contatore"},
     {1847, "Last help placeholder.", "Segnaposto ultima guida."},
 };
