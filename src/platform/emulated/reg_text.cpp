@@ -218,19 +218,6 @@ bool ParseValueData(const std::string& text, bool ansi, RegValue* value) {
     return false;
 }
 
-RegKey* CreatePath(const std::string& path) {
-    std::vector<std::u16string> parts = SplitPath(Utf8ToUtf16(path));
-    if (parts.empty()) return nullptr;
-    std::shared_ptr<RegKey> root = RootByName(parts.front());
-    if (!root) return nullptr;
-    RegKey* key = root.get();
-    for (std::size_t i = 1; i < parts.size(); ++i) {
-        RegKey* next = key->FindSubkey(parts[i]);
-        key = next != nullptr ? next : key->AddSubkey(parts[i]);
-    }
-    return key;
-}
-
 // The lines of a registry file as they follow its header.
 bool ParseLines(const std::string& text, bool ansi, std::string* error) {
     LineReader reader(text);
@@ -259,11 +246,11 @@ bool ParseLines(const std::string& text, bool ansi, std::string* error) {
             std::string path = line.substr(1, line.size() - 2);
             if (!path.empty() && path[0] == '-') {
                 current = nullptr;
-                if (RegKey* key = FindKeyByPath(path.substr(1)))
+                if (RegKey* key = KeyByPath(path.substr(1), false))
                     if (key->parent != nullptr) DeleteTreeLocked(key);
                 continue;
             }
-            current = CreatePath(path);
+            current = KeyByPath(path, true);
             if (current == nullptr) return fail("unknown root key in [" + path + "]");
             continue;
         }
@@ -434,7 +421,7 @@ bool ImportRegText(const std::string& text, std::string* error) {
 std::string ExportRegText(const std::string& keyPath) {
     std::lock_guard<std::mutex> lock(detail::RegistryMutex());
     detail::RefreshLocked();
-    const detail::RegKey* key = detail::FindKeyByPath(keyPath);
+    const detail::RegKey* key = detail::KeyByPath(keyPath, false);
     if (key == nullptr) return {};
     std::string out = std::string(detail::kHeader) + "\n\n";
     detail::ExportKey(key, detail::KeyPath(key), &out);

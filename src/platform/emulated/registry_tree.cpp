@@ -147,13 +147,15 @@ RegKey* Descend(RegKey* from, const std::vector<std::u16string>& path) {
     return key;
 }
 
-RegKey* FindKeyByPath(const std::string& keyPath) {
-    std::vector<std::u16string> parts = SplitPath(Utf8ToUtf16(keyPath));
+RegKey* KeyByPath(const std::string& keyPath, bool create) {
+    const std::vector<std::u16string> parts = SplitPath(Utf8ToUtf16(keyPath));
     if (parts.empty()) return nullptr;
-    std::shared_ptr<RegKey> root = RootByName(parts.front());
-    if (!root) return nullptr;
-    parts.erase(parts.begin());
-    return Descend(root.get(), parts);
+    RegKey* key = RootByName(parts.front()).get();  // roots live as long as the registry
+    for (std::size_t i = 1; key != nullptr && i < parts.size(); ++i) {
+        RegKey* next = key->FindSubkey(parts[i]);
+        key = next != nullptr || !create ? next : key->AddSubkey(parts[i]);
+    }
+    return key;
 }
 
 std::string KeyPath(const RegKey* key) {

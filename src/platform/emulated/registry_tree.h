@@ -51,8 +51,9 @@ const char* RootName(const RegKey* root);
 std::vector<std::u16string> SplitPath(const std::u16string& path);
 // Walks `path` below `from`; null when a component is missing.
 RegKey* Descend(RegKey* from, const std::vector<std::u16string>& path);
-// Resolves "HKEY_...\\a\\b" (UTF-8) to a key, or null.
-RegKey* FindKeyByPath(const std::string& keyPath);
+// Resolves "HKEY_...\\a\\b" (UTF-8) to a key, or null; with `create` the
+// keys missing on the way are added.
+RegKey* KeyByPath(const std::string& keyPath, bool create);
 // The full path of a key that is in the tree ("HKEY_LOCAL_MACHINE\\a\\b"),
 // and the owning pointer to it.
 std::string KeyPath(const RegKey* key);
