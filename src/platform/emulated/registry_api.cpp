@@ -116,6 +116,14 @@ LONG ResolvePath(HKEY key, const WCHAR* subKey, OpenKey* base,
     return ParsePath(subKey, parts);
 }
 
+// The existing key that `subKey` names below `key`, and the open key it starts from.
+LONG FindExisting(HKEY key, const WCHAR* subKey, OpenKey* base, RegKey** target) {
+    std::vector<std::u16string> parts;
+    if (LONG e = ResolvePath(key, subKey, base, &parts)) return e;
+    *target = emu::detail::Descend(base->key.get(), parts);
+    return *target == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}
+
 std::shared_ptr<RegKey> Shared(const OpenKey& base, RegKey* key) {
     if (key == base.key.get()) return base.key;
     return emu::detail::SharedKey(key);
@@ -124,10 +132,8 @@ std::shared_ptr<RegKey> Shared(const OpenKey& base, RegKey* key) {
 LONG DeleteKey(HKEY key, const WCHAR* subKey) {
     if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
     OpenKey base;
-    std::vector<std::u16string> parts;
-    if (LONG e = ResolvePath(key, subKey, &base, &parts)) return e;
-    RegKey* target = emu::detail::Descend(base.key.get(), parts);
-    if (target == nullptr) return ERROR_FILE_NOT_FOUND;
+    RegKey* target = nullptr;
+    if (LONG e = FindExisting(key, subKey, &base, &target)) return e;
     if (target->parent == nullptr) return ERROR_ACCESS_DENIED;  // a predefined root
     if (!target->subkeys.empty()) return ERROR_ACCESS_DENIED;
     emu::detail::DeleteTreeLocked(target);
@@ -149,10 +155,8 @@ LONG RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD, REGSAM sam, HKEY* resul
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     OpenKey base;
-    std::vector<std::u16string> parts;
-    if (LONG e = ResolvePath(key, subKey, &base, &parts)) return e;
-    RegKey* target = emu::detail::Descend(base.key.get(), parts);
-    if (target == nullptr) return ERROR_FILE_NOT_FOUND;
+    RegKey* target = nullptr;
+    if (LONG e = FindExisting(key, subKey, &base, &target)) return e;
     *result = NewHandle(Shared(base, target), EffectiveAccess(sam));
     return ERROR_SUCCESS;
 }
@@ -295,7 +299,7 @@ namespace detail {
 void RebindHandlesLocked() {
     for (auto& entry : plat::Table().open) {
         plat::OpenKey& open = entry.second;
-        if (RegKey* key = FindKeyByPath(open.path)) open.key = SharedKey(key);
+        if (RegKey* key = KeyByPath(open.path, false)) open.key = SharedKey(key);
     }
 }
 
@@ -314,7 +318,7 @@ void ResetRegistry() {
 bool KeyExists(const std::string& keyPath) {
     std::lock_guard<std::mutex> lock(detail::RegistryMutex());
     detail::RefreshLocked();
-    return detail::FindKeyByPath(keyPath) != nullptr;
+    return detail::KeyByPath(keyPath, false) != nullptr;
 }
 
 std::size_t RegistryCallCount() {
