@@ -1,6 +1,8 @@
 // Merging the object's texts into one perflib pair list and taking them out
 // again. Each list is read once and written once; the merge builds the new list
 // in one buffer sized in advance, the removal compacts the list where it was read.
+#include <new>
+
 #include "objectmap/perfmon.h"
 #include "registration/pair_list.h"
 #include "registration/registry_access.h"
@@ -23,41 +25,44 @@ LONG ReadPairList(plat::HKEY key, const WCHAR* valueName, WideBuffer* buffer, DW
     return CPerfMon::ReadMultiStringValue(key, valueName, buffer->Get(), count);
 }
 
-}  // namespace
-
-HRESULT CPerfMon::MergeTitlePairs(plat::HKEY languageKey, const WCHAR* valueName,
-                                  const GrowableArray<WString>& texts, DWORD extraRoom,
-                                  DWORD firstIndex, DWORD lastIndex) {
+// Reads a pair list, lets `edit` make the list to write from it (null: the
+// edit failed), and writes that back. Running out of memory is E_OUTOFMEMORY.
+template <typename Edit>
+HRESULT RewritePairList(plat::HKEY key, const WCHAR* valueName, Edit edit) {
     try {
-        WideBuffer old;
-        DWORD oldCount = 0;
-        LONG error = ReadPairList(languageKey, valueName, &old, &oldCount);
+        WideBuffer list;
+        DWORD count = 0;
+        const LONG error = ReadPairList(key, valueName, &list, &count);
         if (error != ERROR_SUCCESS) return HResultFromWin32(error);
-
-        std::size_t capacity = static_cast<std::size_t>(oldCount) + extraRoom;
-        WideBuffer merged;
-        if (!merged.Allocate(capacity)) return E_OUTOFMEMORY;
-        std::size_t written = MergePairList(old.Get(), oldCount, texts.GetData(), texts.GetCount(),
-                                            firstIndex, lastIndex, merged.Get(), capacity);
-        if (written == 0) return E_FAIL;
-        return HResultFromWin32(WriteMultiStringValue(languageKey, valueName, merged.Get()));
+        const WCHAR* result = edit(list.Get(), count);
+        if (result == nullptr) return E_FAIL;
+        return HResultFromWin32(CPerfMon::WriteMultiStringValue(key, valueName, result));
     } catch (...) {
         return E_OUTOFMEMORY;
     }
 }
 
+}  // namespace
+
+HRESULT CPerfMon::MergeTitlePairs(plat::HKEY languageKey, const WCHAR* valueName,
+                                  const GrowableArray<WString>& texts, DWORD extraRoom,
+                                  DWORD firstIndex, DWORD lastIndex) {
+    WideBuffer merged;
+    return RewritePairList(languageKey, valueName, [&](WCHAR* old, DWORD oldCount) {
+        const std::size_t capacity = static_cast<std::size_t>(oldCount) + extraRoom;
+        if (!merged.Allocate(capacity)) throw std::bad_alloc();
+        const std::size_t written = MergePairList(old, oldCount, texts.GetData(), texts.GetCount(),
+                                                  firstIndex, lastIndex, merged.Get(), capacity);
+        return written == 0 ? nullptr : static_cast<const WCHAR*>(merged.Get());
+    });
+}
+
 HRESULT CPerfMon::RemoveTitlePairs(plat::HKEY languageKey, const WCHAR* valueName,
                                    DWORD lowestIndex, DWORD highestIndex) {
-    try {
-        WideBuffer list;
-        DWORD count = 0;
-        LONG error = ReadPairList(languageKey, valueName, &list, &count);
-        if (error != ERROR_SUCCESS) return HResultFromWin32(error);
-        RemovePairRange(list.Get(), count, lowestIndex, highestIndex);
-        return HResultFromWin32(WriteMultiStringValue(languageKey, valueName, list.Get()));
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    return RewritePairList(languageKey, valueName, [&](WCHAR* list, DWORD count) {
+        RemovePairRange(list, count, lowestIndex, highestIndex);
+        return static_cast<const WCHAR*>(list);
+    });
 }
 
 }  // namespace ATL
