@@ -272,6 +272,7 @@ TEST_F(CollectTest, InstanceWalkStepsOverOrStopsAtBadRecords) {
         {"block 1 numbered 5", [blockNumberAt](ProviderChain& c) {
              c.EndBlock(0);
              c.CreateBlock(1);
+             c.AddRecord(1, Instance(2, u"b1"));
              c.EndBlock(1);
              c.PutWord(1, blockNumberAt, 5);
          }, {}, 2},
