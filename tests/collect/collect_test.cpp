@@ -51,7 +51,8 @@ Sample Collect(const char16_t* query, DWORD capacity = 1 << 20, DWORD objectsBef
     for (const std::string& problem : qvperf::CheckCollectCall(call)) ADD_FAILURE() << problem;
     Sample s{call.result, call.totalBytes, call.objectsAfter,
              Bytes(buffer.begin(), buffer.begin() + std::min(call.advanced, buffer.size())), {}};
-    for (const qvperf::PerfObject& object : qvperf::DecodePerfData(s.bytes.data(), s.bytes.size(), s.objects).objects)
+    const qvperf::DecodeResult decoded = qvperf::DecodePerfData(s.bytes.data(), s.bytes.size(), s.objects);
+    for (const qvperf::PerfObject& object : decoded.objects)
         for (const qvperf::Instance& instance : object.instances) s.names.push_back(instance.name);
     return s;
 }
@@ -180,7 +181,8 @@ TEST_F(CollectTest, QueriesSelectByNameTitleIndex) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(ATL::CPerfMon::IsCategoryRequested(c.query, c.index), c.selected)
-            << std::string(c.query, c.query + std::char_traits<char16_t>::length(c.query)) << " / " << c.index;
+            << std::string(c.query, c.query + std::char_traits<char16_t>::length(c.query))
+            << " / " << c.index;
 
     SetMapValue(plat::REG_BINARY, map_);
     const Sample s = Collect(u"240 Costly", 4096, 3);
@@ -322,7 +324,7 @@ TEST_F(CollectTest, CloseReleasesEverythingAndTheNextCollectStartsFromBlockZero)
 TEST_F(CollectTest, CategoryWithoutInstancesHasOneCounterBlock) {
     const DWORD kLarge = PERF_SIZE_LARGE, kText = PERF_SIZE_VARIABLE_LEN, kAscii = kText | PERF_TEXT_ASCII;
     const Bytes map = SerializedMapBuilder()
-                          .Category(6, 0xFFFFFFFFu, 80, 0, 500, 501)
+                          .Category(6, 1, 80, 0, 500, 501)  // any flag but 0: no instances
                           .Counter(PERF_SIZE_DWORD, 20)
                           .Counter(kLarge, 24)
                           .Counter(kText, 32, 0, 0, u"", 8)

@@ -20,8 +20,9 @@ public:
 
 // Blocks open, read only and a granularity long, by number up to the first
 // missing one. A block shorter than the granularity is missing; a block number
-// that does not name its block's position ends the chain there; a block 0 whose number lies outside its view is no provider,
-// and one whose map cannot be read releases it.
+// that does not name its block's position ends the chain there; a block 0
+// whose number lies outside its view is no provider, and one whose map cannot
+// be read releases it.
 TEST(BlockChain, OpensBlocksByNumberUpToTheFirstFault) {
     const test::Bytes map = test::ServerStatisticsMap(10).Build(false);
     const std::size_t numberAt = BlockNumberOffset(map.size());
