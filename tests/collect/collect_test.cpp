@@ -202,16 +202,15 @@ TEST_F(CollectTest, ChainedBlocksAreWalkedUpToTheFirstMissingOne) {
     EXPECT_EQ(Collect(u"Global").names, Names{"b0"});
     chain.EndBlock(0);
     chain.CreateBlock(1);
-    chain.AddRecord(1, Instance(2, u"b1-first"));
-    chain.AddRecord(1, Instance(3, u"b1-second"));
+    chain.AddRecord(1, Instance(2, u"b1"));
     chain.EndBlock(1);
     chain.CreateBlock(3);
     chain.AddRecord(3, Instance(5, u"b3"));
-    EXPECT_EQ(Collect(u"Global").names, (Names{"b0", "b1-first", "b1-second"}));
+    EXPECT_EQ(Collect(u"Global").names, (Names{"b0", "b1"}));
     chain.CreateBlock(2);
     chain.AddRecord(2, Instance(4, u"b2"));
     chain.EndBlock(2);
-    EXPECT_EQ(Collect(u"Global").names, (Names{"b0", "b1-first", "b1-second", "b2", "b3"}));
+    EXPECT_EQ(Collect(u"Global").names, (Names{"b0", "b1", "b2", "b3"}));
 }
 
 // What a sample shows of block 0 starting with the record "ok", then the
@@ -222,7 +221,16 @@ TEST_F(CollectTest, ChainedBlocksAreWalkedUpToTheFirstMissingOne) {
 // read is no data. Nothing is read outside a view or a record.
 TEST_F(CollectTest, InstanceWalkStepsOverOrStopsAtBadRecords) {
     const Layout usual;
-    const DWORD blockNumberAt = static_cast<DWORD>(BlockNumberOffset(MapEntriesEnd(17)));
+    // Block 0 ends after "ok"; block 1 carries `number`, then "b1" and an end mark.
+    auto block1 = [](DWORD number) {
+        return [number](ProviderChain& c) {
+            c.EndBlock(0);
+            c.CreateBlock(1);
+            c.PutWord(1, BlockNumberOffset(MapEntriesEnd(17)), number);
+            c.AddRecord(1, Instance(2, u"b1"));
+            c.EndBlock(1);
+        };
+    };
     const struct {
         const char* what;
         std::function<void(ProviderChain&)> add;
@@ -264,20 +272,9 @@ TEST_F(CollectTest, InstanceWalkStepsOverOrStopsAtBadRecords) {
              c.CreateBlock(1);
              c.EndBlock(1);
          }, {}, 2},
-        {"block 1 numbered 0", [blockNumberAt](ProviderChain& c) {
-             c.EndBlock(0);
-             c.CreateBlock(1);
-             c.AddRecord(1, Instance(2, u"b1"));
-             c.EndBlock(1);
-             c.PutWord(1, blockNumberAt, 0);
-         }, {}, 2},
-        {"block 1 numbered 5", [blockNumberAt](ProviderChain& c) {
-             c.EndBlock(0);
-             c.CreateBlock(1);
-             c.AddRecord(1, Instance(2, u"b1"));
-             c.EndBlock(1);
-             c.PutWord(1, blockNumberAt, 5);
-         }, {}, 2},
+        {"block 1 numbered 1", block1(1), {"ok", "b1"}, 2},
+        {"block 1 numbered 0", block1(0), {}, 2},
+        {"block 1 numbered 5", block1(5), {}, 2},
         {"more map entries than the view holds", [](ProviderChain& c) {
              c.PutWord(0, kMapEntryCountOffset, 2000);
          }, {}, 0},
