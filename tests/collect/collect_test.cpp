@@ -318,12 +318,14 @@ TEST_F(CollectTest, CloseReleasesEverythingAndTheNextCollectStartsFromBlockZero)
 // first record that passes the snapshot check, else a zero-filled one. DWORD,
 // LARGE, UTF-16 and ASCII text values go where their definitions say; the
 // LARGE value's alignment gap and the block's padding keep the caller's bytes.
+// Detail levels, the default counter and scale come from the map.
 TEST_F(CollectTest, CategoryWithoutInstancesHasOneCounterBlock) {
     const DWORD kLarge = PERF_SIZE_LARGE, kText = PERF_SIZE_VARIABLE_LEN, kAscii = kText | PERF_TEXT_ASCII;
+    const DWORD kExpert = 300;
     const Bytes map = SerializedMapBuilder()
-                          .Category(6, 1, 80, 0, 500, 501)  // any flag but 0: no instances
+                          .Category(6, 1, 80, 0, 500, 501, u"", kExpert, 3)  // any flag but 0: no instances
                           .Counter(PERF_SIZE_DWORD, 20)
-                          .Counter(kLarge, 24)
+                          .Counter(kLarge, 24, 0, 0, u"", 0, -3, 0, kExpert)
                           .Counter(kText, 32, 0, 0, u"", 8)
                           .Counter(kAscii, 72, 0, 0, u"", 4)
                           .Build(false);
@@ -338,6 +340,11 @@ TEST_F(CollectTest, CategoryWithoutInstancesHasOneCounterBlock) {
         return std::vector<DWORD>{first, 0xCCCCCCCCu, 0x89ABCDEFu, 0x01234567u, 0x00620061u,
                                   0x00640063u, 0x00660065u, 0x00000067u, 0x00797877u, 0xCCCCCCCCu};
     };
+    PerfObjectWriter object(500, 0xCC);
+    object.Counter(0, PERF_SIZE_DWORD, 4, 8).Counter(0, kLarge, 8, 16).Counter(0, kText, 16, 24).Counter(0, kAscii, 4, 40);
+    object.header.DetailLevel = kExpert;
+    object.header.DefaultCounter = 3;
+    plat::QueryPerformanceFrequency(&object.header.PerfFreq);
     const struct {
         const char* what;
         std::vector<Layout> records;
@@ -352,10 +359,10 @@ TEST_F(CollectTest, CategoryWithoutInstancesHasOneCounterBlock) {
         ProviderChain chain(kApplication, map);
         chain.CreateBlock(0);
         for (const Layout& layout : c.records) chain.AddRecord(0, layout);
-        PerfObjectWriter expected(500, 0xCC);
-        expected.Counter(0, PERF_SIZE_DWORD, 4, 8).Counter(0, kLarge, 8, 16).Counter(0, kText, 16, 24).Counter(0, kAscii, 4, 40);
-        plat::QueryPerformanceFrequency(&expected.header.PerfFreq);
-        EXPECT_EQ(Collect(u"500").bytes, expected.WithoutInstances(c.block).Build());
+        Bytes expected = object.WithoutInstances(c.block).Build();
+        test::Set(expected, PerfObjectWriter::counterAt(1), &PERF_COUNTER_DEFINITION::DefaultScale, -3);
+        test::Set(expected, PerfObjectWriter::counterAt(1), &PERF_COUNTER_DEFINITION::DetailLevel, kExpert);
+        EXPECT_EQ(Collect(u"500").bytes, expected);
         ClosePerfMon();
     }
 }
