@@ -18,12 +18,11 @@ namespace vz {
 namespace {
 
 using test::Bytes;
-using test::InstanceRecordLayout;
 using test::PerfObjectWriter;
 using test::ProviderChain;
 using test::SerializedMapBuilder;
 using Names = std::vector<std::string>;
-using Layout = InstanceRecordLayout;
+using Layout = test::InstanceRecordLayout;
 
 const std::u16string kApplication = u"Quorvane Server ITA";
 
@@ -117,7 +116,6 @@ TEST_F(CollectTest, WithoutProviderTheRegisteredMapDescribesTheObject) {
         if (c.type != 0) SetMapValue(c.type, c.value);
         const Sample s = Collect(u"Global", 4096, 5);
         EXPECT_EQ(s.result, 0u);
-        EXPECT_EQ(s.totalBytes, c.described ? 704u : 0u);
         EXPECT_EQ(s.objects, c.described ? 6u : 0u);
         EXPECT_EQ(s.bytes, c.described ? expected : Bytes{});
         ClosePerfMon();
@@ -131,7 +129,6 @@ TEST_F(CollectTest, RegisteredMapIsTheMapWithItsNames) {
     const Bytes unnamed = test::ServerStatisticsMap(238).Build(true);
     Monitor monitor;
     ASSERT_EQ(monitor.ReadSerializedMap(named.data(), named.size()), S_OK);
-    EXPECT_EQ(monitor.CountMapEntries(), 17u);
     EXPECT_EQ(monitor.WriteRegisteredMap(), HResultFromWin32(ERROR_FILE_NOT_FOUND));
     test::WriteDword(test::kPerformancePath, u"Other", 0);
     ASSERT_EQ(monitor.ReadSerializedMap(unnamed.data(), unnamed.size()), S_OK);
@@ -160,7 +157,6 @@ TEST_F(CollectTest, OneInstanceIsWrittenWholeOrNotAtAll) {
         const bool fits = capacity >= 816;
         const Sample s = Collect(u"Global", capacity, 2);
         EXPECT_EQ(s.result, fits ? 0u : ERROR_MORE_DATA) << capacity;
-        EXPECT_EQ(s.totalBytes, fits ? 816u : 0u) << capacity;
         EXPECT_EQ(s.objects, fits ? 3u : 0u) << capacity;
         EXPECT_EQ(s.bytes, fits ? expected : Bytes{}) << capacity;
     }
@@ -289,9 +285,7 @@ TEST_F(CollectTest, InstanceWalkStepsOverOrStopsAtBadRecords) {
         const Sample s = Collect(u"Global");
         EXPECT_EQ(s.result, 0u);
         EXPECT_EQ(s.names, c.shown);
-        if (c.shown.empty()) {
-            EXPECT_EQ(s.totalBytes, 0u);
-        }
+        EXPECT_EQ(s.totalBytes == 0, c.shown.empty());
         EXPECT_EQ(emu::OpenMappingCount(), 2 * c.blocks);  // a mapping and a view each
         ClosePerfMon();
     }
@@ -402,7 +396,6 @@ TEST_F(CollectTest, EveryFailingAllocationOfASampleFailsItCleanlyAndTheNextOneRe
             break;
         }
         results.push_back(s.result);
-        EXPECT_EQ(s.totalBytes, 0u);
         EXPECT_TRUE(s.bytes.empty());
         ClosePerfMon();
         EXPECT_EQ(Collect(u"Global").bytes, good.bytes);
