@@ -15,23 +15,16 @@ constexpr std::size_t kMaxBlocks = 4;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 4) return 0;
-    std::size_t mapLength = vz::fuzz::Word(data) % 4096;
-    if (mapLength > size - 4) mapLength = size - 4;
-    std::vector<std::uint8_t> map(data + 4, data + 4 + mapLength);
+    vz::fuzz::Input input(data, size);
+    const std::size_t mapLength = input.Word() % 4096;
+    std::vector<std::uint8_t> map = input.Bytes(mapLength);
     vz::fuzz::BareMonitor monitor;
     if (vz::Failed(monitor.ReadSerializedMap(map.data(), map.size()))) return 0;
 
-    const std::uint8_t* rest = data + 4 + mapLength;
-    std::size_t restSize = size - 4 - mapLength;
     std::vector<std::vector<std::uint8_t>> views;
-    for (std::size_t i = 0; i < kMaxBlocks && restSize > 0; ++i) {
-        std::size_t n = restSize < kBlockSize ? restSize : kBlockSize;
-        std::vector<std::uint8_t> view(kBlockSize, 0);
-        std::memcpy(view.data(), rest, n);
-        views.push_back(std::move(view));
-        rest += n;
-        restSize -= n;
+    while (views.size() < kMaxBlocks && input.Left() > 0) {
+        views.push_back(input.Bytes(kBlockSize));
+        views.back().resize(kBlockSize, 0);
     }
     if (views.empty()) return 0;
     monitor.mapSize = vz::fuzz::Word(views[0].data());
