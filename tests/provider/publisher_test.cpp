@@ -196,12 +196,12 @@ TEST_F(PublisherTest, RefusedValuesNamesAndHandlesHaveTheirOwnCodes) {
         {"a handle never given", vzp_set_value(p, h + 1, 0, 1), VZP_ERROR_UNKNOWN_INSTANCE},
         {"a handle of another generation", vzp_remove_instance(p, otherGeneration),
          VZP_ERROR_UNKNOWN_INSTANCE},
-        {"nine characters for eight", vzp_add_instance(p, "nine99999", &none), VZP_ERROR_NAME_TOO_LONG},
+        {"nine characters", vzp_add_instance(p, "nine99999", &none), VZP_ERROR_NAME_TOO_LONG},
         // U+1F600 takes two UTF-16 units: eight characters, nine units.
         {"nine UTF-16 units", vzp_add_instance(p, "abcdefg\xF0\x9F\x98\x80", &none),
          VZP_ERROR_NAME_TOO_LONG},
         {"an empty name", vzp_add_instance(p, "", &none), VZP_ERROR_EMPTY_NAME},
-        {"a name that is not UTF-8", vzp_add_instance(p, "ab\xC3", &none), VZP_ERROR_INVALID_ARGUMENT},
+        {"broken UTF-8", vzp_add_instance(p, "ab\xC3", &none), VZP_ERROR_INVALID_ARGUMENT},
         {"a null name", vzp_add_instance(p, nullptr, &none), VZP_ERROR_INVALID_ARGUMENT},
         {"a null publisher", vzp_set_value(nullptr, h, 0, 1), VZP_ERROR_INVALID_ARGUMENT},
         {"null values", vzp_set_all(p, h, nullptr, 3), VZP_ERROR_INVALID_ARGUMENT},
@@ -216,7 +216,7 @@ TEST_F(PublisherTest, RefusedValuesNamesAndHandlesHaveTheirOwnCodes) {
     EXPECT_EQ(none, 0u);
     EXPECT_EQ(values(), (std::vector<DWORD>{0xFFFFFFFFu, 0x3456789Au, 0x12u}));
     const test::Bytes block = ReadBlock(0);
-    EXPECT_EQ(Word(block, record + kNameOffsetOffset), 32u);  // no room taken by the zero-size counter
+    EXPECT_EQ(Word(block, record + kNameOffsetOffset), 32u);  // the zero-size counter takes none
     EXPECT_EQ(Word(block, record + kRecordSizeOffset), 56u);  // 32 + 2 * 9, aligned to 8
     EXPECT_EQ(Word(block, record + 56), kEndOfInstances);     // no second record was made
 
@@ -244,7 +244,7 @@ TEST_F(PublisherTest, DescriptionsThatCannotBePublishedAreRefused) {
         {"default counter 16 of 16", [](vzp_object& o) { o.default_counter = 16; }, bad},
         {"no room for a name beside its terminator",
          [](vzp_object& o) { o.max_instance_name_length = 1; }, bad},
-        {"room for 1025 units", [](vzp_object& o) { o.max_instance_name_length = 1025; }, bad},
+        {"more than 1024 units", [](vzp_object& o) { o.max_instance_name_length = 1025; }, bad},
         {"a text counter",
          [](vzp_object& o) { o.counters = &kTextCounter; o.counter_count = 1; }, bad},
         {"an unnamed counter",
@@ -282,7 +282,7 @@ TEST_F(PublisherTest, OnePublisherAtATimeAndAKilledOrClosedOneBlocksNothing) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
-        // 40 records of 212 bytes fill three blocks of 4096 bytes.
+        // 40 records, 12 to a block of 4096 bytes: four blocks.
         vzp_instance instance = 0;
         bool added = vzp_open(qvsim::kApplication, &object_, &publisher_) == VZP_OK;
         for (int i = 0; added && i < 40; ++i)
