@@ -1,14 +1,11 @@
-// A provider that breaks the protocol, against a collector sampling through
-// the exports. The provider is a separate process: it publishes the server
-// statistics object with the provider SDK, then, as fast as it can, rewrites
-// RecordSize fields, bytes of block 0's map and end marks at random, restores
-// them, and shrinks and regrows whole blocks. The collector samples for a
-// bounded time, first keeping its blocks between samples, then closing them
-// before every sample; every result must keep perflib's contract and decode
-// without a problem in qvperf's strict decoder. Run under the sanitizers, any
-// read outside a view or write outside the buffer ends the test.
-//
-// VUDOZID_PROTOCOL_SECONDS sets the sampling time (default 2).
+// A provider process that publishes the server's object, then as fast as it
+// can rewrites RecordSize fields, end marks and bytes of block 0's map at
+// random, restores them, and shrinks and regrows whole blocks. The collector
+// samples through the exports, first keeping its blocks between samples, then
+// closing them before each; every result must keep perflib's contract and pass
+// qvperf's strict decoder. Under the sanitizers any read outside a view or
+// write outside the buffer ends the test. VUDOZID_PROTOCOL_SECONDS sets the
+// sampling time (default 2).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -25,12 +22,11 @@
 #include <vector>
 
 #include "collect/perf_exports.h"
-#include "objectmap/perf_structures.h"
+#include "common/emulated_machine.h"
+#include "common/shm_fixture.h"
 #include "platform/emulated/emulated_control.h"
-#include "platform/platform.h"
 #include "reader/perf_decoder.h"
 #include "server_statistics.h"
-#include "sharedmem/byte_layout.h"
 #include "support/hresult.h"
 #include "vudozid_provider.hpp"
 
@@ -48,8 +44,7 @@ double SamplingSeconds() {
     return seconds > 0 ? seconds : 2;
 }
 
-// One block as the rule breaker sees it: a writable view and the bytes the
-// publisher left there.
+// One block as the rule breaker sees it: a writable view and the publisher's bytes.
 struct Block {
     std::u16string name;
     BYTE* view = nullptr;
@@ -79,35 +74,28 @@ void PutWord(BYTE* at, DWORD value) { __atomic_store_n(reinterpret_cast<DWORD*>(
     for (int index : {3, 17, 30, 71}) publisher.RemoveInstance(handles[index]);
 
     // Every block of the chain, by name, as a reader finds them.
-    const std::u16string application = u"Quorvane Server ITA";
     std::vector<Block> blocks;
     for (DWORD k = 0;; ++k) {
-        char16_t name[128];
-        const std::size_t length = FormatBlockName(application.c_str(), k, name, 128);
-        plat::HANDLE mapping = plat::OpenFileMappingW(plat::FILE_MAP_READ | plat::FILE_MAP_WRITE, 0, name);
+        const std::u16string name = test::BlockName(u"Quorvane Server ITA", k);
+        const DWORD access = plat::FILE_MAP_READ | plat::FILE_MAP_WRITE;
+        plat::HANDLE mapping = plat::OpenFileMappingW(access, 0, name.c_str());
         if (mapping == nullptr) break;
-        void* view = plat::MapViewOfFileEx(mapping, plat::FILE_MAP_READ | plat::FILE_MAP_WRITE, 0, 0,
-                                           kBlockSize, nullptr);
+        void* view = plat::MapViewOfFileEx(mapping, access, 0, 0, kBlockSize, nullptr);
         if (view == nullptr) _exit(22);
-        Block block;
-        block.name.assign(name, length);
-        block.view = static_cast<BYTE*>(view);
-        block.pristine.assign(block.view, block.view + kBlockSize);
-        blocks.push_back(std::move(block));
+        BYTE* bytes = static_cast<BYTE*>(view);
+        blocks.push_back({name, bytes, std::vector<BYTE>(bytes, bytes + kBlockSize)});
     }
     if (blocks.size() < 2) _exit(21);
-    DWORD mapSize;
-    std::memcpy(&mapSize, blocks[0].pristine.data(), 4);
+    const DWORD mapSize = test::Get<DWORD>(blocks[0].pristine.data(), kMapSizeOffset);
     const std::size_t instanceArea = InstanceAreaOffsetFor(mapSize);
     // Where records start, from the records' own sizes.
     std::vector<std::pair<std::size_t, std::size_t>> recordStarts;  // (block, offset)
     for (std::size_t k = 0; k < blocks.size(); ++k) {
         std::size_t at = instanceArea;
         while (at + 4 <= kBlockSize) {
-            DWORD size;
-            std::memcpy(&size, blocks[k].pristine.data() + at, 4);
+            const DWORD size = test::Get<DWORD>(blocks[k].pristine.data(), at);
             recordStarts.push_back({k, at});  // the record, or the mark that ends the block
-            if (size == 0 || size == 0xFFFFFFFFu || size > kBlockSize - at) break;
+            if (size == kEndOfInstances || size == kEndOfBlock || size > kBlockSize - at) break;
             at += size;
         }
     }
@@ -170,8 +158,7 @@ void Sample(bool closeFirst, std::mt19937& random, Tally* tally) {
     if (call.result == static_cast<std::uint32_t>(ERROR_MORE_DATA)) ++tally->moreData;
     if (call.totalBytes != 0) {
         ++tally->withData;
-        std::int32_t instances;
-        std::memcpy(&instances, buffer.data() + offsetof(PERF_OBJECT_TYPE, NumInstances), 4);
+        const LONG instances = test::Get<PERF_OBJECT_TYPE>(buffer.data()).NumInstances;
         if (instances > 0) tally->instances += static_cast<unsigned long>(instances);
     }
     for (const std::string& problem : qvperf::CheckCollectCall(call))
@@ -179,9 +166,7 @@ void Sample(bool closeFirst, std::mt19937& random, Tally* tally) {
 }
 
 TEST(ProtocolBreakingProvider, EverySampleKeepsTheContract) {
-    emu::SetAllocationGranularityValue(kBlockSize);
-    emu::ResetRegistry();
-    ClosePerfMon();
+    test::ResetMachine(kBlockSize);
     const double seconds = SamplingSeconds();
     const unsigned seed = static_cast<unsigned>(getpid());
 
@@ -208,25 +193,23 @@ TEST(ProtocolBreakingProvider, EverySampleKeepsTheContract) {
     ClosePerfMon();
 
     unsigned long rewrites = 0;
-    const bool reported = read(pipeFds[0], &rewrites, sizeof rewrites) == sizeof rewrites;
+    EXPECT_EQ(read(pipeFds[0], &rewrites, sizeof rewrites), static_cast<ssize_t>(sizeof rewrites));
     close(pipeFds[0]);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "provider status " << status;
-    EXPECT_TRUE(reported);
 
-    for (const Tally* t : {&kept, &closed})
+    for (const Tally* t : {&kept, &closed}) {
         std::printf("protocol: %s: %lu samples, %lu with data (%lu instances), %lu ERROR_MORE_DATA, "
                     "%lu views of shrunk blocks, %zu malformed\n",
                     t == &kept ? "blocks kept" : "closed before each sample", t->samples,
                     t->withData, t->instances, t->moreData, t->shrunkViews, t->problems.size());
-    std::printf("protocol: %lu provider rewrites in %.0f s (seed %u)\n", rewrites, seconds, seed);
-    for (const Tally* t : {&kept, &closed}) {
         for (const std::string& problem : t->problems) ADD_FAILURE() << problem;
         EXPECT_GT(t->withData, 0u);
     }
+    std::printf("protocol: %lu provider rewrites in %.0f s (seed %u)\n", rewrites, seconds, seed);
     EXPECT_GT(rewrites, 0u);
-    EXPECT_EQ(emu::OpenMappingCount(), 0u);
+    EXPECT_EQ(test::OpenReaderMappings(), 0u);
 }
 
 }  // namespace
