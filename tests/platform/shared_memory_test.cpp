@@ -10,6 +10,7 @@
 
 #ifndef _WIN32
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -89,6 +90,7 @@ pid_t StartWriterProcess() {
     if (pipe(ready) != 0) return -1;
     const pid_t child = fork();
     if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives a test that stopped early
         Writer writer;
         if (writer.bytes != nullptr) writer.bytes[kSize - 1] = 0x5A;
         (void)!write(ready[1], "r", 1);
