@@ -5,7 +5,9 @@
 // Every handle holds a shared open-file-description lock on the whole object.
 // The kernel drops it with the descriptor however the process ends, as Windows
 // closes a dead process's handles, so an object that nobody locks has lost its
-// last handle (its holder was killed) and counts as gone.
+// last handle (its holder was killed) and counts as gone. A child forked
+// without exec shares its parent's descriptors, and so its handles, as an
+// inherited handle would be shared on Windows.
 //
 // Why the order is safe: a name is removed only by whoever holds the exclusive
 // lock on its object (which no handle can then take) and has seen, after taking
