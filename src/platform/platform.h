@@ -90,8 +90,8 @@ BOOL CloseHandle(HANDLE handle);
 DWORD GetAllocationGranularity();  // GetSystemInfo().dwAllocationGranularity
 // Whether a live publisher holds the claim `name` (see ClaimPublisherName in
 // shared_memory_writer.h). A claim ends with its holder's process, however it
-// ends, while a dead publisher's blocks live on as long as a reader maps them
-// (on Windows), so readers ask this to tell a live server from a dead one.
+// ends, while a dead publisher's blocks live on as long as a reader holds
+// them, so readers ask this to tell a live server from a dead one.
 // Takes nothing that a publisher could find busy.
 bool PublisherClaimHeld(const WCHAR* name);
 DWORD GetLastError();

@@ -27,13 +27,13 @@ constexpr DWORD kErrorNotOwner = 1307;
 // stores the mapping handle in `mappingOut`; null on failure with the error in
 // GetLastError().
 void* CreateWritableSharedMemory(const WCHAR* name, DWORD size, HANDLE* mappingOut);
-// Unmaps the view and closes the handle; either may be null. In the emulated
-// platform this also removes the name, so later opens fail as they do on
-// Windows once the last creator handle is gone.
+// Unmaps the view and closes the handle; either may be null. The name goes
+// with the last handle to the object, a reader's included, on both platforms.
 void CloseWritableSharedMemory(HANDLE mapping, void* view);
 // Removes the name of a block that a publisher which ended without closing
-// left behind, when this account made it: true when one was removed. Windows
-// removes a section with its last handle, so there it is always false.
+// left behind, when this account made it, even while a reader still holds it
+// (so that no reader opens it again): true when one was removed. Windows keeps
+// the name while a reader holds the section, so there it is always false.
 bool RemoveLeftSharedMemory(const WCHAR* name);
 
 // Claims `name` for this publisher: null with kErrorBusy when another

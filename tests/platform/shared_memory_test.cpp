@@ -5,6 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <string>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "platform/platform.h"
 #include "platform/shared_memory_writer.h"
@@ -74,33 +83,89 @@ TEST(SharedMemory, ReaderViewsSeeTheWritersBytesWithTheRightsAsked) {
     EXPECT_TRUE(UnmapViewOfFile(const_cast<const unsigned char*>(view)));
 }
 
-TEST(SharedMemory, TheNameGoesWithTheLastHandle) {
-    {
+#ifndef _WIN32
+// A writer in a process of its own, to be killed while it holds its handle.
+pid_t StartWriterProcess() {
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives a test that stopped early
         Writer writer;
-        ASSERT_NE(writer.bytes, nullptr);
+        if (writer.bytes != nullptr) writer.bytes[kSize - 1] = 0x5A;
+        (void)!write(ready[1], "r", 1);
+        pause();
+        _exit(0);
     }
-    EXPECT_EQ(OpenFileMappingW(FILE_MAP_READ, 0, kName), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-
-    // A reader's handle open when the writer closes. Windows documents that a
-    // mapping object lives until its last handle is closed (and its last view
-    // unmapped), and its name with it: the reader's handle keeps the name.
-    // The emulation removes the name with its writer instead, so a reader on
-    // Linux never opens the blocks of a publisher that is gone.
-    Writer writer;
-    ASSERT_NE(writer.bytes, nullptr);
-    HANDLE reader = OpenFileMappingW(FILE_MAP_READ, 0, kName);
-    ASSERT_NE(reader, nullptr);
-    writer.Close();
-    HANDLE again = OpenFileMappingW(FILE_MAP_READ, 0, kName);
-#ifdef _WIN32
-    EXPECT_NE(again, nullptr);
-    if (again != nullptr) CloseHandle(again);
-#else
-    EXPECT_EQ(again, nullptr);
+    char byte = 0;
+    close(ready[1]);
+    (void)!read(ready[0], &byte, 1);
+    close(ready[0]);
+    return child;
+}
 #endif
-    CloseHandle(reader);
-    EXPECT_EQ(OpenFileMappingW(FILE_MAP_READ, 0, kName), nullptr);
+
+TEST(SharedMemory, TheNameGoesWithTheLastHandle) {
+    // Windows documents that a mapping object, and its name, live until the
+    // last handle to it is closed, whoever holds it, and closes the handles of
+    // a process that ends, however it ends. Steps: W a writer opens a new,
+    // zero-filled object; K a writer opens the one still there; w it closes;
+    // A, B readers open; a, b they close; X a writer opens in another process;
+    // x that process is killed. After each: + the name leads to the writer's
+    // bytes, - it is gone (ERROR_FILE_NOT_FOUND), . not looked at.
+    const char* const rows[] = {
+        "W+w-",
+        "W+A+w+a-",
+        "W+A+B+w+a+b-",
+        "W+A+B+w+b+a-",
+        "W+A+w+K+a+w-W+w-",
+        "X+A+x+a-",
+        "X+x-X+x.W+w-",
+    };
+    for (const char* row : rows) {
+#ifdef _WIN32
+        if (std::strchr(row, 'X') != nullptr) continue;  // no fork: the kernel's own guarantee
+#else
+        pid_t child = -1;
+#endif
+        std::unique_ptr<Writer> writer;
+        HANDLE readers[2] = {};
+        for (const char* step = row; *step != '\0'; step += 2) {
+            SCOPED_TRACE(std::string(row, step + 1));
+            switch (*step) {
+                case 'W':
+                case 'K':
+                    writer.reset(new Writer);
+                    ASSERT_NE(writer->bytes, nullptr);
+                    EXPECT_EQ(writer->bytes[kSize - 1], *step == 'K' ? 0x5A : 0);
+                    writer->bytes[kSize - 1] = 0x5A;
+                    break;
+                case 'w': writer.reset(); break;
+                case 'A':
+                case 'B':
+                    readers[*step - 'A'] = OpenFileMappingW(FILE_MAP_READ, 0, kName);
+                    ASSERT_NE(readers[*step - 'A'], nullptr);
+                    break;
+#ifndef _WIN32
+                case 'X': child = StartWriterProcess(); break;
+                case 'x':
+                    kill(child, SIGKILL);
+                    waitpid(child, nullptr, 0);
+                    break;
+#endif
+                default: EXPECT_TRUE(CloseHandle(readers[*step - 'a']));
+            }
+            if (step[1] == '.') continue;
+            HANDLE probe = OpenFileMappingW(FILE_MAP_READ, 0, kName);
+            const auto* view = static_cast<const unsigned char*>(
+                probe != nullptr ? MapViewOfFileEx(probe, FILE_MAP_READ, 0, 0, kSize, nullptr) : nullptr);
+            // The byte the writer left, or the error of the open.
+            EXPECT_EQ(view != nullptr ? view[kSize - 1] : probe == nullptr ? GetLastError() : 0,
+                      step[1] == '+' ? 0x5Au : static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+            if (view != nullptr) UnmapViewOfFile(view);
+            if (probe != nullptr) CloseHandle(probe);
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Named file mappings over POSIX shared memory. A mapping handle holds the
-// open descriptor; views are mmap'ed from it. Reader views are PROT_READ, so a
-// stray write through them faults as it would on Windows.
+// open descriptor, and with it the object's name (object_handles.h); views are
+// mmap'ed from it. Reader views are PROT_READ, so a stray write through them
+// faults as it would on Windows.
 // Reader views are guarded against a provider that shrinks its object (see
 // view_guard.h).
 #include <fcntl.h>
@@ -18,6 +19,7 @@
 
 #include "platform/emulated/emulated_control.h"
 #include "platform/emulated/fault_injection.h"
+#include "platform/emulated/object_handles.h"
 #include "platform/emulated/view_guard.h"
 #include "support/hresult.h"
 #include "support/utf_text.h"
@@ -72,20 +74,6 @@ LONG ErrorFromErrno(int error) {
 }
 
 namespace {
-
-// A Windows mapping object lives while some process holds a handle to it; a
-// POSIX object outlives a writer that was killed. The writer therefore holds a
-// shared open-file-description lock on its object for as long as it lives (the
-// kernel drops it with the process; see shared_memory_writer.cpp), and a reader
-// that finds no such lock treats the name as gone, as Windows would once the
-// last handle closed.
-bool WriterAlive(int fd) {
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (fcntl(fd, F_OFD_GETLK, &lock) != 0) return true;  // cannot tell: keep the object
-    return lock.l_type != F_UNLCK;
-}
 
 // Appends the hex digits of one byte; false when `out` has no room left.
 bool AppendHexByte(unsigned char byte, char* out, std::size_t size, std::size_t* used) {
@@ -208,7 +196,7 @@ bool CloseLocked(HANDLE handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
-    close(mapping->fd);
+    emu::CloseObjectHandle(mapping->objectName.c_str(), mapping->fd);
     emu::Table().mappings.erase(mapping);
     delete mapping;
     return true;
@@ -228,14 +216,9 @@ HANDLE OpenFileMappingW(DWORD access, BOOL, const WCHAR* name) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return nullptr;
     }
-    const int fd = shm_open(object, write ? O_RDWR : O_RDONLY, 0);
+    const int fd = emu::OpenObjectHandle(object, write ? O_RDWR : O_RDONLY);
     if (fd < 0) {
         SetLastError(emu::ErrorFromErrno(errno));
-        return nullptr;
-    }
-    if (!emu::WriterAlive(fd)) {  // left behind by a writer that died
-        close(fd);
-        SetLastError(ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
     auto* mapping = new Mapping{fd, write, true, object};
@@ -271,16 +254,15 @@ BOOL CloseHandle(HANDLE handle) {
     return CloseLocked(handle) ? 1 : 0;
 }
 
-// The claim object outlives a publisher that was killed; its holder keeps the
-// same shared lock on it as on its blocks (shared_memory_writer.cpp), which
-// can be tested without taking a lock a publisher could find busy.
+// The claim object's holder keeps a handle to it (shared_memory_writer.cpp),
+// whose lock can be tested without taking one a publisher could find busy.
 bool PublisherClaimHeld(const WCHAR* name) {
     char object[emu::kMaxObjectName];
     if (name == nullptr || !emu::FormatSharedMemoryObjectName(name, object, sizeof object))
         return false;
     const int fd = shm_open(object, O_RDONLY, 0);
     if (fd < 0) return false;
-    const bool held = emu::WriterAlive(fd);
+    const bool held = emu::OtherHandleOpen(fd);
     close(fd);
     return held;
 }

@@ -1,8 +1,9 @@
 // Provider-side blocks and the publisher claim over POSIX shared memory. A
-// block's handle carries its descriptor; the claim is an exclusive flock on an
-// object of its own, which the kernel drops when the holding process ends,
-// however it ends. The claim also carries the writer's shared lock, which
-// readers test (PublisherClaimHeld) without touching the flock.
+// block's handle carries its descriptor, a handle to the object like a
+// reader's (object_handles.h); the claim is an exclusive flock on an object of
+// its own, which the kernel drops when the holding process ends, however it
+// ends. The claim's object handle is what readers test (PublisherClaimHeld)
+// without touching the flock.
 #include "platform/shared_memory_writer.h"
 
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <string>
 
 #include "platform/emulated/emulated_control.h"
+#include "platform/emulated/object_handles.h"
 #include "support/hresult.h"
 
 namespace vz {
@@ -42,15 +44,6 @@ bool ObjectName(const WCHAR* name, char (&object)[emu::kMaxObjectName]) {
     return true;
 }
 
-// Readers take an object without this lock for one left behind by a writer
-// that died (file_mapping.cpp); the kernel drops it with the process.
-bool HoldWriterLock(int fd) {
-    struct flock lock {};
-    lock.l_type = F_RDLCK;
-    lock.l_whence = SEEK_SET;
-    return fcntl(fd, F_OFD_SETLK, &lock) == 0;
-}
-
 void FailWithErrno(const char* call, int fd) {
     const int error = errno;
     RecordWriterFailure(call, static_cast<unsigned long>(error));
@@ -65,32 +58,48 @@ bool OwnedHere(const struct stat& info) {
     return info.st_uid == geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Opens or creates the object read-write and refuses it with kErrorNotOwner
-// when it is not this account's own; -1 on failure, with the error set.
+// Opens or creates the object read-write as a new handle to it, and refuses it
+// with kErrorNotOwner when it is not this account's own; -1 on failure, with
+// the error set.
 int OpenOwnObject(const char* object, struct stat* info) {
-    const int fd = shm_open(object, O_RDWR | O_CREAT, 0644);
-    if (fd < 0) {
-        const int error = errno;
-        // An object this account may not even open for writing exists and is
-        // another's.
-        const int existing = error == EACCES ? shm_open(object, O_RDONLY, 0) : -1;
-        const bool foreign = existing >= 0 && fstat(existing, info) == 0 && !OwnedHere(*info);
-        if (existing >= 0) close(existing);
-        errno = error;
-        FailWithErrno("shm_open", -1);
-        if (foreign) SetLastError(kErrorNotOwner);
-        return -1;
-    }
-    if (fstat(fd, info) != 0) {
-        FailWithErrno("fstat", fd);
-        return -1;
-    }
-    if (!OwnedHere(*info)) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int fd = shm_open(object, O_RDWR | O_CREAT | O_EXCL, 0644);
+        const bool created = fd >= 0;
+        if (!created && errno == EEXIST) fd = shm_open(object, O_RDWR, 0);
+        if (fd < 0 && errno == ENOENT) continue;  // removed in between
+        if (fd < 0) {
+            const int error = errno;
+            // An object this account may not even open for writing exists and
+            // is another's.
+            const int existing = error == EACCES ? shm_open(object, O_RDONLY, 0) : -1;
+            const bool foreign = existing >= 0 && fstat(existing, info) == 0 && !OwnedHere(*info);
+            if (existing >= 0) close(existing);
+            errno = error;
+            FailWithErrno("shm_open", -1);
+            if (foreign) SetLastError(kErrorNotOwner);
+            return -1;
+        }
+        if (fstat(fd, info) != 0) {
+            FailWithErrno("fstat", fd);
+            return -1;
+        }
+        if (!OwnedHere(*info)) {
+            close(fd);
+            SetLastError(kErrorNotOwner);
+            return -1;
+        }
+        // One whose every handle is gone (its publisher was killed) is gone
+        // too, as on Windows: a new, zero-filled object takes the name.
+        if (!created && !emu::OtherHandleOpen(fd)) {
+            emu::RemoveUnheldObject(object, fd);
+            close(fd);
+            continue;
+        }
+        if (emu::TakeHandle(object, fd)) return fd;
         close(fd);
-        SetLastError(kErrorNotOwner);
-        return -1;
     }
-    return fd;
+    SetLastError(kErrorBusy);
+    return -1;
 }
 
 }  // namespace
@@ -106,19 +115,17 @@ void* CreateWritableSharedMemory(const WCHAR* name, DWORD size, HANDLE* mappingO
     struct stat info;
     const int fd = OpenOwnObject(object, &info);
     if (fd < 0) return nullptr;
-    if (!HoldWriterLock(fd)) {
-        FailWithErrno("fcntl(F_OFD_SETLK)", fd);
-        return nullptr;
-    }
     // Never shrink an object that a reader may still have mapped.
     if (static_cast<std::uint64_t>(info.st_size) < size &&
         ftruncate(fd, static_cast<off_t>(size)) != 0) {
-        FailWithErrno("ftruncate", fd);
+        FailWithErrno("ftruncate", -1);
+        emu::CloseObjectHandle(object, fd);
         return nullptr;
     }
     void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (view == MAP_FAILED) {
-        FailWithErrno("mmap", fd);
+        FailWithErrno("mmap", -1);
+        emu::CloseObjectHandle(object, fd);
         return nullptr;
     }
     *mappingOut = reinterpret_cast<HANDLE>(new WriterObject{fd, size, object});
@@ -129,8 +136,7 @@ void CloseWritableSharedMemory(HANDLE mapping, void* view) {
     auto* object = reinterpret_cast<WriterObject*>(mapping);
     if (object == nullptr) return;
     if (view != nullptr) munmap(view, object->size);
-    shm_unlink(object->objectName.c_str());
-    close(object->fd);
+    emu::CloseObjectHandle(object->objectName.c_str(), object->fd);
     delete object;
 }
 
@@ -145,37 +151,23 @@ bool RemoveLeftSharedMemory(const WCHAR* name) {
     return own && shm_unlink(object) == 0;
 }
 
-// The claim object is removed by its holder before it lets go. A publisher that
-// opened the object just before that removal may lock the removed one: it
-// checks that the name still leads to the object it locked, and tries again.
+// The claimant holds a handle to the claim object before it takes the flock,
+// so a holder that lets go meanwhile keeps the name (object_handles.h): the
+// object it locks is the one the name leads to.
 HANDLE ClaimPublisherName(const WCHAR* name) {
     char object[emu::kMaxObjectName];
     if (!ObjectName(name, object)) return nullptr;
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        struct stat info;
-        const int fd = OpenOwnObject(object, &info);
-        if (fd < 0) return nullptr;
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const bool busy = errno == EWOULDBLOCK;
-            FailWithErrno("flock", fd);
-            if (busy) SetLastError(kErrorBusy);
-            return nullptr;
-        }
-        const int current = shm_open(object, O_RDWR, 0);
-        struct stat locked, named;
-        const bool same = current >= 0 && fstat(fd, &locked) == 0 &&
-                          fstat(current, &named) == 0 && locked.st_ino == named.st_ino &&
-                          locked.st_dev == named.st_dev;
-        if (current >= 0) close(current);
-        if (same && !HoldWriterLock(fd)) {
-            FailWithErrno("fcntl(F_OFD_SETLK)", fd);
-            return nullptr;
-        }
-        if (same) return reinterpret_cast<HANDLE>(new WriterObject{fd, 0, object});
-        close(fd);
+    struct stat info;
+    const int fd = OpenOwnObject(object, &info);
+    if (fd < 0) return nullptr;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool busy = errno == EWOULDBLOCK;
+        FailWithErrno("flock", -1);
+        emu::CloseObjectHandle(object, fd);
+        if (busy) SetLastError(kErrorBusy);
+        return nullptr;
     }
-    SetLastError(kErrorBusy);
-    return nullptr;
+    return reinterpret_cast<HANDLE>(new WriterObject{fd, 0, object});
 }
 
 void SystemErrorText(unsigned long code, char* text, std::size_t size) {
@@ -189,8 +181,7 @@ void SystemErrorText(unsigned long code, char* text, std::size_t size) {
 void ReleasePublisherClaim(HANDLE claim) {
     auto* object = reinterpret_cast<WriterObject*>(claim);
     if (object == nullptr) return;
-    shm_unlink(object->objectName.c_str());
-    close(object->fd);  // drops the lock
+    emu::CloseObjectHandle(object->objectName.c_str(), object->fd);  // drops the flock last
     delete object;
 }
 
