@@ -13,5 +13,5 @@ start_simulator() {  # start_simulator INSTANCES: returns once it publishes
   timeout 60 "$build/provider/qvsim" --instances "$1" --interval-ms 100 --seconds 50 \
     >"$work/qvsim.log" 2>&1 &
   sim=$!
-  for _ in $(seq 50); do grep -q "instance" "$work/qvsim.log" && break; sleep 0.1; done
+  for _ in $(seq 300); do grep -q "instance" "$work/qvsim.log" && break; sleep 0.1; done
 }
