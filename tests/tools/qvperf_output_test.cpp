@@ -22,30 +22,24 @@ bool Parse(std::vector<std::string> args, Options* o, std::string* error) {
 TEST(QvperfOptions, NumbersAndPortsAreStrict) {
     struct Case {
         std::vector<std::string> args;
-        const char* error;  // part of the message; null when accepted
+        const char* error;  // part of the message; null when accepted (more in the qvperf_cli test)
     } cases[] = {
         {{"-si", "0.5", "-sc", "4"}, nullptr},
         {{"-si", "1:30"}, nullptr},
         {{"-si", "1:00:00"}, nullptr},
         {{"-si", "1:"}, "-si (seconds): '' is not a number"},
         {{"--serve", "65535"}, nullptr},
-        {{"-si", "1x"}, "-si: '1x' is not a number of seconds"},
         {{"-si", "0"}, "-si: '0' is out of range"},
         {{"-si", "-1"}, "-si: '-1' is not a number"},
         {{"-si", "1:60"}, "-si (seconds): '60' is out of range"},
         {{"-si", "1:x:3"}, "-si (minutes): 'x' is not a whole number"},
         {{"-si", "1:2:3:4"}, "-si: '1:2:3:4' is not an interval"},
-        {{"-sc", "2.9"}, "-sc: '2.9' is not a whole number"},
         {{"-sc", "0"}, "-sc: '0' is out of range"},
         {{"-sc", "99999999999999999999"}, "is out of range"},
-        {{"--serve", "80abc"}, "--serve: '80abc' is not a whole number"},
         {{"--serve", "65536"}, "--serve: '65536' is out of range (1 to 65535)"},
         {{"--serve", "0"}, "--serve: '0' is out of range"},
-        {{"-f", "BIN"}, "binary and SQL logs"},
-        {{"-f", "CSV", "--format", "jsonl"}, "-f CSV and --format jsonl both choose"},
         {{"--format", "xml"}, "unknown format \"xml\""},
         {{"-o", "x.csv", "--serve", "9464"}, "leave out -o"},
-        {{"-cf"}, "-cf needs a value"},
     };
     for (const Case& c : cases) {
         Options o;
@@ -81,17 +75,6 @@ TEST(QvperfOptions, OutputFormatFromEitherOption) {
         ASSERT_TRUE(Parse(c.first, &o, &error)) << error;
         EXPECT_EQ(o.format, c.second);
     }
-}
-
-TEST(QvperfOptions, ListingTakesObjectNamesLikeTypeperf) {
-    Options o;
-    std::string error;
-    ASSERT_TRUE(Parse({"-qx", "Quorvane Server 11", "\\Memory\\*"}, &o, &error)) << error;
-    std::vector<qvperf::CounterPath> paths;
-    ASSERT_TRUE(qvperf::CollectCounterPaths(o, &paths, &error)) << error;
-    ASSERT_EQ(paths.size(), 2u);
-    EXPECT_EQ(qvperf::CounterPathText(paths[0]), "\\Memory\\*");
-    EXPECT_EQ(qvperf::CounterPathText(paths[1]), "\\Quorvane Server 11(*)\\*");
 }
 
 TEST(QvperfNames, GlobMatching) {
@@ -178,8 +161,6 @@ TEST(QvperfPdhLog, TypeperfLayout) {
               "\"\\\\HOST\\Quorvane Server 11(Quo\"\"02)\\Tempo IO/chiamata\"\n"
               "\"12/07/2026 21:20:15.123\",\"21.000000\",\"9.000000\"\n"
               "\"12/07/2026 21:20:15.623\",\" \",\"10.000000\"\n");
-    qvperf::PdhLog tsv("HOST", '\t');
-    EXPECT_EQ(tsv.Format(first).substr(0, 30), "\"(PDH-TSV 4.0) (QVT)(-120)\"\t\"\\");
     savedZone ? setenv("TZ", restore.c_str(), 1) : unsetenv("TZ");
     tzset();
 }
