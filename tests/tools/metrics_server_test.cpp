@@ -27,8 +27,8 @@ namespace {
 using namespace qvperf;
 using Clock = std::chrono::steady_clock;
 
-// How long a large exposition takes to get stuck in a non-reading client's
-// socket; instrumented runs (valgrind, sanitizers) are ten times slower.
+// A time that covers a scrape of some MB; instrumented runs (valgrind,
+// sanitizers) are ten times slower at everything.
 std::chrono::milliseconds ScrapeBound() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     return std::chrono::milliseconds(10000);
@@ -214,18 +214,12 @@ TEST_F(ServerFixture, RoutesMethodsAndFormats) {
         const std::string reply = Exchange(port_, c.request);
         EXPECT_EQ(reply.rfind(c.statusLine, 0), 0u) << c.request << reply.substr(0, 200);
         EXPECT_NE(reply.find(c.mustContain), std::string::npos) << c.request << reply.substr(0, 300);
-        const std::size_t headEnd = reply.find("\r\n\r\n");
-        ASSERT_NE(headEnd, std::string::npos) << c.request;
         const std::size_t length = std::stoul(reply.substr(reply.find("Content-Length: ") + 16));
-        EXPECT_EQ(reply.size() - headEnd - 4, c.bodyExpected ? length : 0u) << c.request;
-        if (c.bodyExpected) {
-            EXPECT_GT(length, 0u) << c.request;
-        }
+        EXPECT_GT(length, 0u) << c.request;
+        EXPECT_EQ(reply.size() - reply.find("\r\n\r\n") - 4, c.bodyExpected ? length : 0u) << c.request;
     }
-    const std::string open = Exchange(
-        port_, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept: application/openmetrics-text\r\n\r\n");
-    EXPECT_EQ(open.substr(open.size() - 6), "# EOF\n");
-    EXPECT_NE(open.find("quorvane_open_databases{server=\"Quorvane1\"} 1\n"), std::string::npos);
+    EXPECT_NE(Exchange(port_, kScrape).find("\nquorvane_open_databases{server=\"Quorvane1\"} 1\n"),
+              std::string::npos);
 
     source_.healthy = false;
     const std::string down = Exchange(port_, "GET /health HTTP/1.1\r\nHost: x\r\n\r\n");
@@ -361,10 +355,10 @@ TEST_F(ServerFixture, KeepAliveAndCompression) {
 // Scrapes that arrive during a collection wait for the next one, and share
 // it and its body: the gzip one decompresses to exactly the plain one.
 TEST_F(ServerFixture, ConcurrentScrapesShareCollectionsOneAtATime) {
-    source_.delay = std::chrono::milliseconds(300);
+    source_.delay = ScrapeBound() * 3 / 10;
     Start();
     std::thread first([&] { Exchange(port_, "GET /health HTTP/1.0\r\n\r\n"); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // its collection runs
+    std::this_thread::sleep_for(ScrapeBound() / 10);  // its collection runs
     std::string plain, gzip;
     std::thread second([&] { plain = Exchange(port_, "GET /metrics HTTP/1.0\r\n\r\n"); });
     std::thread third([&] {

@@ -147,20 +147,6 @@ TEST(PerfDecoder, MalformedObjectIsReportedAndTheNextOneDecoded) {
     EXPECT_NE(r.problems[0].find("4 bytes after the last object"), std::string::npos);
 }
 
-// Bytes the decoded result holds: what decoding a library's buffer keeps.
-std::size_t Footprint(const DecodeResult& r) {
-    std::size_t bytes = r.objects.capacity() * sizeof(qvperf::PerfObject);
-    for (const qvperf::PerfObject& o : r.objects) {
-        bytes += o.counters.capacity() * sizeof(qvperf::CounterDefinition) +
-                 o.instances.capacity() * sizeof(qvperf::Instance);
-        for (const qvperf::Instance& i : o.instances) {
-            bytes += i.name.capacity() + i.values.capacity() * sizeof(qvperf::CounterValue);
-            for (const qvperf::CounterValue& v : i.values) bytes += v.text.capacity();
-        }
-    }
-    return bytes;
-}
-
 // An object whose zero-size counters all sit at one offset: `counters`
 // definitions, `instances` unnamed instances with `blockWords` words after
 // each counter block's header.
@@ -173,8 +159,8 @@ Bytes SharedCounterBytes(DWORD counters, DWORD instances, DWORD blockWords) {
 
 // Counters that share their bytes once made the decoded values grow with
 // counters x instances: 205 KB of data took 432 MB. Each value is charged
-// against the bytes returned, so such an object is refused, and what an
-// accepted one keeps stays a small multiple of the buffer.
+// against the bytes returned, so such an object is refused (what an accepted
+// one allocates is bounded by the qvperf_inputs fuzz target).
 TEST(PerfDecoder, SharedCounterBytesCannotInflateTheDecodedValues) {
     const Bytes hostile = SharedCounterBytes(2500, 2500, 0);
     DecodeResult r = DecodePerfData(hostile.data(), hostile.size(), 1);
@@ -187,7 +173,6 @@ TEST(PerfDecoder, SharedCounterBytesCannotInflateTheDecodedValues) {
     r = DecodePerfData(edge.data(), edge.size(), 1);
     ASSERT_TRUE(r.problems.empty()) << r.problems[0];
     ASSERT_EQ(r.objects.at(0).instances.size(), 2000u);
-    EXPECT_LT(Footprint(r), 20 * edge.size());  // 17 times with 48-byte values
 
     // One more counter and the same instances no longer fit the budget.
     const Bytes over = SharedCounterBytes(17, 2000, 6);
