@@ -121,39 +121,28 @@ std::string Gunzip(const std::string& data) {
 // and notes any overlap of two calls.
 struct FakeSource {
     std::atomic<int> calls{0};
-    std::atomic<bool> inside{false};
-    std::atomic<bool> overlapped{false};
-    std::atomic<bool> healthy{true};
+    std::atomic<bool> inside{false}, overlapped{false}, healthy{true};
     std::size_t instances = 2;
     std::chrono::milliseconds delay{0};
+    std::shared_ptr<CollectedSample> built;
 
     std::shared_ptr<const CollectedSample> operator()() {
         if (inside.exchange(true)) overlapped = true;
         ++calls;
         std::this_thread::sleep_for(delay);
-        if (!built_ || built_->object->instances.size() != instances) built_ = Build();
-        built_->status.serverUp = healthy;
-        inside = false;
-        return built_;
-    }
-
-private:
-    std::shared_ptr<CollectedSample> built_;
-
-    std::shared_ptr<CollectedSample> Build() const {
-        DecodeResult decoded;
-        PerfObject object;
-        object.counters.resize(16);
-        for (std::size_t i = 0; i < 16; ++i)  // the table's counters, as registration numbers them
-            object.counters[i] = {quorvane::TitleOffsetOf(i), 0, 0, 100, quorvane::kRawCount, 4, 0};
-        for (std::size_t i = 0; i < instances; ++i) {
-            Instance instance;
-            instance.name = "Quorvane" + std::to_string(i);
-            instance.values.assign(16, CounterValue{true, i, ""});
-            object.instances.push_back(instance);
+        if (!built || built->object->instances.size() != instances) {
+            DecodeResult decoded;
+            PerfObject& object = decoded.objects.emplace_back();
+            for (std::size_t i = 0; i < 16; ++i)  // the table's counters, as registration numbers them
+                object.counters.push_back({quorvane::TitleOffsetOf(i), 0, 0, 100, quorvane::kRawCount, 4, 0});
+            for (std::size_t i = 0; i < instances; ++i)
+                object.instances.push_back(
+                    {"Quorvane" + std::to_string(i), std::vector<CounterValue>(16, {true, i, ""})});
+            built = DescribeSample(decoded, TitleNames());
         }
-        decoded.objects.push_back(object);
-        return DescribeSample(decoded, TitleNames());
+        built->status.serverUp = healthy;
+        inside = false;
+        return built;
     }
 };
 
