@@ -68,7 +68,8 @@ std::string ReadResponse(int fd, bool head, std::string* rest,
             }
         }
         pollfd p{fd, POLLIN, 0};
-        if (Clock::now() > until || ::poll(&p, 1, 5000) <= 0) return data;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return data;
         const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
         if (n <= 0) return data;
         data.append(chunk, static_cast<std::size_t>(n));
