@@ -129,18 +129,7 @@ qvperf::SampleRow Row(const char* instance, const char* counter, std::uint64_t v
     return row;
 }
 
-TEST(QvperfTable, AlignedByDisplayWidth) {
-    qvperf::Sample sample;
-    sample.time = std::chrono::system_clock::time_point(std::chrono::milliseconds(1796671215123));
-    sample.rows = {Row("数据库", "Database aperti", 7), Row("a\nb", "Database aperti", 12345)};
-    EXPECT_EQ(qvperf::FormatTable(sample),
-              "Sample 1  2026-12-07T19:20:15.123Z\n"
-              "Object              Instance  Counter          Value\n"
-              "Quorvane Server 11  数据库    Database aperti      7\n"
-              "Quorvane Server 11  a\\nb      Database aperti  12345\n");
-}
-
-TEST(QvperfPdhLog, TypeperfLayout) {
+TEST(QvperfLayouts, TableAlignedByDisplayWidthAndTypeperfLog) {
     // A zone 2 hours east of UTC: typeperf writes the bias as UTC minus local, -120.
     const char* savedZone = std::getenv("TZ");
     const std::string restore = savedZone ? savedZone : "";
@@ -148,19 +137,26 @@ TEST(QvperfPdhLog, TypeperfLayout) {
     tzset();
     qvperf::Sample first, second;
     first.time = std::chrono::system_clock::time_point(std::chrono::milliseconds(1796671215123));
-    first.rows = {Row("Quorvane01", "Database aperti", 21), Row("Quo\"02", "Tempo IO/chiamata", 9)};
+    first.rows = {Row("数据库", "Database aperti", 21), Row("Quo\"02", "Tempo IO/chiamata", 9)};
+    EXPECT_EQ(qvperf::FormatTable(first),
+              "Sample 1  2026-12-07T19:20:15.123Z\n"
+              "Object              Instance  Counter            Value\n"
+              "Quorvane Server 11  数据库    Database aperti       21\n"
+              "Quorvane Server 11  Quo\"02    Tempo IO/chiamata      9\n");
     second = first;
     second.sequence = 2;
     second.time += std::chrono::milliseconds(500);
-    second.rows = {Row("Quo\"02", "Tempo IO/chiamata", 10), Row("Quorvane03", "Database aperti", 1)};
+    second.rows = {Row("Quo\"02", "Tempo IO/chiamata", 10), Row("a\nb", "Database aperti", 1)};
     qvperf::PdhLog csv("HOST", ',');
     const std::string header = csv.Format(first);
     EXPECT_EQ(header + csv.Format(second),
               "\"(PDH-CSV 4.0) (QVT)(-120)\","
-              "\"\\\\HOST\\Quorvane Server 11(Quorvane01)\\Database aperti\","
+              "\"\\\\HOST\\Quorvane Server 11(数据库)\\Database aperti\","
               "\"\\\\HOST\\Quorvane Server 11(Quo\"\"02)\\Tempo IO/chiamata\"\n"
               "\"12/07/2026 21:20:15.123\",\"21.000000\",\"9.000000\"\n"
               "\"12/07/2026 21:20:15.623\",\" \",\"10.000000\"\n");
+    EXPECT_NE(qvperf::FormatTable(second).find("\nQuorvane Server 11  a\\nb      Database aperti        1\n"),
+              std::string::npos);  // escaped, and aligned by what is shown
     savedZone ? setenv("TZ", restore.c_str(), 1) : unsetenv("TZ");
     tzset();
 }
