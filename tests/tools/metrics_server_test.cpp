@@ -164,49 +164,96 @@ protected:
     unsigned short port_ = 0;
 };
 
-TEST_F(ServerFixture, RoutesMethodsAndFormats) {
+// Each step sends a request, on a new connection or on the last one, and
+// reads one whole answer: its status, a text it holds, gzip (which must
+// decompress) when the client takes it and never for /health, and whether
+// the server closes the connection after it: when the client says close or
+// sends a body, after HTTP/1.0 unless asked to keep it, and after a bad head.
+TEST_F(ServerFixture, RoutesMethodsFormatsKeepAliveAndCompression) {
     Start();
-    struct Case {
+    const struct Step {
+        bool fresh;
         const char* request;
-        const char* statusLine;
+        const char* status;
         const char* mustContain;
-        bool bodyExpected;
+        bool gzip = false;
+        bool closes = false;
+    } steps[] = {
+        {true, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n", "200 OK",
+         "Content-Type: text/plain; version=0.0.4; charset=utf-8"},
+        {true, "GET /metrics?x=1 HTTP/1.1\r\nhost: x\r\naccept: application/openmetrics-text;version=1.0.0\r\n\r\n",
+         "200 OK", "Content-Type: application/openmetrics-text; version=1.0.0"},
+        {false, "HEAD /metrics HTTP/1.1\r\nHost: x\r\n\r\n", "200 OK", "Content-Length: "},
+        {true, "GET /health HTTP/1.0\r\n\r\n", "200 OK", "\r\n\r\nok\n", false, true},
+        {true, "GET http://127.0.0.1:9464/metrics HTTP/1.1\r\nHost: 127.0.0.1:9464\r\n\r\n", "200 OK",
+         "version=0.0.4"},
+        {false, "GET HTTP://EXAMPLE?x HTTP/1.1\r\nHost: x\r\n\r\n", "200 OK", "<a href"},
+        {false, "GET http:///metrics HTTP/1.1\r\nHost: x\r\n\r\n", "400 Bad Request", "malformed", false, true},
+        {true, "GET /metrics HTTP/1.1\r\n\r\n", "400 Bad Request", "needs a Host header", false, true},
+        {true, "GET /metrics HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", "400 Bad Request", "more than one Host",
+         false, true},
+        {true, "GET /metrics HTTP/2.0\r\nHost: x\r\n\r\n", "400 Bad Request", "HTTP/1.0 and", false, true},
+        {true, "GET /metrics HTTP/1.1\r\nHost: x\r\n folded\r\n\r\n", "400", "malformed", false, true},
+        {true, "garbage\r\n\r\n", "400 Bad Request", "malformed", false, true},
+        {true, "POST /metrics HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", "405 Method Not Allowed",
+         "Allow: GET, HEAD\r\n"},
+        {false, "DELETE /health HTTP/1.1\r\nHost: x\r\n\r\n", "405 Method Not Allowed", "Allow: GET, HEAD"},
+        {false, "GET /metrics/extra HTTP/1.1\r\nHost: x\r\n\r\n", "404 Not Found", "not found"},
+        {false, "GET /favicon.ico HTTP/1.1\r\nHost: x\r\n\r\n", "404 Not Found", "not found"},
+        {false, "POST /health HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello", "405", "Allow: ", false,
+         true},
+        {true, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: deflate, gzip\r\n\r\n", "200 OK",
+         "Vary: Accept-Encoding\r\n", true},
+        {false, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip;q=0, identity\r\n\r\n", "200 OK",
+         "Vary: Accept-Encoding\r\n"},
+        {false, "GET /health HTTP/1.1\r\nHost: x\r\nAccept-Encoding: *\r\n\r\n", "200 OK", "\r\n\r\nok\n"},
+        {false, "HEAD /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: *;q=0.5\r\n\r\n", "200 OK",
+         "Content-Length: ", true},
+        {false, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: x-gzip\r\nConnection: Close\r\n\r\n",
+         "200 OK", "Vary: Accept-Encoding\r\n", true, true},
+        {true, "GET /health HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", "200 OK", "ok\n"},
+        {false, "GET /health HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", "200 OK", "ok\n"},
     };
-    const Case cases[] = {
-        {"GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 200 OK",
-         "Content-Type: text/plain; version=0.0.4; charset=utf-8", true},
-        {"GET /metrics?x=1 HTTP/1.1\r\nhost: x\r\naccept: application/openmetrics-text;version=1.0.0\r\n\r\n",
-         "HTTP/1.1 200 OK", "Content-Type: application/openmetrics-text; version=1.0.0", true},
-        {"HEAD /metrics HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 200 OK", "Content-Length: ", false},
-        {"GET /health HTTP/1.0\r\n\r\n", "HTTP/1.1 200 OK", "\r\n\r\nok\n", true},
-        {"GET http://127.0.0.1:9464/metrics HTTP/1.1\r\nHost: 127.0.0.1:9464\r\n\r\n",
-         "HTTP/1.1 200 OK", "version=0.0.4", true},
-        {"GET HTTP://EXAMPLE?x HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 200 OK", "<a href", true},
-        {"GET http:///metrics HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad Request", "malformed", true},
-        {"GET /metrics HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request", "needs a Host header", true},
-        {"GET /metrics HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", "HTTP/1.1 400 Bad Request",
-         "more than one Host", true},
-        {"GET /metrics HTTP/2.0\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad Request", "HTTP/1.0 and", true},
-        {"GET /metrics HTTP/1.1\r\nHost: x\r\n folded\r\n\r\n", "HTTP/1.1 400", "malformed", true},
-        {"POST /metrics HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n",
-         "HTTP/1.1 405 Method Not Allowed", "Allow: GET, HEAD\r\n", true},
-        {"DELETE /health HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 405 Method Not Allowed",
-         "Allow: GET, HEAD", true},
-        {"GET /metrics/extra HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 404 Not Found", "not found", true},
-        {"GET /favicon.ico HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 404 Not Found", "not found", true},
-        {"garbage\r\n\r\n", "HTTP/1.1 400 Bad Request", "malformed", true},
-    };
-    for (const Case& c : cases) {
-        const std::string reply = Exchange(port_, c.request);
-        EXPECT_EQ(reply.rfind(c.statusLine, 0), 0u) << c.request << reply.substr(0, 200);
-        EXPECT_NE(reply.find(c.mustContain), std::string::npos) << c.request << reply.substr(0, 300);
+    int fd = -1;
+    std::string rest;
+    for (const Step& step : steps) {
+        if (step.fresh) {
+            if (fd >= 0) ::close(fd);
+            fd = Connect(port_);
+            rest.clear();
+        }
+        Send(fd, step.request);
+        const bool head = std::strncmp(step.request, "HEAD", 4) == 0;
+        const std::string reply = ReadResponse(fd, head, &rest);
+        EXPECT_EQ(reply.rfind(std::string("HTTP/1.1 ") + step.status, 0), 0u) << step.request << reply;
+        EXPECT_NE(reply.find(step.mustContain), std::string::npos) << step.request << reply.substr(0, 300);
         const std::size_t length = std::stoul(reply.substr(reply.find("Content-Length: ") + 16));
-        EXPECT_GT(length, 0u) << c.request;
-        EXPECT_EQ(reply.size() - reply.find("\r\n\r\n") - 4, c.bodyExpected ? length : 0u) << c.request;
+        EXPECT_GT(length, 0u) << step.request;
+        EXPECT_EQ(reply.size() - reply.find("\r\n\r\n") - 4, head ? 0u : length) << step.request;
+        EXPECT_EQ(reply.find("Content-Encoding: gzip\r\n") != std::string::npos, step.gzip) << step.request;
+        if (step.gzip && !head) {
+            EXPECT_NE(Gunzip(Body(reply)).find("\nquorvane_exporter_instances 2\n"), std::string::npos);
+        }
+        EXPECT_NE(reply.find(step.closes ? "Connection: close\r\n" : "Connection: keep-alive\r\n"),
+                  std::string::npos)
+            << step.request;
+        EXPECT_TRUE(!step.closes || ClosedByServer(fd)) << step.request;
     }
+    EXPECT_FALSE(ClosedByServer(fd));
+    ::close(fd);
+
+    // Three requests sent at once on one connection: three answers in order.
+    fd = Connect(port_);
+    Send(fd, "GET /health HTTP/1.1\r\nHost: x\r\n\r\nGET /nothing HTTP/1.1\r\nHost: x\r\n\r\n"
+             "GET /health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    rest.clear();
+    for (const char* status : {"HTTP/1.1 200", "HTTP/1.1 404", "HTTP/1.1 200"})
+        EXPECT_EQ(ReadResponse(fd, false, &rest).rfind(status, 0), 0u) << status;
+    EXPECT_TRUE(ClosedByServer(fd));
+    ::close(fd);
+
     EXPECT_NE(Exchange(port_, kScrape).find("\nquorvane_open_databases{server=\"Quorvane1\"} 1\n"),
               std::string::npos);
-
     source_.healthy = false;
     const std::string down = Exchange(port_, "GET /health HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_EQ(down.rfind("HTTP/1.1 503 Service Unavailable", 0), 0u) << down;
@@ -277,63 +324,6 @@ TEST_F(ServerFixture, ScrapesAtTheCapCloseTheOldestIdleConnection) {
     for (std::size_t i : {0, 1, 5, 63}) EXPECT_FALSE(ClosedByServer(held[i])) << i;
     for (int fd : held) ::close(fd);
     for (int fd : scrapers) ::close(fd);
-}
-
-// One connection carries requests in turn, answered in full each time: gzip
-// when the client takes it (never for /health), plain otherwise, until the
-// client says close; HTTP/1.0 keeps it only when asked to.
-TEST_F(ServerFixture, KeepAliveAndCompression) {
-    Start();
-    struct Step {
-        bool newConnection;
-        const char* request;
-        const char* mustContain;
-        bool gzip;
-        bool closes;
-    };
-    const Step steps[] = {
-        {true, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: deflate, gzip\r\n\r\n",
-         "Connection: keep-alive\r\n", true, false},
-        {false, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip;q=0, identity\r\n\r\n",
-         "Vary: Accept-Encoding\r\n", false, false},
-        {false, "GET /health HTTP/1.1\r\nHost: x\r\nAccept-Encoding: *\r\n\r\n", "\r\n\r\nok\n", false, false},
-        {false, "HEAD /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: *;q=0.5\r\n\r\n", "200 OK", true, false},
-        {false, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: x-gzip\r\nConnection: Close\r\n\r\n",
-         "Connection: close\r\n", true, true},
-        {true, "GET /health HTTP/1.0\r\n\r\n", "Connection: close\r\n", false, true},
-        {true, "GET /health HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", "Connection: keep-alive", false, false},
-        {false, "GET /health HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", "ok\n", false, false},
-        {true, "POST /health HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello", "405", false, true},
-    };
-    int fd = -1;
-    std::string rest;
-    for (const Step& step : steps) {
-        if (step.newConnection) {
-            if (fd >= 0) ::close(fd);
-            fd = Connect(port_);
-            rest.clear();
-        }
-        Send(fd, step.request);
-        const std::string reply = ReadResponse(fd, std::strncmp(step.request, "HEAD", 4) == 0, &rest);
-        EXPECT_NE(reply.find(step.mustContain), std::string::npos) << step.request << reply.substr(0, 300);
-        EXPECT_EQ(reply.find("Content-Encoding: gzip\r\n") != std::string::npos, step.gzip) << step.request;
-        if (step.gzip && std::strncmp(step.request, "GET", 3) == 0) {
-            EXPECT_NE(Gunzip(Body(reply)).find("\nquorvane_exporter_instances 2\n"), std::string::npos);
-        }
-        EXPECT_EQ(ClosedByServer(fd), step.closes) << step.request;
-    }
-    ::close(fd);
-
-    // Three requests sent at once on one connection: three answers in order.
-    fd = Connect(port_);
-    const std::string three = "GET /health HTTP/1.1\r\nHost: x\r\n\r\nGET /nothing HTTP/1.1\r\nHost: x\r\n\r\n"
-                              "GET /health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-    Send(fd, three);
-    rest.clear();
-    for (const char* status : {"HTTP/1.1 200", "HTTP/1.1 404", "HTTP/1.1 200"})
-        EXPECT_EQ(ReadResponse(fd, false, &rest).rfind(status, 0), 0u) << status;
-    EXPECT_TRUE(ClosedByServer(fd));
-    ::close(fd);
 }
 
 // Scrapes that arrive during a collection wait for the next one, and share
