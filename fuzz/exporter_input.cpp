@@ -5,6 +5,7 @@
 // any names must stay one series per line, every series unique.
 #include <cstdint>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "exporter/exposition.h"
@@ -40,17 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string text;
     qvperf::AppendExposition(&object, {}, qvperf::ScrapeStatus{}, qvperf::ExpositionFormat::kOpenMetrics,
                              &text);
+    if (text.empty() || text.back() != '\n') __builtin_trap();  // every line ends
     std::set<std::string> series;
-    std::size_t lineStart = 0;
-    while (lineStart < text.size()) {
-        const std::size_t lineEnd = text.find('\n', lineStart);
-        if (lineEnd == std::string::npos) __builtin_trap();  // every line ends
-        const std::string line = text.substr(lineStart, lineEnd - lineStart);
-        if (line[0] != '#') {
-            if (line.compare(0, 9, "quorvane_") != 0) __builtin_trap();
-            if (!series.insert(line.substr(0, line.rfind(' '))).second) __builtin_trap();
-        }
-        lineStart = lineEnd + 1;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line[0] == '#') continue;
+        if (line.compare(0, 9, "quorvane_") != 0) __builtin_trap();
+        if (!series.insert(line.substr(0, line.rfind(' '))).second) __builtin_trap();
     }
     return 0;
 }

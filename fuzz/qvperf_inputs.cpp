@@ -75,22 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const qvperf::PerfObject& object : decoded.objects)
         for (const qvperf::Instance& instance : object.instances)
             for (std::size_t i = 0; i < object.counters.size() && i < instance.values.size(); ++i) {
-                qvperf::SampleRow row;
-                row.object = name(object.nameIndex);
-                row.instance = instance.name;
-                row.counter = name(object.counters[i].nameIndex);
-                if (pathParsed && !qvperf::PathSelects(path, row.object, row.instance, row.counter))
-                    continue;
-                row.numeric = instance.values[i].numeric;
-                row.number = instance.values[i].number;
-                row.text = instance.values[i].text;
-                sample.rows.push_back(row);
+                const qvperf::CounterValue& value = instance.values[i];
+                const qvperf::SampleRow row{name(object.nameIndex), instance.name,
+                                            name(object.counters[i].nameIndex), value.numeric,
+                                            value.number, value.text};
+                if (!pathParsed || qvperf::PathSelects(path, row.object, row.instance, row.counter))
+                    sample.rows.push_back(row);
             }
     for (const auto& entry : names) {  // names no decoded object used
-        qvperf::SampleRow row;
-        row.object = row.counter = row.instance = entry.second;
-        row.numeric = true;
-        sample.rows.push_back(row);
+        sample.rows.push_back({entry.second, entry.second, entry.second, true, 0, {}});
         if (sample.rows.size() > 64) break;
     }
     qvperf::FormatTable(sample);

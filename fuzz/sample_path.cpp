@@ -33,29 +33,22 @@ using vz::DWORD;
 constexpr std::size_t kMaxBlocks = 4;
 
 std::u16string Query(vz::fuzz::Input& in) {
-    const std::uint8_t kind = in.Byte();
-    switch (kind % 6) {
-        case 0: return u"Global";
-        case 1: return u"gLOBAL";
-        case 2: return u"";
-        case 3: return u"Costly";
-        case 4: {  // blank-separated numbers, with stray blanks
-            std::u16string text;
-            for (int n = in.Byte() % 4; n >= 0; --n) {
-                for (char c : std::to_string(in.Word() % 4000)) text.push_back(static_cast<char16_t>(c));
-                text.append(in.Byte() % 3 == 0 ? u"  " : u" ");
-            }
-            return text;
+    static const char16_t* const kFixed[] = {u"Global", u"gLOBAL", u"", u"Costly"};
+    const int kind = in.Byte() % 6;
+    if (kind < 4) return kFixed[kind];
+    std::u16string text;
+    if (kind == 4) {  // blank-separated numbers, with stray blanks
+        for (int n = in.Byte() % 4; n >= 0; --n) {
+            for (char c : std::to_string(in.Word() % 4000)) text.push_back(static_cast<char16_t>(c));
+            text.append(in.Byte() % 3 == 0 ? u"  " : u" ");
         }
-        default: {
-            std::u16string text;
-            for (int n = in.Byte() % 16; n > 0; --n) {
-                const char16_t unit = static_cast<char16_t>(in.Byte() | (in.Byte() << 8));
-                if (unit != 0) text.push_back(unit);
-            }
-            return text;
-        }
+        return text;
     }
+    for (int n = in.Byte() % 16; n > 0; --n) {  // UTF-16 text
+        const char16_t unit = static_cast<char16_t>(in.Byte() | (in.Byte() << 8));
+        if (unit != 0) text.push_back(unit);
+    }
+    return text;
 }
 
 struct ProviderBlock {

@@ -1,7 +1,7 @@
 // The exporter's HTTP endpoint, through real loopback sockets: routes, methods
-// and formats; clients that stay idle, dribble or never read must not delay
-// another client's scrape; deadlines and the connection cap; collections one
-// at a time. The collection itself is a stand-in here.
+// and formats; clients that stay idle, dribble or never read are served
+// beside, closed by deadlines or at the connection cap; collections one at a
+// time. The collection itself is a stand-in here.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -27,7 +27,7 @@ namespace {
 using namespace qvperf;
 using Clock = std::chrono::steady_clock;
 
-// The bound on a scrape beside stalled clients; instrumented runs (valgrind,
+// A time that covers a scrape of some MB; instrumented runs (valgrind,
 // sanitizers) are ten times slower at everything.
 std::chrono::milliseconds ScrapeBound() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -47,25 +47,11 @@ int Connect(unsigned short port) {
     return fd;
 }
 
-// Reads until the peer closes or `limit` passes; the bytes so far.
-std::string ReadAll(int fd, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
-    std::string data;
-    const auto until = Clock::now() + limit;
-    char chunk[65536];
-    while (Clock::now() < until) {
-        pollfd p{fd, POLLIN, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-        if (::poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0) break;
-        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n <= 0) break;
-        data.append(chunk, static_cast<std::size_t>(n));
-    }
-    return data;
-}
-
 // Reads one response from `fd` (its head, then Content-Length bytes unless it
-// answers a HEAD); `*rest` keeps what came after it.
-std::string ReadResponse(int fd, bool head, std::string* rest) {
+// answers a HEAD), or what came within `limit`; `*rest` keeps what came after it.
+std::string ReadResponse(int fd, bool head, std::string* rest,
+                         Clock::duration limit = std::chrono::minutes(1)) {
+    const auto until = Clock::now() + limit;
     std::string data;
     data.swap(*rest);
     char chunk[65536];
@@ -82,47 +68,48 @@ std::string ReadResponse(int fd, bool head, std::string* rest) {
             }
         }
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 5000) <= 0) return data;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return data;
         const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
         if (n <= 0) return data;
         data.append(chunk, static_cast<std::size_t>(n));
     }
 }
 
+void Send(int fd, const std::string& request) { ::send(fd, request.data(), request.size(), MSG_NOSIGNAL); }
+
+const std::string kScrape = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
+
 std::string Exchange(unsigned short port, const std::string& request) {
     const int fd = Connect(port);
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    Send(fd, request);
     std::string rest;
     std::string reply = ReadResponse(fd, request.rfind("HEAD ", 0) == 0, &rest);
     ::close(fd);
     return reply;
 }
 
-// True when the server has closed `fd` (within half a second).
-bool ClosedByServer(int fd) {
+// True when the server closes `fd` within `ms` milliseconds.
+bool ClosedByServer(int fd, int ms = 500) {
     pollfd p{fd, POLLIN, 0};
     char byte;
-    return ::poll(&p, 1, 500) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+    return ::poll(&p, 1, ms) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
 }
 
 std::string Body(const std::string& reply) { return reply.substr(reply.find("\r\n\r\n") + 4); }
 
+// One whole gzip member, nothing after it, of at most a MB here.
 std::string Gunzip(const std::string& data) {
     z_stream stream{};
     EXPECT_EQ(inflateInit2(&stream, 15 + 16), Z_OK);  // gzip only
+    std::string out(1 << 20, '\0');
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     stream.avail_in = static_cast<uInt>(data.size());
-    std::string out;
-    int result = Z_OK;
-    while (result == Z_OK) {
-        char chunk[65536];
-        stream.next_out = reinterpret_cast<Bytef*>(chunk);
-        stream.avail_out = sizeof chunk;
-        result = inflate(&stream, Z_NO_FLUSH);
-        out.append(chunk, sizeof chunk - stream.avail_out);
-    }
-    EXPECT_EQ(result, Z_STREAM_END);
-    EXPECT_EQ(stream.avail_in, 0u);  // nothing after the gzip member
+    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
+    EXPECT_EQ(stream.avail_in, 0u);
+    out.resize(stream.total_out);
     inflateEnd(&stream);
     return out;
 }
@@ -131,39 +118,28 @@ std::string Gunzip(const std::string& data) {
 // and notes any overlap of two calls.
 struct FakeSource {
     std::atomic<int> calls{0};
-    std::atomic<bool> inside{false};
-    std::atomic<bool> overlapped{false};
-    std::atomic<bool> healthy{true};
+    std::atomic<bool> inside{false}, overlapped{false}, healthy{true};
     std::size_t instances = 2;
     std::chrono::milliseconds delay{0};
+    std::shared_ptr<CollectedSample> built;
 
     std::shared_ptr<const CollectedSample> operator()() {
         if (inside.exchange(true)) overlapped = true;
         ++calls;
         std::this_thread::sleep_for(delay);
-        if (!built_ || built_->object->instances.size() != instances) built_ = Build();
-        built_->status.serverUp = healthy;
-        inside = false;
-        return built_;
-    }
-
-private:
-    std::shared_ptr<CollectedSample> built_;
-
-    std::shared_ptr<CollectedSample> Build() const {
-        DecodeResult decoded;
-        PerfObject object;
-        object.counters.resize(16);
-        for (std::size_t i = 0; i < 16; ++i)  // the table's counters, as registration numbers them
-            object.counters[i] = {quorvane::TitleOffsetOf(i), 0, 0, 100, quorvane::kRawCount, 4, 0};
-        for (std::size_t i = 0; i < instances; ++i) {
-            Instance instance;
-            instance.name = "Quorvane" + std::to_string(i);
-            instance.values.assign(16, CounterValue{true, i, ""});
-            object.instances.push_back(instance);
+        if (!built || built->object->instances.size() != instances) {
+            DecodeResult decoded;
+            PerfObject& object = decoded.objects.emplace_back();
+            for (std::size_t i = 0; i < 16; ++i)  // the table's counters, as registration numbers them
+                object.counters.push_back({quorvane::TitleOffsetOf(i), 0, 0, 100, quorvane::kRawCount, 4, 0});
+            for (std::size_t i = 0; i < instances; ++i)
+                object.instances.push_back(
+                    {"Quorvane" + std::to_string(i), std::vector<CounterValue>(16, {true, i, ""})});
+            built = DescribeSample(decoded, TitleNames());
         }
-        decoded.objects.push_back(object);
-        return DescribeSample(decoded, TitleNames());
+        built->status.serverUp = healthy;
+        inside = false;
+        return built;
     }
 };
 
@@ -188,108 +164,101 @@ protected:
     unsigned short port_ = 0;
 };
 
-TEST_F(ServerFixture, RoutesMethodsAndFormats) {
+// Each step sends a request, on a new connection or on the last one, and
+// reads one whole answer: its status, a text it holds, gzip (which must
+// decompress) when the client takes it and never for /health, and whether
+// the server closes the connection after it: when the client says close or
+// sends a body, after HTTP/1.0 unless asked to keep it, and after a bad head.
+TEST_F(ServerFixture, RoutesMethodsFormatsKeepAliveAndCompression) {
     Start();
-    struct Case {
+    const struct Step {
+        bool fresh;
         const char* request;
-        const char* statusLine;
+        const char* status;
         const char* mustContain;
-        bool bodyExpected;
+        bool gzip = false;
+        bool closes = false;
+    } steps[] = {
+        {true, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n", "200 OK",
+         "Content-Type: text/plain; version=0.0.4; charset=utf-8"},
+        {true, "GET /metrics?x=1 HTTP/1.1\r\nhost: x\r\naccept: application/openmetrics-text;version=1.0.0\r\n\r\n",
+         "200 OK", "Content-Type: application/openmetrics-text; version=1.0.0"},
+        {false, "HEAD /metrics HTTP/1.1\r\nHost: x\r\n\r\n", "200 OK", "Content-Length: "},
+        {true, "GET /health HTTP/1.0\r\n\r\n", "200 OK", "\r\n\r\nok\n", false, true},
+        {true, "GET http://127.0.0.1:9464/metrics HTTP/1.1\r\nHost: 127.0.0.1:9464\r\n\r\n", "200 OK",
+         "version=0.0.4"},
+        {false, "GET HTTP://EXAMPLE?x HTTP/1.1\r\nHost: x\r\n\r\n", "200 OK", "<a href"},
+        {false, "GET http:///metrics HTTP/1.1\r\nHost: x\r\n\r\n", "400 Bad Request", "malformed", false, true},
+        {true, "GET /metrics HTTP/1.1\r\n\r\n", "400 Bad Request", "needs a Host header", false, true},
+        {true, "GET /metrics HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", "400 Bad Request", "more than one Host",
+         false, true},
+        {true, "GET /metrics HTTP/2.0\r\nHost: x\r\n\r\n", "400 Bad Request", "HTTP/1.0 and", false, true},
+        {true, "GET /metrics HTTP/1.1\r\nHost: x\r\n folded\r\n\r\n", "400", "malformed", false, true},
+        {true, "garbage\r\n\r\n", "400 Bad Request", "malformed", false, true},
+        {true, "POST /metrics HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", "405 Method Not Allowed",
+         "Allow: GET, HEAD\r\n"},
+        {false, "DELETE /health HTTP/1.1\r\nHost: x\r\n\r\n", "405 Method Not Allowed", "Allow: GET, HEAD"},
+        {false, "GET /metrics/extra HTTP/1.1\r\nHost: x\r\n\r\n", "404 Not Found", "not found"},
+        {false, "GET /favicon.ico HTTP/1.1\r\nHost: x\r\n\r\n", "404 Not Found", "not found"},
+        {false, "POST /health HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello", "405", "Allow: ", false,
+         true},
+        {true, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: deflate, gzip\r\n\r\n", "200 OK",
+         "Vary: Accept-Encoding\r\n", true},
+        {false, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip;q=0, identity\r\n\r\n", "200 OK",
+         "Vary: Accept-Encoding\r\n"},
+        {false, "GET /health HTTP/1.1\r\nHost: x\r\nAccept-Encoding: *\r\n\r\n", "200 OK", "\r\n\r\nok\n"},
+        {false, "HEAD /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: *;q=0.5\r\n\r\n", "200 OK",
+         "Content-Length: ", true},
+        {false, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: x-gzip\r\nConnection: Close\r\n\r\n",
+         "200 OK", "Vary: Accept-Encoding\r\n", true, true},
+        {true, "GET /health HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", "200 OK", "ok\n"},
+        {false, "GET /health HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", "200 OK", "ok\n"},
     };
-    const Case cases[] = {
-        {"GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 200 OK",
-         "Content-Type: text/plain; version=0.0.4; charset=utf-8", true},
-        {"GET /metrics?x=1 HTTP/1.1\r\nhost: x\r\naccept: application/openmetrics-text;version=1.0.0\r\n\r\n",
-         "HTTP/1.1 200 OK", "Content-Type: application/openmetrics-text; version=1.0.0", true},
-        {"HEAD /metrics HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 200 OK", "Content-Length: ", false},
-        {"GET /health HTTP/1.0\r\n\r\n", "HTTP/1.1 200 OK", "\r\n\r\nok\n", true},
-        {"GET http://127.0.0.1:9464/metrics HTTP/1.1\r\nHost: 127.0.0.1:9464\r\n\r\n",
-         "HTTP/1.1 200 OK", "version=0.0.4", true},
-        {"GET HTTP://EXAMPLE?x HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 200 OK", "<a href", true},
-        {"GET http:///metrics HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad Request", "malformed", true},
-        {"GET /metrics HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request", "needs a Host header", true},
-        {"GET /metrics HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", "HTTP/1.1 400 Bad Request",
-         "more than one Host", true},
-        {"GET /metrics HTTP/2.0\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad Request", "HTTP/1.0 and", true},
-        {"GET /metrics HTTP/1.1\r\nHost: x\r\n folded\r\n\r\n", "HTTP/1.1 400", "malformed", true},
-        {"POST /metrics HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n",
-         "HTTP/1.1 405 Method Not Allowed", "Allow: GET, HEAD\r\n", true},
-        {"DELETE /health HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 405 Method Not Allowed",
-         "Allow: GET, HEAD", true},
-        {"GET /metrics/extra HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 404 Not Found", "not found", true},
-        {"GET /favicon.ico HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 404 Not Found", "not found", true},
-        {"garbage\r\n\r\n", "HTTP/1.1 400 Bad Request", "malformed", true},
-    };
-    for (const Case& c : cases) {
-        const std::string reply = Exchange(port_, c.request);
-        EXPECT_EQ(reply.rfind(c.statusLine, 0), 0u) << c.request << reply.substr(0, 200);
-        EXPECT_NE(reply.find(c.mustContain), std::string::npos) << c.request << reply.substr(0, 300);
-        const std::size_t headEnd = reply.find("\r\n\r\n");
-        ASSERT_NE(headEnd, std::string::npos) << c.request;
-        const std::size_t length = std::stoul(reply.substr(reply.find("Content-Length: ") + 16));
-        EXPECT_EQ(reply.size() - headEnd - 4, c.bodyExpected ? length : 0u) << c.request;
-        if (c.bodyExpected) {
-            EXPECT_GT(length, 0u) << c.request;
+    int fd = -1;
+    std::string rest;
+    for (const Step& step : steps) {
+        if (step.fresh) {
+            if (fd >= 0) ::close(fd);
+            fd = Connect(port_);
+            rest.clear();
         }
+        Send(fd, step.request);
+        const bool head = std::strncmp(step.request, "HEAD", 4) == 0;
+        const std::string reply = ReadResponse(fd, head, &rest);
+        EXPECT_EQ(reply.rfind(std::string("HTTP/1.1 ") + step.status, 0), 0u) << step.request << reply;
+        EXPECT_NE(reply.find(step.mustContain), std::string::npos) << step.request << reply.substr(0, 300);
+        const std::size_t length = std::stoul(reply.substr(reply.find("Content-Length: ") + 16));
+        EXPECT_GT(length, 0u) << step.request;
+        EXPECT_EQ(reply.size() - reply.find("\r\n\r\n") - 4, head ? 0u : length) << step.request;
+        EXPECT_EQ(reply.find("Content-Encoding: gzip\r\n") != std::string::npos, step.gzip) << step.request;
+        if (step.gzip && !head) {
+            EXPECT_NE(Gunzip(Body(reply)).find("\nquorvane_exporter_instances 2\n"), std::string::npos);
+        }
+        EXPECT_NE(reply.find(step.closes ? "Connection: close\r\n" : "Connection: keep-alive\r\n"),
+                  std::string::npos)
+            << step.request;
+        EXPECT_TRUE(!step.closes || ClosedByServer(fd)) << step.request;
     }
-    const std::string open = Exchange(
-        port_, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept: application/openmetrics-text\r\n\r\n");
-    EXPECT_EQ(open.substr(open.size() - 6), "# EOF\n");
-    EXPECT_NE(open.find("quorvane_open_databases{server=\"Quorvane1\"} 1\n"), std::string::npos);
+    EXPECT_FALSE(ClosedByServer(fd));
+    ::close(fd);
 
+    // Three requests sent at once on one connection: three answers in order.
+    fd = Connect(port_);
+    Send(fd, "GET /health HTTP/1.1\r\nHost: x\r\n\r\nGET /nothing HTTP/1.1\r\nHost: x\r\n\r\n"
+             "GET /health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    rest.clear();
+    for (const char* status : {"HTTP/1.1 200", "HTTP/1.1 404", "HTTP/1.1 200"})
+        EXPECT_EQ(ReadResponse(fd, false, &rest).rfind(status, 0), 0u) << status;
+    EXPECT_TRUE(ClosedByServer(fd));
+    ::close(fd);
+
+    EXPECT_NE(Exchange(port_, kScrape).find("\nquorvane_open_databases{server=\"Quorvane1\"} 1\n"),
+              std::string::npos);
     source_.healthy = false;
     const std::string down = Exchange(port_, "GET /health HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_EQ(down.rfind("HTTP/1.1 503 Service Unavailable", 0), 0u) << down;
     EXPECT_NE(down.find("no server is publishing"), std::string::npos);
-    EXPECT_NE(Exchange(port_, "GET /metrics HTTP/1.0\r\n\r\n").find("\nquorvane_server_up 0\n"),
-              std::string::npos);
     EXPECT_FALSE(source_.overlapped);
-}
-
-// 16 idle connections, one that dribbles a byte at a time, and one that asks
-// for a large exposition and never reads it: a scrape beside them takes less
-// than a second longer than the same scrape alone (on a busy machine the
-// scrape alone can take a while itself).
-TEST_F(ServerFixture, StalledClientsDoNotDelayAScrape) {
-    source_.instances = 5000;  // some 5 MB, more than the socket buffers hold
-    Start();
-    const std::string ask = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
-    Clock::duration alone = Clock::duration::max();
-    for (int i = 0; i < 2; ++i) {
-        const auto start = Clock::now();
-        ASSERT_EQ(Exchange(port_, ask).rfind("HTTP/1.1 200 OK", 0), 0u);
-        alone = std::min(alone, Clock::now() - start);
-    }
-    std::vector<int> idle;
-    for (int i = 0; i < 16; ++i) idle.push_back(Connect(port_));
-    const int dribbler = Connect(port_);
-    std::atomic<bool> done{false};
-    std::thread dribble([&] {
-        const char request[] = "GET /metrics HTTP/1.1\r\n";
-        for (std::size_t i = 0; i < sizeof request - 1 && !done; ++i) {
-            ::send(dribbler, request + i, 1, MSG_NOSIGNAL);
-            for (int k = 0; k < 20 && !done; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    });
-    const int sleeper = Connect(port_);
-    ::send(sleeper, ask.data(), ask.size(), MSG_NOSIGNAL);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // its answer is stuck by now
-
-    const auto start = Clock::now();
-    const std::string reply = Exchange(port_, ask);
-    const auto took = Clock::now() - start;
-    EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK", 0), 0u);
-    EXPECT_NE(reply.find("quorvane_exporter_instances 5000\n"), std::string::npos);
-    EXPECT_LT(took - alone, ScrapeBound())
-        << "alone " << std::chrono::duration_cast<std::chrono::milliseconds>(alone).count()
-        << " ms, beside stalled clients "
-        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
-
-    done = true;
-    dribble.join();
-    for (int fd : idle) ::close(fd);
-    ::close(dribbler);
-    ::close(sleeper);
 }
 
 TEST_F(ServerFixture, DeadlinesCloseIdleAndNonReadingClients) {
@@ -299,54 +268,51 @@ TEST_F(ServerFixture, DeadlinesCloseIdleAndNonReadingClients) {
     source_.instances = 20000;
     Start(limits);
     const int idle = Connect(port_);
-    const auto start = Clock::now();
-    EXPECT_EQ(ReadAll(idle, std::chrono::milliseconds(3000)), "");  // closed without an answer
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
+    EXPECT_TRUE(ClosedByServer(idle, 2000));  // without an answer
     ::close(idle);
 
     // A client that never reads: the server gives up on it after the write deadline.
     const int sleeper = Connect(port_);
     int small = 4096;
     ::setsockopt(sleeper, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    const std::string ask = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
-    ::send(sleeper, ask.data(), ask.size(), MSG_NOSIGNAL);
+    Send(sleeper, kScrape);
+    std::this_thread::sleep_for(ScrapeBound() / 5);
+    Send(sleeper, kScrape);  // unread by the server, so closing resets the connection
     std::this_thread::sleep_for(ScrapeBound() * 3 / 2);
-    const std::string partial = ReadAll(sleeper, ScrapeBound() * 3);
-    ASSERT_EQ(partial.rfind("HTTP/1.1 200 OK", 0), 0u);
-    const std::size_t length = std::stoul(partial.substr(partial.find("Content-Length: ") + 16));
-    EXPECT_LT(partial.size(), length);  // cut off, not the whole exposition
+    std::string rest;
+    const std::string partial = ReadResponse(sleeper, false, &rest, ScrapeBound() * 3);
+    EXPECT_EQ(partial.rfind("HTTP/1.1 200 OK", 0), 0u);
+    EXPECT_TRUE(ClosedByServer(sleeper));  // cut off, before the whole exposition
     ::close(sleeper);
 }
 
 // At the cap (64) of idle, dribbling, kept-alive and non-reading
-// connections, every scrape is served, and the oldest connection without a
-// complete request is the one closed for it.
+// connections, every scrape is served at once (none of them holds the server
+// up), and the oldest connection without a complete request is closed for it.
 TEST_F(ServerFixture, ScrapesAtTheCapCloseTheOldestIdleConnection) {
     source_.instances = 5000;  // more than the socket buffers of a non-reading client hold
     HttpLimits limits;
     // No connection leaves by a deadline here, however slow the build.
     limits.readTimeout = limits.writeTimeout = std::chrono::milliseconds(60000);
     Start(limits);
-    const std::string ask = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
     std::vector<int> held;
-    for (int i = 0; i < 2; ++i) {  // non-reading: their answers are stuck
+    auto hold = [&](const std::string& sent) {
         held.push_back(Connect(port_));
-        ::send(held.back(), ask.data(), ask.size(), MSG_NOSIGNAL);
-    }
-    held.push_back(Connect(port_));  // kept alive after one answer
-    ::send(held.back(), ask.data(), ask.size(), MSG_NOSIGNAL);
+        Send(held.back(), sent);
+    };
+    hold(kScrape);  // two non-reading: their answers are stuck
+    hold(kScrape);
+    hold(kScrape);  // kept alive after one answer
     std::string rest;
     ASSERT_EQ(ReadResponse(held.back(), false, &rest).rfind("HTTP/1.1 200", 0), 0u);
-    for (int i = 0; i < 2; ++i) {  // dribbling: half a request head
-        held.push_back(Connect(port_));
-        ::send(held.back(), ask.data(), 10, MSG_NOSIGNAL);
-    }
-    while (held.size() < 64) held.push_back(Connect(port_));  // idle
+    hold(kScrape.substr(0, 10));  // two dribbling: half a request head
+    hold(kScrape.substr(0, 10));
+    while (held.size() < 64) hold("");  // idle
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::vector<int> scrapers;  // kept open, so that each scrape finds the cap reached
     for (int i = 0; i < 3; ++i) {
         scrapers.push_back(Connect(port_));
-        ::send(scrapers.back(), ask.data(), ask.size(), MSG_NOSIGNAL);
+        Send(scrapers.back(), kScrape);
         rest.clear();
         const std::string reply = ReadResponse(scrapers.back(), false, &rest);
         EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK", 0), 0u) << "scrape " << i << ": " << reply.substr(0, 100);
@@ -360,68 +326,13 @@ TEST_F(ServerFixture, ScrapesAtTheCapCloseTheOldestIdleConnection) {
     for (int fd : scrapers) ::close(fd);
 }
 
-// One connection carries requests in turn, answered in full each time: gzip
-// when the client takes it (never for /health), plain otherwise, until the
-// client says close; HTTP/1.0 keeps it only when asked to.
-TEST_F(ServerFixture, KeepAliveAndCompression) {
+// Scrapes that arrive during a collection wait for the next one, and share
+// it and its body: the gzip one decompresses to exactly the plain one.
+TEST_F(ServerFixture, ConcurrentScrapesShareCollectionsOneAtATime) {
+    source_.delay = ScrapeBound() * 3 / 10;
     Start();
-    struct Step {
-        bool newConnection;
-        const char* request;
-        const char* mustContain;
-        bool gzip;
-        bool closes;
-    };
-    const Step steps[] = {
-        {true, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: deflate, gzip\r\n\r\n",
-         "Connection: keep-alive\r\n", true, false},
-        {false, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip;q=0, identity\r\n\r\n",
-         "Vary: Accept-Encoding\r\n", false, false},
-        {false, "GET /health HTTP/1.1\r\nHost: x\r\nAccept-Encoding: *\r\n\r\n", "\r\n\r\nok\n", false, false},
-        {false, "HEAD /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: *;q=0.5\r\n\r\n", "200 OK", true, false},
-        {false, "GET /metrics HTTP/1.1\r\nHost: x\r\nAccept-Encoding: x-gzip\r\nConnection: Close\r\n\r\n",
-         "Connection: close\r\n", true, true},
-        {true, "GET /health HTTP/1.0\r\n\r\n", "Connection: close\r\n", false, true},
-        {true, "GET /health HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", "Connection: keep-alive", false, false},
-        {false, "GET /health HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", "ok\n", false, false},
-        {true, "POST /health HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello", "405", false, true},
-    };
-    int fd = -1;
-    std::string rest;
-    for (const Step& step : steps) {
-        if (step.newConnection) {
-            if (fd >= 0) ::close(fd);
-            fd = Connect(port_);
-            rest.clear();
-        }
-        ::send(fd, step.request, std::strlen(step.request), MSG_NOSIGNAL);
-        const std::string reply = ReadResponse(fd, std::strncmp(step.request, "HEAD", 4) == 0, &rest);
-        EXPECT_NE(reply.find(step.mustContain), std::string::npos) << step.request << reply.substr(0, 300);
-        EXPECT_EQ(reply.find("Content-Encoding: gzip\r\n") != std::string::npos, step.gzip) << step.request;
-        if (step.gzip && std::strncmp(step.request, "GET", 3) == 0) {
-            EXPECT_NE(Gunzip(Body(reply)).find("\nquorvane_exporter_instances 2\n"), std::string::npos);
-        }
-        EXPECT_EQ(ClosedByServer(fd), step.closes) << step.request;
-    }
-    ::close(fd);
-
-    // Three requests sent at once on one connection: three answers in order.
-    fd = Connect(port_);
-    const std::string three = "GET /health HTTP/1.1\r\nHost: x\r\n\r\nGET /nothing HTTP/1.1\r\nHost: x\r\n\r\n"
-                              "GET /health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-    ::send(fd, three.data(), three.size(), MSG_NOSIGNAL);
-    rest.clear();
-    for (const char* status : {"HTTP/1.1 200", "HTTP/1.1 404", "HTTP/1.1 200"})
-        EXPECT_EQ(ReadResponse(fd, false, &rest).rfind(status, 0), 0u) << status;
-    EXPECT_TRUE(ClosedByServer(fd));
-    ::close(fd);
-
-    // Scrapes that share a collection share its body: the gzip one
-    // decompresses to exactly the plain one.
-    source_.delay = std::chrono::milliseconds(300);
-    const int callsBefore = source_.calls;
     std::thread first([&] { Exchange(port_, "GET /health HTTP/1.0\r\n\r\n"); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // its collection runs
+    std::this_thread::sleep_for(ScrapeBound() / 10);  // its collection runs
     std::string plain, gzip;
     std::thread second([&] { plain = Exchange(port_, "GET /metrics HTTP/1.0\r\n\r\n"); });
     std::thread third([&] {
@@ -430,38 +341,24 @@ TEST_F(ServerFixture, KeepAliveAndCompression) {
     for (std::thread* t : {&first, &second, &third}) t->join();
     ASSERT_NE(gzip.find("Content-Encoding: gzip"), std::string::npos);
     EXPECT_EQ(Gunzip(Body(gzip)), Body(plain));
-    EXPECT_EQ(source_.calls, callsBefore + 2);
-}
-
-TEST_F(ServerFixture, ConcurrentScrapesShareCollectionsOneAtATime) {
-    source_.delay = std::chrono::milliseconds(200);
-    Start();
-    std::vector<std::thread> clients;
-    std::atomic<int> answered{0};
-    for (int i = 0; i < 6; ++i)
-        clients.emplace_back([&] {
-            if (Exchange(port_, "GET /metrics HTTP/1.0\r\n\r\n").rfind("HTTP/1.1 200", 0) == 0)
-                ++answered;
-        });
-    for (std::thread& t : clients) t.join();
-    EXPECT_EQ(answered, 6);
-    EXPECT_LT(source_.calls, 6);
+    EXPECT_EQ(source_.calls, 2);
     EXPECT_FALSE(source_.overlapped);
 }
 
-TEST(ListenAddress, Splits) {
+TEST(ListenAddress, SplitsAndJoins) {
+    const struct {
+        const char* text;
+        const char* address;
+        unsigned short port;
+    } accepted[] = {{"127.0.0.1:9464", "127.0.0.1", 9464}, {"[::1]:80", "::1", 80}, {":0", "", 0}};
     std::string address;
-    unsigned short port = 0;
-    EXPECT_TRUE(SplitListenAddress("127.0.0.1:9464", &address, &port));
-    EXPECT_EQ(address, "127.0.0.1");
-    EXPECT_EQ(port, 9464);
-    EXPECT_EQ(JoinListenAddress(address, port), "127.0.0.1:9464");
-    EXPECT_TRUE(SplitListenAddress("[::1]:80", &address, &port));
-    EXPECT_EQ(address, "::1");
-    EXPECT_EQ(JoinListenAddress(address, port), "[::1]:80");
-    EXPECT_TRUE(SplitListenAddress(":0", &address, &port));  // every interface
-    EXPECT_EQ(address, "");
-    EXPECT_EQ(JoinListenAddress(address, 9464), ":9464");
+    unsigned short port = 1;
+    for (const auto& c : accepted) {
+        ASSERT_TRUE(SplitListenAddress(c.text, &address, &port)) << c.text;
+        EXPECT_EQ(address, c.address);
+        EXPECT_EQ(port, c.port);
+        EXPECT_EQ(JoinListenAddress(address, port), c.text);
+    }
     for (const char* bad : {"9464", "::1:80", "[::1]", "[]:80", "[::1:80", "a]:80", "127.0.0.1:",
                             "127.0.0.1:65536", "127.0.0.1:x1", "127.0.0.1:123456"})
         EXPECT_FALSE(SplitListenAddress(bad, &address, &port)) << bad;

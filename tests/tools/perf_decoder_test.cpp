@@ -147,20 +147,6 @@ TEST(PerfDecoder, MalformedObjectIsReportedAndTheNextOneDecoded) {
     EXPECT_NE(r.problems[0].find("4 bytes after the last object"), std::string::npos);
 }
 
-// Bytes the decoded result holds: what decoding a library's buffer keeps.
-std::size_t Footprint(const DecodeResult& r) {
-    std::size_t bytes = r.objects.capacity() * sizeof(qvperf::PerfObject);
-    for (const qvperf::PerfObject& o : r.objects) {
-        bytes += o.counters.capacity() * sizeof(qvperf::CounterDefinition) +
-                 o.instances.capacity() * sizeof(qvperf::Instance);
-        for (const qvperf::Instance& i : o.instances) {
-            bytes += i.name.capacity() + i.values.capacity() * sizeof(qvperf::CounterValue);
-            for (const qvperf::CounterValue& v : i.values) bytes += v.text.capacity();
-        }
-    }
-    return bytes;
-}
-
 // An object whose zero-size counters all sit at one offset: `counters`
 // definitions, `instances` unnamed instances with `blockWords` words after
 // each counter block's header.
@@ -173,8 +159,8 @@ Bytes SharedCounterBytes(DWORD counters, DWORD instances, DWORD blockWords) {
 
 // Counters that share their bytes once made the decoded values grow with
 // counters x instances: 205 KB of data took 432 MB. Each value is charged
-// against the bytes returned, so such an object is refused, and what an
-// accepted one keeps stays a small multiple of the buffer.
+// against the bytes returned, so such an object is refused (what an accepted
+// one allocates is bounded by the qvperf_inputs fuzz target).
 TEST(PerfDecoder, SharedCounterBytesCannotInflateTheDecodedValues) {
     const Bytes hostile = SharedCounterBytes(2500, 2500, 0);
     DecodeResult r = DecodePerfData(hostile.data(), hostile.size(), 1);
@@ -187,64 +173,51 @@ TEST(PerfDecoder, SharedCounterBytesCannotInflateTheDecodedValues) {
     r = DecodePerfData(edge.data(), edge.size(), 1);
     ASSERT_TRUE(r.problems.empty()) << r.problems[0];
     ASSERT_EQ(r.objects.at(0).instances.size(), 2000u);
-    EXPECT_LT(Footprint(r), 20 * edge.size());  // 17 times with 48-byte values
 
     // One more counter and the same instances no longer fit the budget.
     const Bytes over = SharedCounterBytes(17, 2000, 6);
     EXPECT_EQ(DecodePerfData(over.data(), over.size(), 1).problems.size(), 1u);
 }
 
-// The contract of one Collect call, checked on what a fake library does.
+// The contract of one Collect call, checked on what a fake library does: it
+// writes one object or nothing, returns `result`, then `spoils` the call.
 TEST(CollectCallCheck, EachBreachOfTheContractIsFound) {
-    static const Bytes object = ObjectBytes({u"Quorvane01"});
-    auto put = [](void** data, std::uint32_t* total, std::uint32_t* objects) {
-        std::memcpy(*data, object.data(), object.size());
-        *data = static_cast<unsigned char*>(*data) + object.size();
-        *total = static_cast<std::uint32_t>(object.size());
-        *objects += 1;
-    };
+    const Bytes object = ObjectBytes({u"Quorvane01"});
+    using Spoil = std::function<void(unsigned char* start, void** data, std::uint32_t* objects)>;
     const struct {
         const char* what;
-        std::function<std::uint32_t(void**, std::uint32_t*, std::uint32_t*)> library;
+        bool writes;
+        std::uint32_t result;
+        Spoil spoil;
         bool good;
     } cases[] = {
-        {"a well-formed object", [&](void** d, auto* t, auto* o) { put(d, t, o); return 0u; }, true},
-        {"nothing requested", [](void**, auto* t, auto*) { *t = 0; return 0u; }, true},
-        {"ERROR_MORE_DATA kept clean", [](void**, auto* t, auto* o) { *t = 0; *o = 0; return 234u; }, true},
-        {"another result", [](void**, auto* t, auto*) { *t = 0; return 5u; }, false},
-        {"ERROR_MORE_DATA with bytes", [&](void** d, auto* t, auto* o) { put(d, t, o); return 234u; }, false},
-        {"data not advanced", [&](void** d, auto* t, auto* o) {
-             void* start = *d;
-             put(d, t, o);
-             *d = start;
-             return 0u;
-         }, false},
-        {"a byte past the object", [&](void** d, auto* t, auto* o) {
-             put(d, t, o);
-             static_cast<unsigned char*>(*d)[3] = 0;
-             return 0u;
-         }, false},
-        {"a byte past the buffer", [](void** d, auto* t, auto*) {
-             static_cast<unsigned char*>(*d)[4096] = 0;
-             *t = 0;
-             return 0u;
-         }, false},
-        {"bytes without an object", [&](void** d, auto* t, auto* o) {
-             put(d, t, o);
-             *o -= 1;
-             return 0u;
-         }, false},
-        {"a malformed object", [&](void** d, auto* t, auto* o) {
-             auto* start = static_cast<unsigned char*>(*d);
-             put(d, t, o);
-             start[offsetof(Header, NumInstances)] = 2;
-             return 0u;
-         }, false},
+        {"a well-formed object", true, 0, nullptr, true},
+        {"nothing requested", false, 0, nullptr, true},
+        {"ERROR_MORE_DATA kept clean", false, 234, [](auto, auto, auto* o) { *o = 0; }, true},
+        {"another result", false, 5, nullptr, false},
+        {"ERROR_MORE_DATA with bytes", true, 234, nullptr, false},
+        {"data not advanced", true, 0, [](auto* start, void** d, auto) { *d = start; }, false},
+        {"a byte past the object", true, 0,
+         [](auto, void** d, auto) { static_cast<unsigned char*>(*d)[3] = 0; }, false},
+        {"a byte past the buffer", false, 0, [](auto* start, auto, auto) { start[4096] = 0; }, false},
+        {"bytes without an object", true, 0, [](auto, auto, auto* o) { *o -= 1; }, false},
+        {"a malformed object", true, 0,
+         [](auto* start, auto, auto) { start[offsetof(Header, NumInstances)] = 2; }, false},
     };
     for (const auto& c : cases) {
+        auto collect = [&](const char16_t*, void** data, std::uint32_t* total, std::uint32_t* objects) {
+            auto* start = static_cast<unsigned char*>(*data);
+            *total = 0;
+            if (c.writes) {
+                std::memcpy(start, object.data(), object.size());
+                *data = start + object.size();
+                *total = static_cast<std::uint32_t>(object.size());
+                *objects += 1;
+            }
+            if (c.spoil) c.spoil(start, data, objects);
+            return c.result;
+        };
         std::vector<unsigned char> buffer;
-        auto collect = [&](const char16_t*, void** data, std::uint32_t* total,
-                           std::uint32_t* objects) { return c.library(data, total, objects); };
         const qvperf::CollectCall call = qvperf::CallCollect(collect, u"Global", 4096, 3, &buffer);
         EXPECT_EQ(qvperf::CheckCollectCall(call).empty(), c.good) << c.what;
     }
