@@ -54,6 +54,8 @@ void RegistrationTest::Seed(const PerflibSeed& seed) {
     WriteDword(u"SOFTWARE\\Contoso\\Monitor", u"Interval", 15);
     WriteMultiString(u"SYSTEM\\CurrentControlSet\\Services\\Other\\Performance", u"Counter",
                      EncodePairs({{u"2", u"Other"}}));
+    ASSERT_TRUE(emu::ImportRegText("Windows Registry Editor Version 5.00\n\n"
+                                   "[HKEY_CLASSES_ROOT\\AppID\\{0THER}]\n@=\"Other\"\n"));
     emu::SetThreadLocaleValue(0x0409);
     emu::SetSystemDefaultLangIDValue(0x0409);
     emu::SetModuleFileName(kLibraryPath);
@@ -67,7 +69,8 @@ void RegistrationTest::Seed(const PerflibSeed& seed) {
 
 std::string RegistrationTest::Untouched() {
     return emu::ExportRegText("HKEY_LOCAL_MACHINE\\SOFTWARE\\Contoso") +
-           emu::ExportRegText("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Other");
+           emu::ExportRegText("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Other") +
+           emu::ExportRegText("HKEY_CLASSES_ROOT\\AppID\\{0THER}");
 }
 
 void ExpectCompleteRegistration(const std::u16string& languageKey,

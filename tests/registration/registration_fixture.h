@@ -17,6 +17,9 @@ extern const char16_t kLibraryPath[];
 extern const char16_t kLanguage009[];
 extern const char16_t kLanguage010[];
 
+inline HRESULT Register() { return RegisterAllPerfObjects(plat::ThisModule()); }
+inline HRESULT Unregister() { return UnregisterAllPerfObjects(); }
+
 class RegistrationTest : public ::testing::Test {
 protected:
     void SetUp() override { Seed(PerflibSeed{}); }
@@ -26,8 +29,6 @@ protected:
     }
     // Seeds perflib plus keys that no registration may touch.
     void Seed(const PerflibSeed& seed);
-    static HRESULT Register() { return RegisterAllPerfObjects(plat::ThisModule()); }
-    static HRESULT Unregister() { return UnregisterAllPerfObjects(); }
     // Everything outside the registration's footprint, as exported text.
     static std::string Untouched();
     // The perflib pair lists as seeded.
