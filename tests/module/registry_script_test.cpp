@@ -46,16 +46,10 @@ const char kFullSeed[] =
     "[HKEY_CLASSES_ROOT\\Keep\\CLSID\\{Other}]\n\n"
     "[HKEY_CURRENT_USER\\Software\\Other]\n\n";
 
-class FullScriptTest : public ScriptTest {
-protected:
-    void SetUp() override {
-        SeedRegistry(kFullSeed);
-        ASSERT_TRUE(variables.Add(u"name", u"Value"));
-    }
+TEST_F(ScriptTest, FullScriptRegistersAndUnregisters) {
+    SeedRegistry(kFullSeed);
     VariableTable variables;
-};
-
-TEST_F(FullScriptTest, RegisterWritesEveryKindOfEntry) {
+    ASSERT_TRUE(variables.Add(u"name", u"Value"));
     ASSERT_EQ(RunScript(kFullScript, true, &variables), S_OK);
     EXPECT_EQ(Tree("HKEY_CLASSES_ROOT\\Keep"),
               "[HKEY_CLASSES_ROOT\\Keep]\n\n"
@@ -77,10 +71,7 @@ TEST_F(FullScriptTest, RegisterWritesEveryKindOfEntry) {
               "\"Cut\"=hex(7):61,00,00,00,00,00\n"
               "\"Empty\"=hex(7):00,00\n"
               "\"NonHex\"=hex:00\n\n");
-}
 
-TEST_F(FullScriptTest, UnregisterRemovesWhatTheScriptDescribes) {
-    ASSERT_EQ(RunScript(kFullScript, true, &variables), S_OK);
     ASSERT_EQ(RunScript(kFullScript, false, &variables), S_OK);
     // Keep is NoRemove; CLSID and Software keep undescribed subkeys.
     EXPECT_EQ(Tree("HKEY_CLASSES_ROOT\\Keep"),
@@ -98,12 +89,14 @@ TEST_F(FullScriptTest, UnregisterRemovesWhatTheScriptDescribes) {
 
 struct EntryCase {
     const char* what;
-    const char16_t* script;
+    std::u16string script;
     bool registerMode;
     const char* seed;
-    const char* keyPath;
-    const char* expected;  // the tree of keyPath afterwards, "" when it is gone
+    std::string keyPath;
+    std::string expected;  // the tree of keyPath afterwards, "" when it is gone
 };
+
+std::u16string Repeat(char16_t ch, std::size_t count) { return std::u16string(count, ch); }
 
 const EntryCase kEntryCases[] = {
     {"%% gives one percent sign", u"HKCR { K = s '100%%' }", true, "", "HKEY_CLASSES_ROOT\\K",
@@ -143,21 +136,28 @@ const EntryCase kEntryCases[] = {
      "HKEY_CLASSES_ROOT", "[HKEY_CLASSES_ROOT]\n\n[HKEY_CLASSES_ROOT\\cafe]\n\n"},
     {"blanks after the last section are fine", u"HKCR { K }\r\n\t \n", true, "",
      "HKEY_CLASSES_ROOT\\K", "[HKEY_CLASSES_ROOT\\K]\n\n"},
+    {"an empty script registers nothing", u"", true, "", "HKEY_CLASSES_ROOT", "[HKEY_CLASSES_ROOT]\n\n"},
+    {"an empty script removes nothing", u"", false, "[HKEY_CLASSES_ROOT\\K]\n\n", "HKEY_CLASSES_ROOT\\K",
+     "[HKEY_CLASSES_ROOT\\K]\n\n"},
+    {"tokens of 4094 units", u"HKCR { " + Repeat(u'n', 255) + u" = s '" + Repeat(u'x', 4094) + u"' }", true,
+     "", "HKEY_CLASSES_ROOT\\" + std::string(255, 'n'),
+     "[HKEY_CLASSES_ROOT\\" + std::string(255, 'n') + "]\n@=\"" + std::string(4094, 'x') + "\"\n\n"},
+    {"variables expand once, by the first of a name in any case",
+     u"HKCR { %" + Repeat(u'v', 31) + u"% = s '%mOdUlE%' }", true, "", "HKEY_CLASSES_ROOT\\Long",
+     "[HKEY_CLASSES_ROOT\\Long]\n@=\"x%Module%\"\n\n"},
 };
 
 TEST_F(ScriptTest, EntriesBehaveAsTheLanguageDefines) {
+    VariableTable variables;
+    ASSERT_TRUE(variables.Add(u"Module", u"x%Module%"));
+    ASSERT_TRUE(variables.Add(u"MODULE", u"second"));
+    ASSERT_TRUE(variables.Add(Repeat(u'v', 31).c_str(), u"Long"));
     for (const EntryCase& c : kEntryCases) {
         SCOPED_TRACE(c.what);
         SeedRegistry(c.seed);
-        EXPECT_EQ(RunScript(c.script, c.registerMode), S_OK);
+        EXPECT_EQ(RunScript(c.script, c.registerMode, &variables), S_OK);
         EXPECT_EQ(Tree(c.keyPath), c.expected);
     }
-}
-
-TEST_F(ScriptTest, EmptyScriptSucceedsAndTouchesNothing) {
-    EXPECT_EQ(RunScript(u"", true), S_OK);
-    EXPECT_EQ(RunScript(u"", false), S_OK);
-    EXPECT_EQ(emu::RegistryCallCount(), 0u);
 }
 
 struct FailureCase {
@@ -166,8 +166,6 @@ struct FailureCase {
     bool registerMode;
     HRESULT expected;
 };
-
-std::u16string Repeat(char16_t ch, std::size_t count) { return std::u16string(count, ch); }
 
 const std::vector<FailureCase>& FailureCases() {
     static const std::vector<FailureCase> cases = {
@@ -212,28 +210,6 @@ TEST_F(ScriptTest, MalformedScriptsFailWithTheirResult) {
         EXPECT_EQ(Tree("HKEY_CLASSES_ROOT"), before);
         EXPECT_EQ(emu::OpenKeyCount(), 0u);
     }
-}
-
-TEST_F(ScriptTest, VariablesExpandEverywhereButNotRecursively) {
-    VariableTable variables;
-    const std::u16string longName = Repeat(u'v', 31);
-    ASSERT_TRUE(variables.Add(u"Module", u"x%Module%"));
-    ASSERT_TRUE(variables.Add(u"MODULE", u"second"));
-    ASSERT_TRUE(variables.Add(longName.c_str(), u"Long"));
-    EXPECT_EQ(RunScript(u"HKCR { %" + longName + u"% = s '%mOdUlE%' }", true, &variables), S_OK);
-    EXPECT_EQ(Tree("HKEY_CLASSES_ROOT\\Long"), "[HKEY_CLASSES_ROOT\\Long]\n@=\"x%Module%\"\n\n");
-}
-
-TEST_F(ScriptTest, TokensOf4094UnitsAreAccepted) {
-    const std::u16string name(255, u'n');
-    const std::u16string text = Repeat(u'x', 4094);
-    ASSERT_EQ(RunScript(u"HKCR { " + name + u" = s '" + text + u"' }", true), S_OK);
-    DWORD size = 0;
-    plat::HKEY key = nullptr;
-    ASSERT_EQ(plat::RegOpenKeyExW(plat::HKeyClassesRoot(), name.c_str(), 0, plat::KEY_READ, &key), 0);
-    EXPECT_EQ(plat::RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, &size), 0);
-    EXPECT_EQ(size, 4095u * 2);
-    plat::RegCloseKey(key);
 }
 
 TEST_F(ScriptTest, FailedSecondRootSectionIsRolledBack) {
@@ -306,20 +282,6 @@ TEST_F(ScriptTest, AllocationFailures) {
     EXPECT_EQ(RunScript(u"HKCR { K = b '00' }", true), E_FAIL);
     allocation_hooks::FailAfter(0);
     EXPECT_EQ(Tree("HKEY_CLASSES_ROOT"), "[HKEY_CLASSES_ROOT]\n\n");
-}
-
-TEST_F(ScriptTest, DeleteTreeRemovesEveryLevel) {
-    SeedRegistry(
-        "[HKEY_LOCAL_MACHINE\\Svc\\Performance\\A\\B]\n\"x\"=\"y\"\n\n"
-        "[HKEY_LOCAL_MACHINE\\Svc\\Performance\\C]\n\n"
-        "[HKEY_LOCAL_MACHINE\\Svc\\Other]\n\n");
-    CKeyHandle service;
-    ASSERT_EQ(service.Open(plat::HKeyLocalMachine(), u"Svc"), ERROR_SUCCESS);
-    EXPECT_EQ(DeleteKeyTree(service, u"Performance"), ERROR_SUCCESS);
-    EXPECT_EQ(DeleteKeyTree(service, u"Performance"), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(service.Close(), ERROR_SUCCESS);
-    EXPECT_EQ(Tree("HKEY_LOCAL_MACHINE\\Svc"),
-              "[HKEY_LOCAL_MACHINE\\Svc]\n\n[HKEY_LOCAL_MACHINE\\Svc\\Other]\n\n");
 }
 
 }  // namespace
