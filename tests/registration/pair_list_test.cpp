@@ -66,57 +66,42 @@ TEST(ParseTitleIndex, ReadsLeadingDigitsAsUnsigned32) {
     }
 }
 
-TEST(MergePairList, PlacesTheRunAndDropsTheObjectsOldPairs) {
-    const std::vector<std::u16string> texts = {u"Cat", u"Cnt"};
+// Malformed lists end at their last complete pair; what does not fit, or an
+// empty text, is refused.
+TEST(MergePairList, PlacesTheRunDropsTheObjectsOldPairsAndRefusesWhatDoesNotFit) {
     struct Case {
         const char* what;
-        PairList old;
+        std::u16string old;
         DWORD first, last;
-        PairList expected;
+        std::u16string expected;
+        std::vector<std::u16string> texts = {u"Cat", u"Cnt"};
+        std::size_t room = 1000;
     };
+    const std::u16string cut = Raw(u"2\0A\0" u"702\0Cat\0" u"704\0Cnt\0\0");
+    const std::u16string old = EncodePairs({{u"2", u"A"}});  // the merged list takes 8 more units
     const Case cases[] = {
-        {"all old pairs below: appended", {{u"1", u"1847"}, {u"2", u"System"}}, 702, 704,
-         {{u"1", u"1847"}, {u"2", u"System"}, {u"702", u"Cat"}, {u"704", u"Cnt"}}},
-        {"in front of the first pair not below first", {{u"2", u"A"}, {u"800", u"B"}, {u"4", u"C"}},
-         702, 704, {{u"2", u"A"}, {u"702", u"Cat"}, {u"704", u"Cnt"}, {u"800", u"B"}, {u"4", u"C"}}},
+        {"all old pairs below: appended", EncodePairs({{u"1", u"1847"}, {u"2", u"System"}}), 702, 704,
+         EncodePairs({{u"1", u"1847"}, {u"2", u"System"}, {u"702", u"Cat"}, {u"704", u"Cnt"}})},
+        {"in front of the first pair not below first", EncodePairs({{u"2", u"A"}, {u"800", u"B"}, {u"4", u"C"}}),
+         702, 704, EncodePairs({{u"2", u"A"}, {u"702", u"Cat"}, {u"704", u"Cnt"}, {u"800", u"B"}, {u"4", u"C"}})},
         {"old pairs of the range dropped out of order",
-         {{u"703", u"old"}, {u"2", u"A"}, {u"900", u"old"}, {u"702", u"old"}, {u"901", u"Z"}}, 702, 900,
-         {{u"702", u"Cat"}, {u"704", u"Cnt"}, {u"2", u"A"}, {u"901", u"Z"}}},
-        {"empty list", {}, 10, 12, {{u"10", u"Cat"}, {u"12", u"Cnt"}}},
-        {"non-digit index counts 0, huge one saturates",
-         {{u"x", u"A"}, {u"4294967998", u"B"}}, 702, 704,
-         {{u"x", u"A"}, {u"702", u"Cat"}, {u"704", u"Cnt"}, {u"4294967998", u"B"}}},
-        {"printed with %d", {}, 0x80000000u, 0x80000002u,
-         {{u"-2147483648", u"Cat"}, {u"-2147483646", u"Cnt"}}},
+         EncodePairs({{u"703", u"old"}, {u"2", u"A"}, {u"900", u"old"}, {u"702", u"old"}, {u"901", u"Z"}}), 702,
+         900, EncodePairs({{u"702", u"Cat"}, {u"704", u"Cnt"}, {u"2", u"A"}, {u"901", u"Z"}})},
+        {"empty list", u"", 10, 12, EncodePairs({{u"10", u"Cat"}, {u"12", u"Cnt"}})},
+        {"non-digit index counts 0, huge one saturates", EncodePairs({{u"x", u"A"}, {u"4294967998", u"B"}}),
+         702, 704, EncodePairs({{u"x", u"A"}, {u"702", u"Cat"}, {u"704", u"Cnt"}, {u"4294967998", u"B"}})},
+        {"printed with %d", u"", 0x80000000u, 0x80000002u,
+         EncodePairs({{u"-2147483648", u"Cat"}, {u"-2147483646", u"Cnt"}})},
+        {"index without text at the end", Raw(u"2\0A\0" u"702\0\0"), 702, 704, cut},
+        {"no terminating empty string", Raw(u"2\0A\0"), 702, 704, cut},
+        {"text without its NUL", Raw(u"2\0A\0" u"5\0xy"), 702, 704, cut},
+        {"index without its NUL", Raw(u"2\0A\0" u"55"), 702, 704, cut},
+        {"empty string inside ends the list", Raw(u"2\0A\0\0" u"9\0B\0\0"), 702, 704, cut},
+        {"one unit short", old, 702, 702, u"<failed>", {u"Cat"}, 7},
+        {"exactly fits", old, 702, 702, Raw(u"2\0A\0" u"702\0Cat\0\0"), {u"Cat"}, 8},
+        {"empty text", old, 702, 704, u"<failed>", {u"Cat", u""}},
     };
-    for (const Case& c : cases) {
-        std::u16string merged = Merge(EncodePairs(c.old), c.first, c.last, texts);
-        EXPECT_EQ(merged, EncodePairs(c.expected).substr(0, merged.size())) << c.what;
-        EXPECT_EQ(DecodePairs(merged), c.expected) << c.what;
-        EXPECT_EQ(merged.back(), 0) << c.what;
-    }
-}
-
-TEST(MergePairList, MalformedListsEndAtTheirLastCompletePair) {
-    const std::vector<std::u16string> texts = {u"Cat"};
-    const std::u16string expected = Raw(u"2\0A\0" u"702\0Cat\0\0");
-    struct Case { const char* what; std::u16string raw; };
-    const Case cases[] = {
-        {"index without text at the end", Raw(u"2\0A\0" u"702\0\0")},
-        {"no terminating empty string", Raw(u"2\0A\0")},
-        {"text without its NUL", Raw(u"2\0A\0" u"5\0xy")},
-        {"index without its NUL", Raw(u"2\0A\0" u"55")},
-        {"empty string inside ends the list", Raw(u"2\0A\0\0" u"9\0B\0\0")},
-    };
-    for (const Case& c : cases) EXPECT_EQ(Merge(c.raw, 702, 702, texts), expected) << c.what;
-}
-
-TEST(MergePairList, RefusesWhatDoesNotFitAndEmptyTexts) {
-    const std::u16string old = EncodePairs({{u"2", u"A"}});
-    // The old list takes 5 characters, the merged one 13.
-    EXPECT_EQ(Merge(old, 702, 702, {u"Cat"}, 9 - 2), u"<failed>");
-    EXPECT_NE(Merge(old, 702, 702, {u"Cat"}, 9 - 1), u"<failed>");
-    EXPECT_EQ(Merge(old, 702, 704, {u"Cat", u""}), u"<failed>");
+    for (const Case& c : cases) EXPECT_EQ(Merge(c.old, c.first, c.last, c.texts, c.room), c.expected) << c.what;
 }
 
 TEST(RemovePairRange, RemovesEveryIndexOfTheRangeAndKeepsTheRest) {

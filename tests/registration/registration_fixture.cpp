@@ -1,7 +1,6 @@
 #include "registration_fixture.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "server_object.h"
 #include "support/utf_text.h"
@@ -15,21 +14,6 @@ const char16_t kLanguage009[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersio
 const char16_t kLanguage010[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\010";
 
 namespace {
-
-std::vector<BYTE> Bytes(const std::u16string& text) {
-    std::vector<BYTE> bytes((text.size() + 1) * 2, 0);
-    std::memcpy(bytes.data(), text.data(), text.size() * 2);
-    return bytes;
-}
-
-void ExpectString(const std::u16string& key, const std::u16string& name,
-                  const std::u16string& text) {
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    ASSERT_TRUE(ReadValue(key, name, &type, &data)) << Utf16ToUtf8(name);
-    EXPECT_EQ(type, plat::REG_SZ) << Utf16ToUtf8(name);
-    EXPECT_EQ(data, Bytes(text)) << Utf16ToUtf8(name);
-}
 
 // The seeded pairs outside [first, last], then the run spliced in at its place.
 PairList Expected(const std::u16string& seeded, DWORD first, DWORD last, const PairList& run) {
@@ -49,13 +33,17 @@ PairList Expected(const std::u16string& seeded, DWORD first, DWORD last, const P
 
 }  // namespace
 
+void Apply(const std::string& regText) {
+    std::string error;
+    ASSERT_TRUE(emu::ImportRegText("Windows Registry Editor Version 5.00\n\n" + regText, &error)) << error;
+}
+
 void RegistrationTest::Seed(const PerflibSeed& seed) {
     SeedPerflib(seed);
-    WriteDword(u"SOFTWARE\\Contoso\\Monitor", u"Interval", 15);
-    WriteMultiString(u"SYSTEM\\CurrentControlSet\\Services\\Other\\Performance", u"Counter",
-                     EncodePairs({{u"2", u"Other"}}));
-    ASSERT_TRUE(emu::ImportRegText("Windows Registry Editor Version 5.00\n\n"
-                                   "[HKEY_CLASSES_ROOT\\AppID\\{0THER}]\n@=\"Other\"\n"));
+    Apply("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Contoso\\Monitor]\n\"Interval\"=dword:0000000f\n"
+          "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Other\\Performance]\n"
+          "\"Counter\"=hex(7):32,00,00,00,4f,00,74,00,68,00,65,00,72,00,00,00,00,00\n"
+          "[HKEY_CLASSES_ROOT\\AppID\\{0THER}]\n@=\"Other\"\n");
     emu::SetThreadLocaleValue(0x0409);
     emu::SetSystemDefaultLangIDValue(0x0409);
     emu::SetModuleFileName(kLibraryPath);
@@ -86,11 +74,16 @@ void ExpectCompleteRegistration(const std::u16string& languageKey,
     EXPECT_GE(ReadDword(kPerflibPath, u"Last Counter"), lastCounter);
     EXPECT_GE(ReadDword(kPerflibPath, u"Last Help"), lastHelp);
 
-    ExpectString(kPerformancePath, u"Library", kLibraryPath);
-    ExpectString(kPerformancePath, u"Open", u"_OpenPerfMon@4");
-    ExpectString(kPerformancePath, u"Collect", u"_CollectPerfMon@16");
-    ExpectString(kPerformancePath, u"Close", u"_ClosePerfMon@0");
-    ExpectString(kPerformancePath, u"Languages", languages);
+    // A string exported as text is a REG_SZ of exactly its characters and terminator.
+    const std::string key = emu::ExportRegText("HKEY_LOCAL_MACHINE\\" + Utf16ToUtf8(kPerformancePath));
+    const std::string lines[] = {
+        "\"Close\"=\"_ClosePerfMon@0\"", "\"Collect\"=\"_CollectPerfMon@16\"", "\"Open\"=\"_OpenPerfMon@4\"",
+        "\"Library\"=\"C:\\\\Program Files\\\\Quorvane\\\\Server 11\\\\VudoZid.dll\"",
+        "\"Languages\"=\"" + Utf16ToUtf8(languages) + "\""};
+    for (const std::string& line : lines) {
+        EXPECT_NE(key.find("\n" + line + "\n"), std::string::npos) << line << "\n" << key;
+    }
+    EXPECT_EQ(key.find("Disable Performance Counters"), std::string::npos);
 
     DWORD type = 0;
     std::vector<BYTE> map;
@@ -100,7 +93,6 @@ void ExpectCompleteRegistration(const std::u16string& languageKey,
     EXPECT_EQ(Get<DWORD>(map.data(), kMapSizeOffset), map.size());
     EXPECT_EQ(Get<DWORD>(map.data(), kMapEntryCountOffset), 17u);
     EXPECT_EQ(Get<DWORD>(map.data(), MapEntryOffset(0) + map_entry::kNameTitleIndex), firstCounter);
-    EXPECT_FALSE(ReadValue(kPerformancePath, u"Disable Performance Counters", &type, &map));
 
     if (languages.empty()) return;
     PairList names, helps;

@@ -17,6 +17,9 @@ extern const char16_t kLibraryPath[];
 extern const char16_t kLanguage009[];
 extern const char16_t kLanguage010[];
 
+// Sections of .reg text (without the file's header) applied to the registry.
+void Apply(const std::string& regText);
+
 inline HRESULT Register() { return RegisterAllPerfObjects(plat::ThisModule()); }
 inline HRESULT Unregister() { return UnregisterAllPerfObjects(); }
 

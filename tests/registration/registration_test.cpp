@@ -2,9 +2,6 @@
 // seeded perflib: ranges, values, texts, repeatability and removal.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <vector>
-
 #include "registration_fixture.h"
 
 namespace vz {
@@ -39,39 +36,25 @@ TEST_F(RegistrationTest, FirstRegistrationReservesAboveTheLastIndices) {
 // A number stored as another type is invalid data whatever its length; a value
 // longer than a DWORD must not come back as ERROR_MORE_DATA.
 TEST_F(RegistrationTest, NumbersOfTheWrongTypeAreInvalidData) {
-    const HRESULT kInvalidData = static_cast<HRESULT>(0x8007000Du);
-    const uint64_t wide = 700;
-    struct Case {
-        const char* what;
+    const std::string perflib = "[HKEY_LOCAL_MACHINE\\" + Utf16ToUtf8(kPerflibPath) + "]\n";
+    const std::string performance = "[HKEY_LOCAL_MACHINE\\" + Utf16ToUtf8(kPerformancePath) + "]\n";
+    const struct {
         bool registerFirst;  // then the value is spoiled and unregistration runs
-        const char16_t* key;
-        const char16_t* name;
-        DWORD type;
-        std::vector<uint8_t> bytes;
+        std::string spoiled;
+    } cases[] = {
+        {false, perflib + "\"Last Counter\"=\"700\""},
+        {false, perflib + "\"Last Help\"=hex(b):bc,02,00,00,00,00,00,00"},
+        {false, perflib + "\"Last Counter\"=hex:bc,02"},
+        {true, performance + "\"First Counter\"=hex(b):bc,02,00,00,00,00,00,00"},
+        {true, performance + "\"Last Help\"=\"700\""},
     };
-    auto bytesOf = [](const void* data, std::size_t size) {
-        const auto* p = static_cast<const uint8_t*>(data);
-        return std::vector<uint8_t>(p, p + size);
-    };
-    const Case cases[] = {
-        {"perflib Last Counter as REG_SZ \"700\"", false, kPerflibPath, u"Last Counter",
-         plat::REG_SZ, bytesOf(u"700", 8)},
-        {"perflib Last Help as REG_QWORD", false, kPerflibPath, u"Last Help", plat::REG_QWORD,
-         bytesOf(&wide, 8)},
-        {"perflib Last Counter as 2-byte REG_BINARY", false, kPerflibPath, u"Last Counter",
-         plat::REG_BINARY, bytesOf(&wide, 2)},
-        {"key First Counter as REG_QWORD", true, kPerformancePath, u"First Counter",
-         plat::REG_QWORD, bytesOf(&wide, 8)},
-        {"key Last Help as REG_SZ \"700\"", true, kPerformancePath, u"Last Help", plat::REG_SZ,
-         bytesOf(u"700", 8)},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         Seed(PerflibSeed{});
         if (c.registerFirst) {
-            ASSERT_EQ(Register(), S_OK) << c.what;
+            ASSERT_EQ(Register(), S_OK) << c.spoiled;
         }
-        WriteValue(c.key, c.name, c.type, c.bytes.data(), c.bytes.size());
-        EXPECT_EQ(c.registerFirst ? Unregister() : Register(), kInvalidData) << c.what;
+        Apply(c.spoiled + "\n");
+        EXPECT_EQ(c.registerFirst ? Unregister() : Register(), HResultFromWin32(ERROR_INVALID_DATA)) << c.spoiled;
     }
 }
 
