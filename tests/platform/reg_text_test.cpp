@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/perflib_seed.h"
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
 #include "support/hresult.h"
@@ -33,16 +34,10 @@ const char kTree[] =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip\\b]\r\n"
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip\\A]\r\n";
 
+// A value of the RoundTrip key; empty when missing.
 std::vector<BYTE> Query(const char16_t* name, DWORD* type) {
-    HKEY key = nullptr;
     std::vector<BYTE> data;
-    if (RegOpenKeyExW(HKeyLocalMachine(), u"SOFTWARE\\RoundTrip", 0, KEY_READ, &key) != 0) return data;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, name, nullptr, type, nullptr, &size) == 0) {
-        data.resize(size);
-        RegQueryValueExW(key, name, nullptr, type, data.data(), &size);
-    }
-    RegCloseKey(key);
+    test::ReadValue(u"SOFTWARE\\RoundTrip", name, type, &data);
     return data;
 }
 
@@ -77,7 +72,7 @@ TEST_F(RegTextTest, ImportGivesTheExactTypesAndBytes) {
     }
     DWORD type = 0;
     const std::u16string expected = u"default \"quoted\" C:\\path";
-    std::vector<BYTE> data = Query(nullptr, &type);
+    std::vector<BYTE> data = Query(u"", &type);
     ASSERT_EQ(data.size(), (expected.size() + 1) * 2);
     EXPECT_EQ(std::memcmp(data.data(), expected.c_str(), data.size()), 0);
 }

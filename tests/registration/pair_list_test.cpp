@@ -114,15 +114,11 @@ TEST(RemovePairRange, RemovesEveryIndexOfTheRangeAndKeepsTheRest) {
         {"both parities, anywhere",
          EncodePairs({{u"702", u"a"}, {u"2", u"B"}, {u"703", u"c"}, {u"734", u"d"}, {u"736", u"E"}}),
          EncodePairs({{u"2", u"B"}, {u"736", u"E"}})},
-        {"nothing in range", EncodePairs({{u"2", u"B"}, {u"4", u"C"}}),
-         EncodePairs({{u"2", u"B"}, {u"4", u"C"}})},
+        {"nothing in range", EncodePairs({{u"2", u"B"}, {u"4", u"C"}}), EncodePairs({{u"2", u"B"}, {u"4", u"C"}})},
         {"everything removed leaves one NUL", EncodePairs({{u"702", u"a"}}), std::u16string(1, 0)},
-        {"index without text dropped", Raw(u"2\0B\0" u"9\0\0"),
-         EncodePairs({{u"2", u"B"}})},
-        {"no room for the terminator", Raw(u"2\0B\0" u"4\0C\0"),
-         EncodePairs({{u"2", u"B"}})},
-        {"huge index kept", EncodePairs({{u"99999999999", u"H"}}),
-         EncodePairs({{u"99999999999", u"H"}})},
+        {"index without text dropped", Raw(u"2\0B\0" u"9\0\0"), EncodePairs({{u"2", u"B"}})},
+        {"no room for the terminator", Raw(u"2\0B\0" u"4\0C\0"), EncodePairs({{u"2", u"B"}})},
+        {"huge index kept", EncodePairs({{u"99999999999", u"H"}}), EncodePairs({{u"99999999999", u"H"}})},
     };
     for (const Case& c : cases) EXPECT_EQ(Remove(c.raw, 702, 734), c.expected) << c.what;
 }
