@@ -61,10 +61,19 @@ std::string RegistrationTest::Untouched() {
            emu::ExportRegText("HKEY_CLASSES_ROOT\\AppID\\{0THER}");
 }
 
-void ExpectCompleteRegistration(const std::u16string& languageKey,
-                                const std::u16string& seededCounter,
-                                const std::u16string& seededHelp,
-                                const std::u16string& languages) {
+void RegistrationTest::ExpectCompleteRegistration(const std::u16string& languages) {
+    const bool english = languages == u"009 ";
+    const std::u16string languageKey = english ? kLanguage009 : kLanguage010;
+    const std::u16string& seededCounter = english ? seededCounter009 : seededCounter010;
+    const std::u16string& seededHelp = english ? seededHelp009 : seededHelp010;
+    if (!english) {
+        EXPECT_EQ(ReadChars(kLanguage009, u"Counter") + ReadChars(kLanguage009, u"Help"),
+                  seededCounter009 + seededHelp009);
+    }
+    if (english || languages.empty()) {
+        EXPECT_EQ(ReadChars(kLanguage010, u"Counter") + ReadChars(kLanguage010, u"Help"),
+                  seededCounter010 + seededHelp010);
+    }
     const DWORD firstCounter = ReadDword(kPerformancePath, u"First Counter");
     const DWORD lastCounter = ReadDword(kPerformancePath, u"Last Counter");
     const DWORD firstHelp = ReadDword(kPerformancePath, u"First Help");

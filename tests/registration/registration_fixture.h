@@ -34,18 +34,15 @@ protected:
     void Seed(const PerflibSeed& seed);
     // Everything outside the registration's footprint, as exported text.
     static std::string Untouched();
+    // The performance key is complete, "Languages" is `languages`, the list
+    // pair of that language (009 or 010) holds the seeded pairs outside the
+    // object's ranges plus the object's pairs once, as one run in index order,
+    // and the other language's lists are as seeded (both with no language).
+    void ExpectCompleteRegistration(const std::u16string& languages = u"009 ");
     // The perflib pair lists as seeded.
     std::u16string seededCounter009, seededHelp009, seededCounter010, seededHelp010;
     std::string seededUntouched;
 };
-
-// The performance key is complete, "Languages" is `languages`, and the list
-// pair of `languageKey` holds the seeded pairs outside the object's ranges plus
-// the object's pairs once, as one run in index order.
-void ExpectCompleteRegistration(const std::u16string& languageKey,
-                                const std::u16string& seededCounter,
-                                const std::u16string& seededHelp,
-                                const std::u16string& languages = u"009 ");
 
 }  // namespace test
 }  // namespace vz

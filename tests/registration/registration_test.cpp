@@ -11,27 +11,36 @@ namespace {
 const HRESULT kFileNotFound = HResultFromWin32(ERROR_FILE_NOT_FOUND);
 
 // A first registration reserves the 17 pairs of indices above perflib's last
-// ones; a recorded range is reused while it is large enough.
-TEST_F(RegistrationTest, RegistrationReservesOrReusesTitleIndices) {
+// ones; a recorded range is reused while it is large enough. The texts go to
+// the thread's language, else the system's, else nowhere.
+TEST_F(RegistrationTest, RegistrationReservesOrReusesTitleIndicesInTheRightLanguage) {
     const struct {
         DWORD perflibLast;   // "Last Counter" of perflib before, "Last Help" one more
         DWORD recordedLast;  // the key's recorded "Last Counter" from first 702, 0: none
         DWORD first;         // "First Counter" afterwards, "First Help" one more
         DWORD last;          // the key's "Last Counter" afterwards, "Last Help" one more
         DWORD perflibAfter;
+        LCID threadLocale = 0x0409;
+        LANGID systemDefault = 0x0409;
+        std::u16string languages = u"009 ";
     } cases[] = {
         {700, 0, 702, 734, 734},
         {12000, 0, 12002, 12034, 12034},
         {900, 732, 902, 934, 934},  // one entry too small: abandoned
         {900, 734, 702, 734, 900},  // exactly large enough
         {900, 800, 702, 800, 900},
+        {700, 0, 702, 734, 734, 0x0410, 0x0409, u"010 "},
+        {700, 0, 702, 734, 734, 0x0407, 0x0410, u"010 "},  // no 007 key
+        {700, 0, 702, 734, 734, 0x0407, 0x040C, u""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.recordedLast);
+        SCOPED_TRACE(std::to_string(c.recordedLast) + ", locale " + std::to_string(c.threadLocale));
         PerflibSeed seed;
         seed.lastCounter = c.perflibLast;
         seed.lastHelp = c.perflibLast + 1;
         Seed(seed);
+        emu::SetThreadLocaleValue(c.threadLocale);
+        emu::SetSystemDefaultLangIDValue(c.systemDefault);
         WriteDword(kPerformancePath, u"Disable Performance Counters", 1);
         if (c.recordedLast != 0) {
             WriteDword(kPerformancePath, u"First Counter", 702);
@@ -47,8 +56,7 @@ TEST_F(RegistrationTest, RegistrationReservesOrReusesTitleIndices) {
         EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), c.perflibAfter);
         EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), c.perflibAfter + 1);
         // Pairs of the range in use are replaced, those of an abandoned one stay.
-        ExpectCompleteRegistration(kLanguage009, seededCounter009, seededHelp009);
-        EXPECT_EQ(ReadChars(kLanguage010, u"Help"), seededHelp010);
+        ExpectCompleteRegistration(c.languages);
     }
 }
 
@@ -73,7 +81,8 @@ TEST_F(RegistrationTest, NumbersOfTheWrongTypeAreInvalidData) {
             ASSERT_EQ(Register(), S_OK) << c.spoiled;
         }
         Apply(c.spoiled + "\n");
-        EXPECT_EQ(c.registerFirst ? Unregister() : Register(), HResultFromWin32(ERROR_INVALID_DATA)) << c.spoiled;
+        EXPECT_EQ(c.registerFirst ? Unregister() : Register(), HResultFromWin32(ERROR_INVALID_DATA))
+            << c.spoiled;
     }
 }
 
@@ -103,31 +112,6 @@ TEST_F(RegistrationTest, AMissingListedLanguageStopsUnregistration) {
     EXPECT_EQ(ReadChars(kLanguage009, u"Counter"), seededCounter009);  // cleaned before the stop
     EXPECT_EQ(ReadChars(kPerformancePath, u"Languages"), std::u16string(u"009 0ff 010 ", 13));
     EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), 734u);
-}
-
-TEST_F(RegistrationTest, LanguageFallsBackToTheSystemDefault) {
-    struct Case {
-        const char* what;
-        LCID threadLocale;
-        LANGID systemDefault;
-        const char16_t* languages;
-    };
-    const Case cases[] = {
-        {"thread locale 010", 0x0410, 0x0409, u"010 "},
-        {"missing 007, default 010", 0x0407, 0x0410, u"010 "},
-        {"both missing", 0x0407, 0x040C, u""},
-    };
-    for (const Case& c : cases) {
-        Seed(PerflibSeed{});
-        emu::SetThreadLocaleValue(c.threadLocale);
-        emu::SetSystemDefaultLangIDValue(c.systemDefault);
-        ASSERT_EQ(Register(), S_OK) << c.what;
-        ExpectCompleteRegistration(kLanguage010, seededCounter010, seededHelp010, c.languages);
-        EXPECT_EQ(ReadChars(kLanguage009, u"Counter"), seededCounter009) << c.what;
-        if (*c.languages == 0) {
-            EXPECT_EQ(ReadChars(kLanguage010, u"Counter"), seededCounter010);
-        }
-    }
 }
 
 TEST_F(RegistrationTest, ALibraryPathThatFillsTheBufferFails) {
