@@ -8,8 +8,6 @@ namespace vz {
 namespace test {
 namespace {
 
-const HRESULT kFileNotFound = HResultFromWin32(ERROR_FILE_NOT_FOUND);
-
 // A first registration reserves the 17 pairs of indices above perflib's last
 // ones; a recorded range is reused while it is large enough. The texts go to
 // the thread's language, else the system's, else nowhere.
@@ -86,32 +84,37 @@ TEST_F(RegistrationTest, NumbersOfTheWrongTypeAreInvalidData) {
     }
 }
 
-TEST_F(RegistrationTest, OnlyTopmostRangesAreGivenBack) {
-    ASSERT_EQ(Register(), S_OK);
-    WriteDword(kPerflibPath, u"Last Counter", 760);  // another program reserved above
-    ASSERT_EQ(Unregister(), S_OK);
-    EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), 760u);
-    EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), 701u);
-}
-
-TEST_F(RegistrationTest, UnregisteringCleansEveryListedLanguage) {
-    ASSERT_EQ(Register(), S_OK);
-    // Texts another program left inside the object's range in 010.
-    WriteMultiString(kLanguage010, u"Counter",
-                     EncodePairs({{u"2", u"Sistema"}, {u"710", u"estraneo"}, {u"736", u"Dopo"}}));
-    WriteValue(kPerformancePath, u"Languages", plat::REG_SZ, u" 009  010 ", 11 * 2);
-    ASSERT_EQ(Unregister(), S_OK);
-    EXPECT_EQ(ReadChars(kLanguage009, u"Counter"), seededCounter009);
-    EXPECT_EQ(ReadChars(kLanguage010, u"Counter"), EncodePairs({{u"2", u"Sistema"}, {u"736", u"Dopo"}}));
-}
-
-TEST_F(RegistrationTest, AMissingListedLanguageStopsUnregistration) {
-    ASSERT_EQ(Register(), S_OK);
-    WriteValue(kPerformancePath, u"Languages", plat::REG_SZ, u"009 0ff 010 ", 13 * 2);
-    EXPECT_EQ(Unregister(), kFileNotFound);
-    EXPECT_EQ(ReadChars(kLanguage009, u"Counter"), seededCounter009);  // cleaned before the stop
-    EXPECT_EQ(ReadChars(kPerformancePath, u"Languages"), std::u16string(u"009 0ff 010 ", 13));
-    EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), 734u);
+// Unregistration after others changed the registry: the range goes back to
+// perflib only while it is the topmost; every listed language is cleaned, up to
+// a missing one, which stops it there.
+TEST_F(RegistrationTest, UnregistrationCleansWhatItFinds) {
+    const std::u16string foreign010 =  // texts another program left in the object's range
+        EncodePairs({{u"2", u"Sistema"}, {u"710", u"estraneo"}, {u"736", u"Dopo"}});
+    const struct {
+        DWORD perflibLast;  // perflib's "Last Counter" before unregistering
+        std::u16string languages;
+        HRESULT expected;
+        DWORD lastCounterAfter, lastHelpAfter;
+        std::u16string counter010;
+    } cases[] = {
+        {760, u"009 ", S_OK, 760, 701, foreign010},  // another program reserved above
+        {734, u" 009  010 ", S_OK, 700, 701, EncodePairs({{u"2", u"Sistema"}, {u"736", u"Dopo"}})},
+        {734, u"009 0ff 010 ", HResultFromWin32(ERROR_FILE_NOT_FOUND), 734, 735, foreign010},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf16ToUtf8(c.languages));
+        Seed(PerflibSeed{});
+        ASSERT_EQ(Register(), S_OK);
+        WriteDword(kPerflibPath, u"Last Counter", c.perflibLast);
+        WriteValue(kPerformancePath, u"Languages", plat::REG_SZ, c.languages.c_str(),
+                   (c.languages.size() + 1) * 2);
+        WriteMultiString(kLanguage010, u"Counter", foreign010);
+        EXPECT_EQ(Unregister(), c.expected);
+        EXPECT_EQ(ReadDword(kPerflibPath, u"Last Counter"), c.lastCounterAfter);
+        EXPECT_EQ(ReadDword(kPerflibPath, u"Last Help"), c.lastHelpAfter);
+        EXPECT_EQ(ReadChars(kLanguage009, u"Counter"), seededCounter009);  // cleaned before any stop
+        EXPECT_EQ(ReadChars(kLanguage010, u"Counter"), c.counter010);
+    }
 }
 
 TEST_F(RegistrationTest, ALibraryPathThatFillsTheBufferFails) {
