@@ -167,42 +167,37 @@ struct FailureCase {
     HRESULT expected;
 };
 
-const std::vector<FailureCase>& FailureCases() {
-    static const std::vector<FailureCase> cases = {
-        {"only blanks", u" \t\r\n", true, DISP_E_EXCEPTION},
-        {"root name without block", u"HKCR", true, DISP_E_EXCEPTION},
-        {"unknown root", u"HKXX { K }", true, DISP_E_EXCEPTION},
-        {"no brace after the root", u"HKCR K { }", true, DISP_E_EXCEPTION},
-        {"unclosed quote", u"HKCR { 'abc }", true, DISP_E_EXCEPTION},
-        {"unclosed variable", u"HKCR { %abc }", true, DISP_E_EXCEPTION},
-        {"unknown variable", u"HKCR { %abc% }", false, DISP_E_EXCEPTION},
-        {"variable name of 32 units", u"HKCR { %" + Repeat(u'v', 32) + u"% }", true, E_FAIL},
-        {"variable name of 31 units is looked up", u"HKCR { %" + Repeat(u'v', 31) + u"% }", true,
-         DISP_E_EXCEPTION},
-        {"text ends after the opening brace", u"HKCR {", true, DISP_E_EXCEPTION},
-        {"text ends inside a block", u"HKCR { val V = s 'x'", true, DISP_E_EXCEPTION},
-        {"backslash in a key name", u"HKCR { a\\b }", true, DISP_E_EXCEPTION},
-        {"backslash in a key name, unregistering", u"HKCR { a\\b }", false, DISP_E_EXCEPTION},
-        {"backslash after ForceRemove", u"HKCR { ForceRemove a\\b }", true, DISP_E_EXCEPTION},
-        {"Val without =", u"HKCR { val V s 'x' }", true, DISP_E_EXCEPTION},
-        {"Val without =, unregistering", u"HKCR { val V s 'x' }", false, DISP_E_EXCEPTION},
-        {"unknown type", u"HKCR { K = q 'x' }", true, DISP_E_EXCEPTION},
-        {"binary text of odd length", u"HKCR { K = b 'abc' }", true, E_FAIL},
-        {"token of 4095 units", u"HKCR { " + Repeat(u'k', 4095) + u" }", true, DISP_E_EXCEPTION},
-        {"quoted token of 4095 units", u"HKCR { '" + Repeat(u'k', 4095) + u"' }", false,
-         DISP_E_EXCEPTION},
-        {"blocks nested too deep", u"HKCR { " + [] {
-             std::u16string nested;
-             for (int i = 0; i < CRegistryScript::kMaxBlockDepth + 1; ++i) nested += u"K { ";
-             return nested;
-         }(), false, DISP_E_EXCEPTION},
-    };
-    return cases;
-}
+const std::vector<FailureCase> kFailureCases = {
+    {"only blanks", u" \t\r\n", true, DISP_E_EXCEPTION},
+    {"root name without block", u"HKCR", true, DISP_E_EXCEPTION},
+    {"unknown root", u"HKXX { K }", true, DISP_E_EXCEPTION},
+    {"no brace after the root", u"HKCR K { }", true, DISP_E_EXCEPTION},
+    {"unclosed quote", u"HKCR { 'abc }", true, DISP_E_EXCEPTION},
+    {"unclosed variable", u"HKCR { %abc }", true, DISP_E_EXCEPTION},
+    {"unknown variable", u"HKCR { %abc% }", false, DISP_E_EXCEPTION},
+    {"variable name of 32 units", u"HKCR { %" + Repeat(u'v', 32) + u"% }", true, E_FAIL},
+    {"variable name of 31 units is looked up", u"HKCR { %" + Repeat(u'v', 31) + u"% }", true, DISP_E_EXCEPTION},
+    {"text ends after the opening brace", u"HKCR {", true, DISP_E_EXCEPTION},
+    {"text ends inside a block", u"HKCR { val V = s 'x'", true, DISP_E_EXCEPTION},
+    {"backslash in a key name", u"HKCR { a\\b }", true, DISP_E_EXCEPTION},
+    {"backslash in a key name, unregistering", u"HKCR { a\\b }", false, DISP_E_EXCEPTION},
+    {"backslash after ForceRemove", u"HKCR { ForceRemove a\\b }", true, DISP_E_EXCEPTION},
+    {"Val without =", u"HKCR { val V s 'x' }", true, DISP_E_EXCEPTION},
+    {"Val without =, unregistering", u"HKCR { val V s 'x' }", false, DISP_E_EXCEPTION},
+    {"unknown type", u"HKCR { K = q 'x' }", true, DISP_E_EXCEPTION},
+    {"binary text of odd length", u"HKCR { K = b 'abc' }", true, E_FAIL},
+    {"token of 4095 units", u"HKCR { " + Repeat(u'k', 4095) + u" }", true, DISP_E_EXCEPTION},
+    {"quoted token of 4095 units", u"HKCR { '" + Repeat(u'k', 4095) + u"' }", false, DISP_E_EXCEPTION},
+    {"blocks nested too deep", u"HKCR { " + [] {
+         std::u16string nested;
+         for (int i = 0; i < CRegistryScript::kMaxBlockDepth + 1; ++i) nested += u"K { ";
+         return nested;
+     }(), false, DISP_E_EXCEPTION},
+};
 
 TEST_F(ScriptTest, MalformedScriptsFailWithTheirResult) {
     const char seed[] = "[HKEY_CLASSES_ROOT\\Existing]\n\"v\"=\"w\"\n\n";
-    for (const FailureCase& c : FailureCases()) {
+    for (const FailureCase& c : kFailureCases) {
         SCOPED_TRACE(c.what);
         SeedRegistry(seed);
         const std::string before = Tree("HKEY_CLASSES_ROOT");

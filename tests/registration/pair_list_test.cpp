@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "common/perflib_seed.h"
-#include "objectmap/perfmon.h"
+#include "objectmap/perfmon_ita.h"
 #include "platform/platform.h"
 #include "platform/emulated/emulated_control.h"
 #include "registration/pair_list.h"
@@ -156,10 +156,7 @@ const char16_t kLanguageKey[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersio
 HRESULT EditTitlePairs(const std::vector<const char16_t*>& texts, const char16_t* name, DWORD room,
                        DWORD first, DWORD last, std::string* calls = nullptr,
                        std::size_t* allocations = nullptr) {
-    class ListMonitor : public ATL::CPerfMon {
-    public:
-        const WCHAR* ApplicationName() const override { return u"Pair List Test"; }
-    } monitor;
+    PerfMon_ITA monitor;
     GrowableArray<WString> strings;
     for (const char16_t* text : texts) strings.Add(WString(text));
     plat::HKEY key = nullptr;

@@ -134,12 +134,11 @@ void RegistrationTest::ExpectCompleteRegistration(const std::u16string& language
     EXPECT_EQ(Get<DWORD>(map.data(), MapEntryOffset(0) + map_entry::kNameTitleIndex), firstCounter);
 
     if (languages.empty()) return;
-    PairList names, helps;
-    for (DWORD k = 0; k < 17; ++k)
+    PairList names, helps;  // the help texts are taken as found, each at its index and not empty
+    const PairList actualHelps = DecodePairs(ReadChars(languageKey, u"Help"));
+    for (DWORD k = 0; k < 17; ++k) {
         names.emplace_back(Decimal(firstCounter + 2 * k),
                            Utf8ToUtf16(k == 0 ? quorvane::kObjectName : quorvane::kCounters[k - 1].name));
-    PairList actualHelps = DecodePairs(ReadChars(languageKey, u"Help"));
-    for (DWORD k = 0; k < 17; ++k) {
         auto at = std::find_if(actualHelps.begin(), actualHelps.end(),
                                [&](const auto& pair) { return pair.first == Decimal(firstHelp + 2 * k); });
         helps.emplace_back(Decimal(firstHelp + 2 * k), at != actualHelps.end() ? at->second : u"<none>");
