@@ -176,22 +176,18 @@ TEST_F(RegistrarTest, VariablesKeepEveryEntryAndTheFirstWins) {
 }
 
 TEST_F(RegistrarTest, ResourceFailuresComeFromTheLoader) {
-    struct Case {
-        const char* what;
+    const struct {
         std::u16string path;
         unsigned id;
         const char16_t* type;
-        HRESULT expected;
+        LONG error;
+    } cases[] = {
+        {LibraryPath(), 102, u"REGISTRY", ERROR_RESOURCE_NAME_NOT_FOUND},
+        {LibraryPath(), 101, u"NOSUCHTYPE", ERROR_RESOURCE_TYPE_NOT_FOUND},
     };
-    const Case cases[] = {
-        {"missing name", LibraryPath(), 102, u"REGISTRY",
-         HResultFromWin32(ERROR_RESOURCE_NAME_NOT_FOUND)},
-        {"missing type", LibraryPath(), 101, u"NOSUCHTYPE",
-         HResultFromWin32(ERROR_RESOURCE_TYPE_NOT_FOUND)},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(registrar.RegisterFromResource(c.path.c_str(), c.id, c.type), c.expected);
+    for (const auto& c : cases) {
+        EXPECT_EQ(registrar.RegisterFromResource(c.path.c_str(), c.id, c.type), HResultFromWin32(c.error))
+            << c.error;
         EXPECT_EQ(emu::RegistryCallCount(), 0u);
     }
     EXPECT_LT(registrar.RegisterFromResource(u"/no/such/VudoZid.dll", 101, u"REGISTRY"), 0);

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 #include "common/perflib_seed.h"
 #include "objectmap/perfmon_ita.h"
@@ -26,30 +25,22 @@ std::u16string Raw(const char16_t (&text)[N]) {
     return std::u16string(text, N - 1);
 }
 
-// A heap copy of exactly the given characters, so that a read past them is an
-// address-sanitizer error.
-std::unique_ptr<char16_t[]> ExactCopy(const std::u16string& raw) {
-    std::unique_ptr<char16_t[]> copy(new char16_t[raw.size() ? raw.size() : 1]);
-    std::copy(raw.begin(), raw.end(), copy.get());
-    return copy;
-}
-
+// The lists are copied into vectors of exactly their size, so that a read past
+// them is an address-sanitizer error.
 std::u16string Merge(const std::u16string& old, DWORD first, DWORD last,
                      const std::vector<std::u16string>& texts, std::size_t room = 1000) {
     std::vector<WString> strings;
     for (const auto& text : texts) strings.emplace_back(text.c_str());
-    auto source = ExactCopy(old);
-    std::unique_ptr<char16_t[]> out(new char16_t[old.size() + room]);
-    std::size_t written = MergePairList(source.get(), old.size(), strings.data(), strings.size(),
-                                        first, last, out.get(), old.size() + room);
-    if (written == 0) return u"<failed>";
-    return std::u16string(out.get(), written);
+    const std::vector<char16_t> source(old.begin(), old.end());
+    std::vector<char16_t> out(old.size() + room);
+    const std::size_t written = MergePairList(source.data(), source.size(), strings.data(), strings.size(),
+                                              first, last, out.data(), out.size());
+    return written == 0 ? u"<failed>" : std::u16string(out.data(), written);
 }
 
 std::u16string Remove(const std::u16string& old, DWORD lowest, DWORD highest) {
-    auto list = ExactCopy(old);
-    std::size_t used = RemovePairRange(list.get(), old.size(), lowest, highest);
-    return std::u16string(list.get(), used);
+    std::vector<char16_t> list(old.begin(), old.end());
+    return std::u16string(list.data(), RemovePairRange(list.data(), list.size(), lowest, highest));
 }
 
 TEST(ParseTitleIndex, ReadsLeadingDigitsAsUnsigned32) {

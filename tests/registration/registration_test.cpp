@@ -304,10 +304,6 @@ const Operation kOperations[] = {
     {"DllUnregisterServer", &DllUnregisterServer, false, true, {}, {}},
 };
 
-bool Among(const std::string& call, const std::vector<std::string>& calls) {
-    return std::find(calls.begin(), calls.end(), call) != calls.end();
-}
-
 class FaultTest : public RegistrationTest, public ::testing::WithParamInterface<Operation> {
 protected:
     // Seeded (and registered when the operation unregisters), calls counted from here.
@@ -362,9 +358,9 @@ TEST_P(FaultTest, EachFailingCallIsReportedAndRepairedByARun) {
         emu::FailCall("*", k, ERROR_ACCESS_DENIED);
         const HRESULT hr = op.run();
         emu::ClearFaults();
-        if (Among(call, op.reported)) {
+        if (std::count(op.reported.begin(), op.reported.end(), call) != 0) {
             EXPECT_EQ(hr, kInjectedResult);
-        } else if (Among(call, op.ignored)) {
+        } else if (std::count(op.ignored.begin(), op.ignored.end(), call) != 0) {
             EXPECT_EQ(hr, S_OK);
         } else {
             EXPECT_TRUE(hr == S_OK || hr == kInjectedResult) << std::hex << hr;
