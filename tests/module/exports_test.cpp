@@ -51,6 +51,8 @@ protected:
         ScriptTest::SetUp();
         emu::SetThreadLocaleValue(kCallerLocale);
         emu::SetSystemDefaultLangIDValue(kSystemLanguage);
+        RegisterCountersHook = &FakeRegister;
+        UnregisterCountersHook = &FakeUnregister;
     }
     void TearDown() override {
         RegisterCountersHook = &RegisterAllPerfObjects;
@@ -58,12 +60,6 @@ protected:
         emu::SetModuleFileName(u"");
         emu::SetSystemDefaultLangIDValue(1033);
         ScriptTest::TearDown();
-    }
-    void UseFakeHooks(HRESULT result) {
-        g_hooks = HookRecord{};
-        g_hooks.result = result;
-        RegisterCountersHook = &FakeRegister;
-        UnregisterCountersHook = &FakeUnregister;
     }
 };
 
@@ -129,7 +125,8 @@ TEST_F(ExportsTest, RegistrationSequencesRestoreTheThreadLocale) {
     for (const SequenceCase& c : kSequences) {
         SCOPED_TRACE(c.what);
         SeedRegistry(c.registerExport ? "" : kAppIdTree);
-        UseFakeHooks(c.hookResult);
+        g_hooks = HookRecord{};
+        g_hooks.result = c.hookResult;
         emu::SetModuleFileName(c.modulePath);
         if (c.failingCall != nullptr) emu::FailCall(c.failingCall, 1, ERROR_ACCESS_DENIED);
         EXPECT_EQ(c.registerExport ? DllRegisterServer() : DllUnregisterServer(), c.expected);

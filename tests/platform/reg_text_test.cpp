@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
+#include <fstream>
 #include <vector>
 
 #include "common/perflib_seed.h"
@@ -70,11 +70,8 @@ TEST_F(RegTextTest, ImportGivesTheExactTypesAndBytes) {
         EXPECT_EQ(Query(c.name, &type), c.bytes);
         EXPECT_EQ(type, c.type);
     }
-    DWORD type = 0;
-    const std::u16string expected = u"default \"quoted\" C:\\path";
-    std::vector<BYTE> data = Query(u"", &type);
-    ASSERT_EQ(data.size(), (expected.size() + 1) * 2);
-    EXPECT_EQ(std::memcmp(data.data(), expected.c_str(), data.size()), 0);
+    const std::u16string defaultText = u"default \"quoted\" C:\\path";
+    EXPECT_EQ(test::ReadChars(u"SOFTWARE\\RoundTrip", u""), defaultText + u'\0');
 }
 
 TEST_F(RegTextTest, ExportIsSortedAndReimportsToTheSameTree) {
@@ -135,22 +132,17 @@ TEST_F(RegTextTest, FilesInRegeditsFormsAndDamagedOnes) {
         {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip]\n", "line 1: not a registry file", u"", 0},
     };
     for (const Row& row : rows) {
-        std::FILE* out = std::fopen(file.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        std::fwrite(row.bytes.data(), 1, row.bytes.size(), out);
-        std::fclose(out);
+        std::ofstream(file, std::ios::binary) << row.bytes;
         std::string error;
         const bool loaded = emu::LoadRegistryFile(file, &error);
         EXPECT_EQ(loaded, row.error.empty()) << row.bytes;
         EXPECT_EQ(error.compare(0, row.error.size(), row.error), 0) << error;
         if (!loaded) continue;
         DWORD type = 0;
-        const std::vector<BYTE> data = Query(u"Text", &type);
+        Query(u"Text", &type);
         EXPECT_EQ(type, row.type);
-        std::u16string expected = row.text;
-        if (type == REG_SZ) expected.push_back(0);
-        EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(data.data()), data.size() / 2), expected)
-            << row.bytes;
+        const std::u16string terminator(type == REG_SZ ? 1 : 0, u'\0');
+        EXPECT_EQ(test::ReadChars(u"SOFTWARE\\RoundTrip", u"Text"), row.text + terminator) << row.bytes;
     }
     std::remove(file.c_str());
 }
