@@ -304,6 +304,8 @@ const Operation kOperations[] = {
     {"DllUnregisterServer", &DllUnregisterServer, false, true, {}, {}},
 };
 
+void PrintTo(const Operation& op, std::ostream* os) { *os << op.name; }
+
 class FaultTest : public RegistrationTest, public ::testing::WithParamInterface<Operation> {
 protected:
     // Seeded (and registered when the operation unregisters), calls counted from here.
