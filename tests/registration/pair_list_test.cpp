@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "common/perflib_seed.h"
 #include "objectmap/perfmon_ita.h"
