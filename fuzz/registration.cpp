@@ -16,18 +16,14 @@ namespace {
 
 using namespace vz::plat;
 
-const vz::WCHAR* const kPerflib = vz::kPerflibKeyPath;
-const vz::WString kEnglishPath = vz::PerflibLanguageKeyPath(u"009", 3);
-const vz::WString kItalianPath = vz::PerflibLanguageKeyPath(u"010", 3);
-const vz::WString kGermanPath = vz::PerflibLanguageKeyPath(u"007", 3);
-const vz::WString kPerformancePath = vz::PerformanceKeyPath(vz::fuzz::kApplication);
-const vz::WCHAR* const kEnglish = kEnglishPath.c_str();
-const vz::WCHAR* const kItalian = kItalianPath.c_str();
-const vz::WCHAR* const kGerman = kGermanPath.c_str();
-const vz::WCHAR* const kPerformance = kPerformancePath.c_str();
+const vz::WString kPerflib(vz::kPerflibKeyPath);
+const vz::WString kEnglish = vz::PerflibLanguageKeyPath(u"009", 3);
+const vz::WString kItalian = vz::PerflibLanguageKeyPath(u"010", 3);
+const vz::WString kGerman = vz::PerflibLanguageKeyPath(u"007", 3);
+const vz::WString kPerformance = vz::PerformanceKeyPath(vz::fuzz::kApplication);
 
 struct Place {
-    const char16_t* key;
+    const vz::WString& key;
     const char16_t* value;
 };
 const Place kPlaces[] = {
@@ -46,11 +42,11 @@ const vz::DWORD kTypes[] = {REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWO
 // A perflib key the way a machine has it, before the input spoils it.
 void SeedPerflib() {
     const vz::DWORD lastCounter = 1846, lastHelp = 1847;
-    vz::fuzz::SetValue(kPerflib, u"Last Counter", REG_DWORD, &lastCounter, 4);
-    vz::fuzz::SetValue(kPerflib, u"Last Help", REG_DWORD, &lastHelp, 4);
+    vz::fuzz::SetValue(kPerflib.c_str(), u"Last Counter", REG_DWORD, &lastCounter, 4);
+    vz::fuzz::SetValue(kPerflib.c_str(), u"Last Help", REG_DWORD, &lastHelp, 4);
     static const char16_t kCounter[] = u"1\0" u"1847\0" u"2\0" u"System\0" u"1846\0" u"Last\0";
     static const char16_t kHelp[] = u"3\0" u"System help\0" u"1847\0" u"Last help\0";
-    for (const vz::WCHAR* key : {kEnglish, kItalian}) {
+    for (const vz::WCHAR* key : {kEnglish.c_str(), kItalian.c_str()}) {
         vz::fuzz::SetValue(key, u"Counter", REG_MULTI_SZ, kCounter, sizeof kCounter);
         vz::fuzz::SetValue(key, u"Help", REG_MULTI_SZ, kHelp, sizeof kHelp);
     }
@@ -73,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const vz::DWORD type = typeByte < 224 ? kTypes[typeByte % 7] : typeByte;
         const std::size_t length = (in.Byte() | (in.Byte() << 8)) % 8192;
         const std::vector<std::uint8_t> bytes = in.Bytes(length);
-        vz::fuzz::SetValue(place.key, place.value, type, bytes.data(), bytes.size());
+        vz::fuzz::SetValue(place.key.c_str(), place.value, type, bytes.data(), bytes.size());
     }
     CheckKeysClosed();
     switch (mode % 4) {

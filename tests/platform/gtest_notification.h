@@ -1,7 +1,5 @@
-// GoogleTest's Notification for Debian's mingw-w64 g++, whose win32 thread
-// model has no std::mutex or std::condition_variable to build GoogleTest's
-// own. Only GoogleTest's tests of its threading use it, never these tests;
-// a flag is enough.
+// GoogleTest's Notification for Debian's mingw-w64 g++, whose win32 thread model
+// has no std::mutex to build GoogleTest's own; these tests never wait on it.
 #pragma once
 #include <atomic>
 

@@ -1,13 +1,13 @@
 // Registry semantics the library relies on: error codes, access rights, name
 // case, deletion rules and the size protocol of RegQueryValueExW. Built for
 // Linux against the emulated registry and with mingw-w64 against the real
-// Win32 registry (run under Wine), with the same expectations; it uses the
-// platform interface only.
+// Win32 registry (run under Wine), with the same expectations.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
+#include "module/key_handle.h"
 #include "platform/platform.h"
 #include "support/hresult.h"
 
@@ -22,40 +22,30 @@ bool RunningOnWine() {
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-// A key of its own under HKEY_CURRENT_USER, removed again afterwards:
-//   Text = "abc" (REG_SZ), Number = 42 (REG_DWORD), subkey Child.
+// A key of its own under HKEY_CURRENT_USER, removed again afterwards by the
+// library's own tree removal: Text = "abc" (REG_SZ), Number = 42 (REG_DWORD),
+// subkey Child\Grandchild.
 class RegistrySemantics : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(RegCreateKeyExW(HKeyCurrentUser(), path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  &base_, nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKeyCurrentUser(), u"Software\\VudoZid platform test", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &base_, nullptr),
                   ERROR_SUCCESS);
         const DWORD number = 42;
         ASSERT_EQ(RegSetValueExW(base_, u"Text", 0, REG_SZ, reinterpret_cast<const BYTE*>(u"abc"), 8), 0);
         ASSERT_EQ(RegSetValueExW(base_, u"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4), 0);
         HKEY child = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(base_, u"Child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr), 0);
+        ASSERT_EQ(RegCreateKeyExW(base_, u"Child\\Grandchild", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child,
+                                  nullptr),
+                  0);
         RegCloseKey(child);
     }
     void TearDown() override {
-        DeleteTree(base_);
         RegCloseKey(base_);
-        HKEY software = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(HKeyCurrentUser(), u"Software", 0, KEY_ALL_ACCESS, &software), 0);
-        EXPECT_EQ(RegDeleteKeyW(software, path_.substr(9).c_str()), ERROR_SUCCESS);
-        RegCloseKey(software);
-    }
-    static void DeleteTree(HKEY key) {
-        WCHAR name[256];
-        for (;;) {
-            DWORD length = 256;
-            if (RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != 0) return;
-            HKEY child = nullptr;
-            ASSERT_EQ(RegOpenKeyExW(key, name, 0, KEY_ALL_ACCESS, &child), 0);
-            DeleteTree(child);
-            RegCloseKey(child);
-            ASSERT_EQ(RegDeleteKeyW(key, name), 0);
-        }
+        CKeyHandle software;
+        ASSERT_EQ(software.Open(HKeyCurrentUser(), u"Software"), ERROR_SUCCESS);
+        EXPECT_EQ(DeleteKeyTree(software, u"VudoZid platform test"), ERROR_SUCCESS);
+        EXPECT_EQ(DeleteKeyTree(software, u"VudoZid platform test"), ERROR_FILE_NOT_FOUND);
     }
     HKEY Open(const char16_t* subKey, REGSAM sam) {
         HKEY key = nullptr;
@@ -63,7 +53,6 @@ protected:
         return key;
     }
 
-    const std::u16string path_ = u"Software\\VudoZid platform test";
     HKEY base_ = nullptr;
 };
 
@@ -171,11 +160,7 @@ TEST_F(RegistrySemantics, CreateMakesMissingParentsAndDeleteNeedsALeaf) {
     DWORD values = 0;
     EXPECT_EQ(RegQueryInfoKeyW(deep, nullptr, nullptr, &values), ERROR_KEY_DELETED);
     EXPECT_EQ(RegCloseKey(deep), ERROR_SUCCESS);
-    RegDeleteKeyExWFn deleteEx = LookUpRegDeleteKeyExW();
-    ASSERT_NE(deleteEx, nullptr);
-    EXPECT_EQ(deleteEx(base_, u"A\\B", 0, 0), ERROR_SUCCESS);
-    EXPECT_EQ(deleteEx(base_, u"A", 0, 0), ERROR_SUCCESS);
-    EXPECT_EQ(RegOpenKeyExW(base_, u"A", 0, KEY_READ, &found), ERROR_FILE_NOT_FOUND);
+    EXPECT_NE(LookUpRegDeleteKeyExW(), nullptr);  // the tree removal at the end deletes A and A\B with it
 }
 
 }  // namespace

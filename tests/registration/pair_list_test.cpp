@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
-#include <memory>
 
 #include "common/perflib_seed.h"
-#include "objectmap/perfmon.h"
+#include "objectmap/perfmon_ita.h"
 #include "platform/platform.h"
 #include "platform/emulated/emulated_control.h"
 #include "registration/pair_list.h"
@@ -26,30 +24,22 @@ std::u16string Raw(const char16_t (&text)[N]) {
     return std::u16string(text, N - 1);
 }
 
-// A heap copy of exactly the given characters, so that a read past them is an
-// address-sanitizer error.
-std::unique_ptr<char16_t[]> ExactCopy(const std::u16string& raw) {
-    std::unique_ptr<char16_t[]> copy(new char16_t[raw.size() ? raw.size() : 1]);
-    std::copy(raw.begin(), raw.end(), copy.get());
-    return copy;
-}
-
+// The lists are copied into vectors of exactly their size, so that a read past
+// them is an address-sanitizer error.
 std::u16string Merge(const std::u16string& old, DWORD first, DWORD last,
                      const std::vector<std::u16string>& texts, std::size_t room = 1000) {
     std::vector<WString> strings;
     for (const auto& text : texts) strings.emplace_back(text.c_str());
-    auto source = ExactCopy(old);
-    std::unique_ptr<char16_t[]> out(new char16_t[old.size() + room]);
-    std::size_t written = MergePairList(source.get(), old.size(), strings.data(), strings.size(),
-                                        first, last, out.get(), old.size() + room);
-    if (written == 0) return u"<failed>";
-    return std::u16string(out.get(), written);
+    const std::vector<char16_t> source(old.begin(), old.end());
+    std::vector<char16_t> out(old.size() + room);
+    const std::size_t written = MergePairList(source.data(), source.size(), strings.data(), strings.size(),
+                                              first, last, out.data(), out.size());
+    return written == 0 ? u"<failed>" : std::u16string(out.data(), written);
 }
 
 std::u16string Remove(const std::u16string& old, DWORD lowest, DWORD highest) {
-    auto list = ExactCopy(old);
-    std::size_t used = RemovePairRange(list.get(), old.size(), lowest, highest);
-    return std::u16string(list.get(), used);
+    std::vector<char16_t> list(old.begin(), old.end());
+    return std::u16string(list.data(), RemovePairRange(list.data(), list.size(), lowest, highest));
 }
 
 TEST(ParseTitleIndex, ReadsLeadingDigitsAsUnsigned32) {
@@ -66,57 +56,42 @@ TEST(ParseTitleIndex, ReadsLeadingDigitsAsUnsigned32) {
     }
 }
 
-TEST(MergePairList, PlacesTheRunAndDropsTheObjectsOldPairs) {
-    const std::vector<std::u16string> texts = {u"Cat", u"Cnt"};
+// Malformed lists end at their last complete pair; what does not fit, or an
+// empty text, is refused.
+TEST(MergePairList, PlacesTheRunDropsTheObjectsOldPairsAndRefusesWhatDoesNotFit) {
     struct Case {
         const char* what;
-        PairList old;
+        std::u16string old;
         DWORD first, last;
-        PairList expected;
+        std::u16string expected;
+        std::vector<std::u16string> texts = {u"Cat", u"Cnt"};
+        std::size_t room = 1000;
     };
+    const std::u16string cut = Raw(u"2\0A\0" u"702\0Cat\0" u"704\0Cnt\0\0");
+    const std::u16string old = EncodePairs({{u"2", u"A"}});  // the merged list takes 8 more units
     const Case cases[] = {
-        {"all old pairs below: appended", {{u"1", u"1847"}, {u"2", u"System"}}, 702, 704,
-         {{u"1", u"1847"}, {u"2", u"System"}, {u"702", u"Cat"}, {u"704", u"Cnt"}}},
-        {"in front of the first pair not below first", {{u"2", u"A"}, {u"800", u"B"}, {u"4", u"C"}},
-         702, 704, {{u"2", u"A"}, {u"702", u"Cat"}, {u"704", u"Cnt"}, {u"800", u"B"}, {u"4", u"C"}}},
+        {"all old pairs below: appended", EncodePairs({{u"1", u"1847"}, {u"2", u"System"}}), 702, 704,
+         EncodePairs({{u"1", u"1847"}, {u"2", u"System"}, {u"702", u"Cat"}, {u"704", u"Cnt"}})},
+        {"in front of the first pair not below first", EncodePairs({{u"2", u"A"}, {u"800", u"B"}, {u"4", u"C"}}),
+         702, 704, EncodePairs({{u"2", u"A"}, {u"702", u"Cat"}, {u"704", u"Cnt"}, {u"800", u"B"}, {u"4", u"C"}})},
         {"old pairs of the range dropped out of order",
-         {{u"703", u"old"}, {u"2", u"A"}, {u"900", u"old"}, {u"702", u"old"}, {u"901", u"Z"}}, 702, 900,
-         {{u"702", u"Cat"}, {u"704", u"Cnt"}, {u"2", u"A"}, {u"901", u"Z"}}},
-        {"empty list", {}, 10, 12, {{u"10", u"Cat"}, {u"12", u"Cnt"}}},
-        {"non-digit index counts 0, huge one saturates",
-         {{u"x", u"A"}, {u"4294967998", u"B"}}, 702, 704,
-         {{u"x", u"A"}, {u"702", u"Cat"}, {u"704", u"Cnt"}, {u"4294967998", u"B"}}},
-        {"printed with %d", {}, 0x80000000u, 0x80000002u,
-         {{u"-2147483648", u"Cat"}, {u"-2147483646", u"Cnt"}}},
+         EncodePairs({{u"703", u"old"}, {u"2", u"A"}, {u"900", u"old"}, {u"702", u"old"}, {u"901", u"Z"}}), 702,
+         900, EncodePairs({{u"702", u"Cat"}, {u"704", u"Cnt"}, {u"2", u"A"}, {u"901", u"Z"}})},
+        {"empty list", u"", 10, 12, EncodePairs({{u"10", u"Cat"}, {u"12", u"Cnt"}})},
+        {"non-digit index counts 0, huge one saturates", EncodePairs({{u"x", u"A"}, {u"4294967998", u"B"}}),
+         702, 704, EncodePairs({{u"x", u"A"}, {u"702", u"Cat"}, {u"704", u"Cnt"}, {u"4294967998", u"B"}})},
+        {"printed with %d", u"", 0x80000000u, 0x80000002u,
+         EncodePairs({{u"-2147483648", u"Cat"}, {u"-2147483646", u"Cnt"}})},
+        {"index without text at the end", Raw(u"2\0A\0" u"702\0\0"), 702, 704, cut},
+        {"no terminating empty string", Raw(u"2\0A\0"), 702, 704, cut},
+        {"text without its NUL", Raw(u"2\0A\0" u"5\0xy"), 702, 704, cut},
+        {"index without its NUL", Raw(u"2\0A\0" u"55"), 702, 704, cut},
+        {"empty string inside ends the list", Raw(u"2\0A\0\0" u"9\0B\0\0"), 702, 704, cut},
+        {"one unit short", old, 702, 702, u"<failed>", {u"Cat"}, 7},
+        {"exactly fits", old, 702, 702, Raw(u"2\0A\0" u"702\0Cat\0\0"), {u"Cat"}, 8},
+        {"empty text", old, 702, 704, u"<failed>", {u"Cat", u""}},
     };
-    for (const Case& c : cases) {
-        std::u16string merged = Merge(EncodePairs(c.old), c.first, c.last, texts);
-        EXPECT_EQ(merged, EncodePairs(c.expected).substr(0, merged.size())) << c.what;
-        EXPECT_EQ(DecodePairs(merged), c.expected) << c.what;
-        EXPECT_EQ(merged.back(), 0) << c.what;
-    }
-}
-
-TEST(MergePairList, MalformedListsEndAtTheirLastCompletePair) {
-    const std::vector<std::u16string> texts = {u"Cat"};
-    const std::u16string expected = Raw(u"2\0A\0" u"702\0Cat\0\0");
-    struct Case { const char* what; std::u16string raw; };
-    const Case cases[] = {
-        {"index without text at the end", Raw(u"2\0A\0" u"702\0\0")},
-        {"no terminating empty string", Raw(u"2\0A\0")},
-        {"text without its NUL", Raw(u"2\0A\0" u"5\0xy")},
-        {"index without its NUL", Raw(u"2\0A\0" u"55")},
-        {"empty string inside ends the list", Raw(u"2\0A\0\0" u"9\0B\0\0")},
-    };
-    for (const Case& c : cases) EXPECT_EQ(Merge(c.raw, 702, 702, texts), expected) << c.what;
-}
-
-TEST(MergePairList, RefusesWhatDoesNotFitAndEmptyTexts) {
-    const std::u16string old = EncodePairs({{u"2", u"A"}});
-    // The old list takes 5 characters, the merged one 13.
-    EXPECT_EQ(Merge(old, 702, 702, {u"Cat"}, 9 - 2), u"<failed>");
-    EXPECT_NE(Merge(old, 702, 702, {u"Cat"}, 9 - 1), u"<failed>");
-    EXPECT_EQ(Merge(old, 702, 704, {u"Cat", u""}), u"<failed>");
+    for (const Case& c : cases) EXPECT_EQ(Merge(c.old, c.first, c.last, c.texts, c.room), c.expected) << c.what;
 }
 
 TEST(RemovePairRange, RemovesEveryIndexOfTheRangeAndKeepsTheRest) {
@@ -129,15 +104,11 @@ TEST(RemovePairRange, RemovesEveryIndexOfTheRangeAndKeepsTheRest) {
         {"both parities, anywhere",
          EncodePairs({{u"702", u"a"}, {u"2", u"B"}, {u"703", u"c"}, {u"734", u"d"}, {u"736", u"E"}}),
          EncodePairs({{u"2", u"B"}, {u"736", u"E"}})},
-        {"nothing in range", EncodePairs({{u"2", u"B"}, {u"4", u"C"}}),
-         EncodePairs({{u"2", u"B"}, {u"4", u"C"}})},
+        {"nothing in range", EncodePairs({{u"2", u"B"}, {u"4", u"C"}}), EncodePairs({{u"2", u"B"}, {u"4", u"C"}})},
         {"everything removed leaves one NUL", EncodePairs({{u"702", u"a"}}), std::u16string(1, 0)},
-        {"index without text dropped", Raw(u"2\0B\0" u"9\0\0"),
-         EncodePairs({{u"2", u"B"}})},
-        {"no room for the terminator", Raw(u"2\0B\0" u"4\0C\0"),
-         EncodePairs({{u"2", u"B"}})},
-        {"huge index kept", EncodePairs({{u"99999999999", u"H"}}),
-         EncodePairs({{u"99999999999", u"H"}})},
+        {"index without text dropped", Raw(u"2\0B\0" u"9\0\0"), EncodePairs({{u"2", u"B"}})},
+        {"no room for the terminator", Raw(u"2\0B\0" u"4\0C\0"), EncodePairs({{u"2", u"B"}})},
+        {"huge index kept", EncodePairs({{u"99999999999", u"H"}}), EncodePairs({{u"99999999999", u"H"}})},
     };
     for (const Case& c : cases) EXPECT_EQ(Remove(c.raw, 702, 734), c.expected) << c.what;
 }
@@ -152,34 +123,19 @@ TEST(PairListEditing, LongListsMatchThePairByPairResult) {
                          std::u16string(1 + (k * 7) % 37, u'a' + k % 26));
     }
     const DWORD first = 300, last = 340;
-    PairList kept, merged;
-    for (const auto& pair : old) {
-        DWORD index = static_cast<DWORD>(std::stoul(Utf16ToUtf8(pair.first)));
-        if (index == first) {
-            merged.emplace_back(u"300", u"Cat");
-            merged.emplace_back(u"302", u"Cnt");
-        }
-        if (index < first || index > last) {
-            kept.push_back(pair);
-            merged.push_back(pair);
-        }
-    }
-    for (std::size_t cut = 0; cut < 16; ++cut) {
-        // Lists whose end falls on every position of a block.
-        PairList shorter(old.begin(), old.end() - static_cast<std::ptrdiff_t>(cut));
-        PairList expectedKept, expectedMerged;
-        for (const auto& pair : kept) {
-            if (std::find(shorter.begin(), shorter.end(), pair) != shorter.end()) expectedKept.push_back(pair);
-        }
-        for (const auto& pair : merged) {
-            if (pair.second == u"Cat" || pair.second == u"Cnt" ||
-                std::find(shorter.begin(), shorter.end(), pair) != shorter.end()) {
-                expectedMerged.push_back(pair);
+    for (std::ptrdiff_t cut = 0; cut < 16; ++cut) {  // lists ending on every position of a block
+        const PairList shorter(old.begin(), old.end() - cut);
+        PairList kept, merged;
+        for (const auto& pair : shorter) {
+            const DWORD index = static_cast<DWORD>(std::stoul(Utf16ToUtf8(pair.first)));
+            if (index == first) merged.insert(merged.end(), {{u"300", u"Cat"}, {u"302", u"Cnt"}});
+            if (index < first || index > last) {
+                kept.push_back(pair);
+                merged.push_back(pair);
             }
         }
-        EXPECT_EQ(Remove(EncodePairs(shorter), first, last), EncodePairs(expectedKept)) << cut;
-        EXPECT_EQ(Merge(EncodePairs(shorter), first, last, {u"Cat", u"Cnt"}),
-                  EncodePairs(expectedMerged)) << cut;
+        EXPECT_EQ(Remove(EncodePairs(shorter), first, last), EncodePairs(kept)) << cut;
+        EXPECT_EQ(Merge(EncodePairs(shorter), first, last, {u"Cat", u"Cnt"}), EncodePairs(merged)) << cut;
     }
 }
 
@@ -190,10 +146,7 @@ const char16_t kLanguageKey[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersio
 HRESULT EditTitlePairs(const std::vector<const char16_t*>& texts, const char16_t* name, DWORD room,
                        DWORD first, DWORD last, std::string* calls = nullptr,
                        std::size_t* allocations = nullptr) {
-    class ListMonitor : public ATL::CPerfMon {
-    public:
-        const WCHAR* ApplicationName() const override { return u"Pair List Test"; }
-    } monitor;
+    PerfMon_ITA monitor;
     GrowableArray<WString> strings;
     for (const char16_t* text : texts) strings.Add(WString(text));
     plat::HKEY key = nullptr;
