@@ -1,7 +1,5 @@
 #include "common/perflib_seed.h"
 
-#include <cstring>
-
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
 
@@ -35,13 +33,6 @@ const LanguageTexts kTexts[] = {
      u"sull'ultimo intervallo di campionamento, numero "},
 };
 
-const LanguageTexts& TextsFor(const char16_t* code) {
-    for (const LanguageTexts& texts : kTexts) {
-        if (std::u16string(texts.code) == code) return texts;
-    }
-    return kTexts[0];
-}
-
 plat::HKEY CreateKey(const std::u16string& key) {
     plat::HKEY handle = nullptr;
     plat::RegCreateKeyExW(plat::HKeyLocalMachine(), key.c_str(), 0, nullptr,
@@ -59,7 +50,8 @@ void SeedPerflib(const PerflibSeed& seed) {
     WriteDword(kPerflibPath, u"Version", 0x00010000);
     plat::RegCloseKey(CreateKey(u"SYSTEM\\CurrentControlSet\\Services"));
     for (const char16_t* code : seed.languageCodes) {
-        const LanguageTexts& texts = TextsFor(code);
+        // Another language takes the English texts.
+        const LanguageTexts& texts = std::u16string(code) == kTexts[1].code ? kTexts[1] : kTexts[0];
         PairList names = {{u"1", u"1847"}};
         for (DWORD index = 2; index <= seed.lastCounter; index += 2) {
             const std::u16string& base = texts.names[(index / 2 - 1) % texts.names.size()];
@@ -68,9 +60,8 @@ void SeedPerflib(const PerflibSeed& seed) {
                                                   : base + u" #" + Decimal(index));
         }
         PairList helps;
-        for (DWORD index = 3; index <= seed.lastHelp; index += 2) {
+        for (DWORD index = 3; index <= seed.lastHelp; index += 2)
             helps.emplace_back(Decimal(index), texts.helpLead + Decimal(index) + u".");
-        }
         std::u16string key = std::u16string(kPerflibPath) + u"\\" + code;
         WriteMultiString(key, u"Counter", EncodePairs(names));
         WriteMultiString(key, u"Help", EncodePairs(helps));
@@ -99,10 +90,8 @@ void WriteDword(const std::u16string& key, const std::u16string& name, DWORD val
 bool ReadValue(const std::u16string& key, const std::u16string& name, DWORD* type,
                std::vector<BYTE>* data) {
     plat::HKEY handle = nullptr;
-    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), key.c_str(), 0, plat::KEY_READ, &handle) !=
-        0) {
+    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), key.c_str(), 0, plat::KEY_READ, &handle) != 0)
         return false;
-    }
     DWORD size = 0;
     LONG error = plat::RegQueryValueExW(handle, name.c_str(), nullptr, type, nullptr, &size);
     if (error == 0) {
@@ -118,18 +107,14 @@ std::u16string ReadChars(const std::u16string& key, const std::u16string& name) 
     DWORD type = 0;
     std::vector<BYTE> data;
     if (!ReadValue(key, name, &type, &data)) return u"<missing>";
-    std::u16string text(data.size() / 2, u'\0');
-    if (!text.empty()) std::memcpy(&text[0], data.data(), text.size() * 2);
-    return text;
+    return std::u16string(reinterpret_cast<const char16_t*>(data.data()), data.size() / 2);
 }
 
 DWORD ReadDword(const std::u16string& key, const std::u16string& name) {
     DWORD type = 0;
     std::vector<BYTE> data;
     if (!ReadValue(key, name, &type, &data) || data.size() != 4) return 0xDEADBEEFu;
-    DWORD value = 0;
-    std::memcpy(&value, data.data(), 4);
-    return value;
+    return Get<DWORD>(data.data());
 }
 
 }  // namespace test

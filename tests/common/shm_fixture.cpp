@@ -7,12 +7,6 @@
 namespace vz {
 namespace test {
 
-std::u16string BlockName(const std::u16string& application, DWORD number) {
-    std::u16string name(application.size() + 32, u'\0');
-    name.resize(FormatBlockName(application.c_str(), number, &name[0], name.size()));
-    return name;
-}
-
 ProviderChain::ProviderChain(std::u16string application, Bytes map, DWORD blockSize)
     : application_(std::move(application)), map_(std::move(map)), blockSize_(blockSize) {}
 

@@ -1,17 +1,18 @@
 // Provider-side shared memory for tests: writable blocks under the names the
-// library opens ("Global\ATLPERF_<application>_<nnn>"), holding a serialized
-// map, block numbers and instance records written byte by byte.
+// library opens, holding a serialized map, block numbers and instance records
+// as a provider (or a broken one) writes them.
 #pragma once
 #include <map>
 #include <string>
 
 #include "common/layout_builder.h"
+#include "map_description.h"
 #include "platform/platform.h"
 
 namespace vz {
 namespace test {
 
-std::u16string BlockName(const std::u16string& application, DWORD number);
+using provider::BlockName;  // "Global\ATLPERF_<application>_<nnn>"
 
 class ProviderChain {
 public:
