@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "collect/perf_exports.h"
+#include "common/layout_builder.h"
 #include "objectmap/perfmon.h"
 #include "platform/platform.h"
 #include "reader/perf_decoder.h"
@@ -26,16 +27,11 @@ public:
     const WCHAR* ApplicationName() const override { return kApplication; }
 };
 
-inline DWORD Word(const std::uint8_t* data) {
-    DWORD v;
-    std::memcpy(&v, data, 4);
-    return v;
-}
+inline DWORD Word(const std::uint8_t* data) { return test::Get<DWORD>(data); }
 
 // Shared-memory blocks of this process stay apart from any other program's.
 inline void UseOwnSharedMemoryNamespace() {
-    const std::string space = "fuzz" + std::to_string(static_cast<long>(getpid()));
-    setenv("VUDOZID_SHM_NAMESPACE", space.c_str(), 1);
+    setenv("VUDOZID_SHM_NAMESPACE", ("fuzz" + std::to_string(getpid())).c_str(), 1);
 }
 
 // Writes a value below HKEY_LOCAL_MACHINE, creating the key.
@@ -76,8 +72,8 @@ private:
 };
 
 // One CollectPerfMon through the exports into a guarded buffer; every breach of
-// perflib's contract or malformed byte of the result stops the fuzzer.
-// The result's buffer pointer is null.
+// perflib's contract or malformed byte of the result stops the fuzzer. The
+// result's buffer pointer is null: the buffer is gone with the call.
 inline qvperf::CollectCall CheckedCollect(const WCHAR* query, std::size_t capacity,
                                           DWORD objectsBefore = 0) {
     std::vector<unsigned char> buffer;
@@ -90,7 +86,7 @@ inline qvperf::CollectCall CheckedCollect(const WCHAR* query, std::size_t capaci
         __builtin_trap();
     }
     qvperf::CollectCall outcome = call;
-    outcome.buffer = nullptr;  // the buffer is gone with this function
+    outcome.buffer = nullptr;
     return outcome;
 }
 

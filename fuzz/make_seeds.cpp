@@ -39,37 +39,28 @@ void Write(const std::string& dir, const std::string& target, const std::string&
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Title indices as registration hands them out: name 1848, help 1849, ...
-provider::MapDescription Registered(provider::MapDescription map) {
-    DWORD index = 1848;
-    for (provider::CategoryDescription& category : map) {
-        category.entry.nameTitleIndex = index++;
-        category.entry.helpTitleIndex = index++;
-        for (provider::CounterDescription& counter : category.counters) {
-            counter.entry.nameTitleIndex = index++;
-            counter.entry.helpTitleIndex = index++;
-        }
-    }
-    return map;
-}
-
-// The server's object as the simulator describes it.
+// The server's object as the simulator describes it, under the title indices
+// registration hands out: name 1848, help 1849, ...
 provider::MapDescription ServerStatistics() {
+    vzp_object object = qvsim::ServerStatisticsObject();
+    object.first_name_index = 1848;
+    object.first_help_index = 1849;
     provider::MapDescription map;
-    if (provider::DescribeObject(qvsim::ServerStatisticsObject(), &map) != VZP_OK) std::exit(1);
+    if (provider::DescribeObject(object, &map) != VZP_OK) std::exit(1);
     return map;
 }
 
 // A category without instances (id 7, detail level 100) with a LARGE counter,
-// an ASCII and a UTF-16 text counter and a zero-size one. Counter entries:
-// id, detail level, type, characters, data offset.
-provider::MapDescription MixedCountersDescription() {
-    provider::CategoryDescription category{{7, 100, 0, 0xFFFFFFFFu, 20 + 8 + 12 + 16 + 4, 8},
-                                           u"Quorvane Totali", {}};
-    category.counters = {{{0, 100, 0x00010100, 0, 20}, u"Valore A"},
-                         {{0, 100, 0x00010300 | 0x10000, 12, 28}, u"Valore B"},
-                         {{0, 100, 0x00000300, 8, 40}, u"Valore C"},
-                         {{0, 100, 0x40000200, 0, 56}, u"Valore D"}};
+// an ASCII and a UTF-16 text counter and a zero-size one, registered like the
+// server's. Counter entries: id, detail level, type, characters, data offset,
+// scale, name and help index.
+provider::MapDescription MixedCounters() {
+    provider::CategoryDescription category{
+        {7, 100, 0, 0xFFFFFFFFu, 20 + 8 + 12 + 16 + 4, 8, 1848, 1849}, u"Quorvane Totali", {}};
+    category.counters = {{{0, 100, 0x00010100, 0, 20, 0, 1850, 1851}, u"Valore A"},
+                         {{0, 100, 0x00010300 | 0x10000, 12, 28, 0, 1852, 1853}, u"Valore B"},
+                         {{0, 100, 0x00000300, 8, 40, 0, 1854, 1855}, u"Valore C"},
+                         {{0, 100, 0x40000200, 0, 56, 0, 1856, 1857}, u"Valore D"}};
     return {category};
 }
 
@@ -142,12 +133,12 @@ Bytes SamplePathInput(const Chain& chain, DWORD granularity, const Bytes& operat
 
 void SamplePathSeeds() {
     const Bytes collectTwice = {0, 2, 1, 0};  // Collect, one byte short, Close, Collect
-    const provider::MapDescription server = Registered(ServerStatistics());
+    const provider::MapDescription server = ServerStatistics();
     Write(g_corpus, "sample_path", "server_one_block",
           SamplePathInput(Publish(server, 4096, 3, 0), 4096, collectTwice));
     Write(g_corpus, "sample_path", "server_four_blocks",
           SamplePathInput(Publish(server, 2048, 9, 1), 2048, collectTwice));
-    const provider::MapDescription mixed = Registered(MixedCountersDescription());
+    const provider::MapDescription mixed = MixedCounters();
     Write(g_corpus, "sample_path", "no_instances_mixed_counters",
           SamplePathInput(Publish(mixed, 1024, 1, 0), 1024, collectTwice));
     // A category without instances gets exactly one counter block, also when
@@ -160,8 +151,8 @@ void SamplePathSeeds() {
 
 void RegisteredMapSeeds() {
     for (const auto& [name, map] :
-         {std::pair<std::string, provider::MapDescription>{"server_statistics", Registered(ServerStatistics())},
-          {"no_instances_mixed_counters", Registered(MixedCountersDescription())}}) {
+         {std::pair<std::string, provider::MapDescription>{"server_statistics", ServerStatistics()},
+          {"no_instances_mixed_counters", MixedCounters()}}) {
         Bytes input = provider::SerializeMap(map);
         input.insert(input.begin(), {0, 0});  // REG_BINARY, room enough
         Write(g_corpus, "registered_map", name, input);
@@ -209,7 +200,7 @@ void RegistrationSeeds() {
 }
 
 void QvperfSeeds() {
-    const Chain chain = Publish(Registered(ServerStatistics()), 4096, 2, 0);
+    const Chain chain = Publish(ServerStatistics(), 4096, 2, 0);
     Bytes pairs = Utf16(test::EncodePairs(ObjectNames()));
     while (pairs.size() % 4 != 0) pairs.push_back(0);
     const std::string path = std::string("\\") + quorvane::kObjectName + "(Quorvane01)\\" +
@@ -231,8 +222,7 @@ int main(int argc, char** argv) {
     }
     g_corpus = argv[1];
     g_regressions = argv[2];
-    const std::string space = "seeds" + std::to_string(static_cast<long>(getpid()));
-    setenv("VUDOZID_SHM_NAMESPACE", space.c_str(), 1);
+    setenv("VUDOZID_SHM_NAMESPACE", ("seeds" + std::to_string(getpid())).c_str(), 1);
     SamplePathSeeds();
     RegisteredMapSeeds();
     RegistrationSeeds();

@@ -55,15 +55,9 @@ public:
     // A counter whose value lies at `offset` in each counter block; its help
     // index follows its name index (an unnamed one has neither).
     PerfObjectWriter& Counter(DWORD nameIndex, DWORD type, DWORD size, DWORD offset) {
-        PERF_COUNTER_DEFINITION counter{};
-        counter.ByteLength = sizeof counter;
-        counter.CounterNameTitleIndex = nameIndex;
-        counter.CounterHelpTitleIndex = nameIndex != 0 ? nameIndex + 1 : 0;
-        counter.DetailLevel = PERF_DETAIL_NOVICE;
-        counter.CounterType = type;
-        counter.CounterSize = size;
-        counter.CounterOffset = offset;
-        counters_.push_back(counter);
+        const DWORD helpIndex = nameIndex != 0 ? nameIndex + 1 : 0;
+        counters_.push_back({sizeof(PERF_COUNTER_DEFINITION), nameIndex, 0, helpIndex, 0, 0,
+                             PERF_DETAIL_NOVICE, type, size, offset});
         return *this;
     }
     // `count` DWORD raw counters, name indices from `firstIndex` in steps of 2.
@@ -84,20 +78,17 @@ public:
     }
 
     Bytes Build() {
-        Bytes b(sizeof(PERF_OBJECT_TYPE) + counters_.size() * sizeof(PERF_COUNTER_DEFINITION), 0);
-        for (std::size_t i = 0; i < counters_.size(); ++i)
-            Put(b, counterAt(i), counters_[i]);
+        Bytes b(counterAt(counters_.size()), 0);
+        for (std::size_t i = 0; i < counters_.size(); ++i) Put(b, counterAt(i), counters_[i]);
         const bool withInstances = header.NumInstances != PERF_NO_INSTANCES;
         instanceAt.clear();
         blockAt.clear();
         for (const auto& [name, words] : instances_) {
             if (withInstances) {
-                const std::size_t nameBytes = 2 * (name.size() + 1);
-                PERF_INSTANCE_DEFINITION definition{};
-                definition.ByteLength = static_cast<DWORD>(InstanceDefinitionLength(nameBytes));
-                definition.UniqueID = PERF_NO_UNIQUE_ID;
-                definition.NameOffset = kInstanceNameOffset;
-                definition.NameLength = static_cast<DWORD>(nameBytes);
+                const DWORD nameBytes = 2 * static_cast<DWORD>(name.size() + 1);
+                const PERF_INSTANCE_DEFINITION definition{
+                    static_cast<DWORD>(InstanceDefinitionLength(nameBytes)), 0, 0, PERF_NO_UNIQUE_ID,
+                    kInstanceNameOffset, nameBytes};
                 instanceAt.push_back(b.size());
                 b.resize(b.size() + definition.ByteLength, fill_);
                 Put(b, instanceAt.back(), definition);

@@ -1,7 +1,5 @@
-// Seeds the emulated registry like a real machine's perflib: the perflib key
-// with "Last Counter" and "Last Help", and language keys whose "Counter" and
-// "Help" pair lists hold a text for every index in use. Also small helpers to
-// read and write values under HKEY_LOCAL_MACHINE for assertions.
+// Seeds the emulated registry like a real machine's perflib, and reads and
+// writes values under HKEY_LOCAL_MACHINE for the tests' set-up and assertions.
 #pragma once
 #include <string>
 #include <vector>
@@ -22,10 +20,9 @@ struct PerflibSeed {
     std::vector<const char16_t*> languageCodes = {u"009", u"010"};
 };
 
-// Resets the emulated registry and seeds it: "Counter" holds "1" "1847" and a
-// name for every even index 2..lastCounter, "Help" a help text for every odd
-// index 3..lastHelp, in index order, per language. Registry call counts and
-// faults are reset afterwards.
+// Resets the emulated registry and seeds it: "Last Counter", "Last Help" and per
+// language "Counter" ("1" "1847", then a name for every even index 2..lastCounter)
+// and "Help" (a text for every odd index 3..lastHelp). Call counts and faults reset.
 void SeedPerflib(const PerflibSeed& seed = {});
 
 // Values below HKEY_LOCAL_MACHINE; the key is created when missing.

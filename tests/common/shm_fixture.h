@@ -16,8 +16,7 @@ using provider::BlockName;  // "Global\ATLPERF_<application>_<nnn>"
 
 class ProviderChain {
 public:
-    // `map` is written at the start of block 0; its first word fixes where every
-    // block keeps its number and its instance area.
+    // `map` starts block 0; its size word places every block's number and instance area.
     ProviderChain(std::u16string application, Bytes map, DWORD blockSize = 65536);
     ~ProviderChain();
     ProviderChain(const ProviderChain&) = delete;
@@ -25,9 +24,8 @@ public:
 
     // Creates block `number` (map in block 0, block number at map size).
     void CreateBlock(DWORD number, DWORD blockSize = 0);
-    // Writes a record at the block's next free position; returns its offset.
-    std::size_t AddRecord(DWORD number, const InstanceRecordLayout& layout);
-    // Writes the end-of-block mark at the next free position.
+    // A record, or the end-of-block mark, at the block's next free position.
+    std::size_t AddRecord(DWORD number, const InstanceRecordLayout& layout);  // its offset
     void EndBlock(DWORD number) { PutWord(number, blocks_.at(number).next, kEndOfBlock); }
     void PutWord(DWORD number, std::size_t offset, DWORD value);
 
