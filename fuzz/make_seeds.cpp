@@ -39,6 +39,11 @@ void Write(const std::string& dir, const std::string& target, const std::string&
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+[[noreturn]] void Fail(const char* why) {
+    std::fprintf(stderr, "make_fuzz_seeds: %s\n", why);
+    std::exit(1);
+}
+
 // The server's object as the simulator describes it, under the title indices
 // registration hands out: name 1848, help 1849, ...
 provider::MapDescription ServerStatistics() {
@@ -46,7 +51,7 @@ provider::MapDescription ServerStatistics() {
     object.first_name_index = 1848;
     object.first_help_index = 1849;
     provider::MapDescription map;
-    if (provider::DescribeObject(object, &map) != VZP_OK) std::exit(1);
+    if (provider::DescribeObject(object, &map) != VZP_OK) Fail("the server's object is refused");
     return map;
 }
 
@@ -77,10 +82,7 @@ Chain Publish(const provider::MapDescription& map, DWORD granularity, int live, 
     ClosePerfMon();
     Chain chain;
     provider::StatisticsPublisher publisher(kApplication, map);
-    if (publisher.Start() != VZP_OK) {
-        std::fprintf(stderr, "cannot publish\n");
-        std::exit(1);
-    }
+    if (publisher.Start() != VZP_OK) Fail("the provider cannot publish");
     std::vector<provider::InstanceHandle> handles;
     for (int i = 0; i < live + freed; ++i) {
         provider::InstanceHandle handle = 0;
@@ -189,11 +191,10 @@ void RegistrationSeeds() {
     const DWORD last = 1848 + quorvane::TitleOffsetOf(quorvane::kCounterCount - 1);
     record(8, kMultiStringType, Utf16(std::u16string(u"010\0", 5)));  // Languages
     // First Counter, First Help, Last Counter, Last Help.
-    const std::pair<std::uint8_t, DWORD> ranges[] = {{9, 1848}, {10, 1849}, {11, last}, {12, last + 1}};
-    for (const auto& [place, index] : ranges) {
-        Bytes word;
-        test::Put(word, 0, index);
-        record(place, kDwordType, word);
+    const DWORD ranges[] = {1848, 1849, last, last + 1};
+    for (std::uint8_t i = 0; i < 4; ++i) {
+        const auto* word = reinterpret_cast<const std::uint8_t*>(&ranges[i]);
+        record(9 + i, kDwordType, Bytes(word, word + 4));
     }
     record(4, kMultiStringType, Utf16(test::EncodePairs({{u"1", test::Decimal(last + 1)}, ObjectNames()[0]})));
     Write(g_corpus, "registration", "registered_italian", input);

@@ -10,11 +10,9 @@
 namespace vz {
 namespace test {
 
-constexpr DWORD kDefaultGranularity = 65536;
-
 // An empty registry, no injected faults, registry calls counted from zero (an
-// ever longer call log would look like a leak to a fuzzer), `granularity` blocks.
-void ResetMachine(DWORD granularity = kDefaultGranularity);
+// ever longer call log would look like a leak to a fuzzer), blocks of `granularity` bytes.
+void ResetMachine(DWORD granularity = 65536);
 // Registry text as regedit exports it; false, with nothing loaded, when it does not parse.
 bool LoadRegistryText(const std::string& text);
 // Registry calls made since the last reset or ResetRegistryCalls.

@@ -2,6 +2,7 @@
 
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
+#include "platform/registry_key.h"
 
 namespace vz {
 namespace test {
@@ -33,14 +34,6 @@ const LanguageTexts kTexts[] = {
      u"sull'ultimo intervallo di campionamento, numero "},
 };
 
-plat::HKEY CreateKey(const std::u16string& key) {
-    plat::HKEY handle = nullptr;
-    plat::RegCreateKeyExW(plat::HKeyLocalMachine(), key.c_str(), 0, nullptr,
-                          plat::REG_OPTION_NON_VOLATILE, plat::KEY_READ | plat::KEY_WRITE,
-                          nullptr, &handle, nullptr);
-    return handle;
-}
-
 }  // namespace
 
 void SeedPerflib(const PerflibSeed& seed) {
@@ -48,7 +41,8 @@ void SeedPerflib(const PerflibSeed& seed) {
     WriteDword(kPerflibPath, u"Last Counter", seed.lastCounter);
     WriteDword(kPerflibPath, u"Last Help", seed.lastHelp);
     WriteDword(kPerflibPath, u"Version", 0x00010000);
-    plat::RegCloseKey(CreateKey(u"SYSTEM\\CurrentControlSet\\Services"));
+    const std::u16string services = u"SYSTEM\\CurrentControlSet\\Services";
+    static_cast<void>(CKeyHandle().Create(plat::HKeyLocalMachine(), services.c_str()));
     for (const char16_t* code : seed.languageCodes) {
         // Another language takes the English texts.
         const LanguageTexts& texts = std::u16string(code) == kTexts[1].code ? kTexts[1] : kTexts[0];
@@ -72,10 +66,10 @@ void SeedPerflib(const PerflibSeed& seed) {
 
 void WriteValue(const std::u16string& key, const std::u16string& name, DWORD type,
                 const void* data, std::size_t bytes) {
-    plat::HKEY handle = CreateKey(key);
-    plat::RegSetValueExW(handle, name.c_str(), 0, type, static_cast<const BYTE*>(data),
+    CKeyHandle handle;
+    static_cast<void>(handle.Create(plat::HKeyLocalMachine(), key.c_str()));
+    plat::RegSetValueExW(handle.key, name.c_str(), 0, type, static_cast<const BYTE*>(data),
                          static_cast<DWORD>(bytes));
-    plat::RegCloseKey(handle);
 }
 
 void WriteMultiString(const std::u16string& key, const std::u16string& name,
@@ -89,17 +83,15 @@ void WriteDword(const std::u16string& key, const std::u16string& name, DWORD val
 
 bool ReadValue(const std::u16string& key, const std::u16string& name, DWORD* type,
                std::vector<BYTE>* data) {
-    plat::HKEY handle = nullptr;
-    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), key.c_str(), 0, plat::KEY_READ, &handle) != 0)
-        return false;
+    CKeyHandle handle;
+    if (handle.Open(plat::HKeyLocalMachine(), key.c_str(), plat::KEY_READ) != 0) return false;
     DWORD size = 0;
-    LONG error = plat::RegQueryValueExW(handle, name.c_str(), nullptr, type, nullptr, &size);
+    LONG error = plat::RegQueryValueExW(handle.key, name.c_str(), nullptr, type, nullptr, &size);
     if (error == 0) {
         data->assign(size, 0);
-        error = plat::RegQueryValueExW(handle, name.c_str(), nullptr, type, data->data(), &size);
+        error = plat::RegQueryValueExW(handle.key, name.c_str(), nullptr, type, data->data(), &size);
         data->resize(size);
     }
-    plat::RegCloseKey(handle);
     return error == 0;
 }
 
