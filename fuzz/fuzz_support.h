@@ -37,13 +37,9 @@ inline void UseOwnSharedMemoryNamespace() {
 // Writes a value below HKEY_LOCAL_MACHINE, creating the key.
 inline void SetValue(const WCHAR* keyPath, const WCHAR* name, DWORD type, const void* bytes,
                      std::size_t size) {
-    plat::HKEY key = nullptr;
-    if (plat::RegCreateKeyExW(plat::HKeyLocalMachine(), keyPath, 0, nullptr, 0,
-                              kReadWriteAccess, nullptr, &key, nullptr) != 0)
-        return;
-    plat::RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(bytes),
-                         static_cast<DWORD>(size));
-    plat::RegCloseKey(key);
+    CKeyHandle key;
+    if (key.Create(plat::HKeyLocalMachine(), keyPath, kReadWriteAccess) == 0)
+        plat::RegSetValueExW(key.key, name, 0, type, static_cast<const BYTE*>(bytes), static_cast<DWORD>(size));
 }
 
 // The input consumed from the front; reads past the end give zeros.

@@ -1,10 +1,7 @@
-// Writes the seed inputs of the fuzz targets from the real formats: the
-// provider SDK publishes its chain into shared memory, the blocks are copied
-// out as the provider left them, and the library's own Collect output over
-// that chain becomes qvperf's input. Inputs that break perflib's contract on
-// today's library go to the regression folder instead of the corpus.
-//
-//   make_fuzz_seeds CORPUS_DIR REGRESSION_DIR
+// make_fuzz_seeds CORPUS_DIR REGRESSION_DIR: the fuzz targets' seeds in the real
+// formats. The provider SDK publishes its chain, the blocks are copied out as it
+// left them, and the library's Collect output over them becomes qvperf's input.
+// Inputs that break perflib's contract on today's library are regressions.
 #include <unistd.h>
 
 #include <cstdio>
@@ -70,8 +67,8 @@ provider::MapDescription MixedCounters() {
 }
 
 struct Chain {
-    std::vector<Bytes> blocks;  // as published
-    Bytes collected;            // the library's Collect output over the chain
+    std::vector<Bytes> blocks;
+    Bytes collected;  // the library's Collect output over the blocks
     DWORD objects = 0;
 };
 

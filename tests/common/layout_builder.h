@@ -159,8 +159,7 @@ public:
     // With names: a name record per entry follows the entries.
     Bytes Build(bool withNames) const {
         ULONGLONG size = MapEntriesEnd(entries.size());
-        if (withNames)
-            for (const MapEntry& entry : entries) size += NameRecordSize(entry.name.size());
+        for (const MapEntry& entry : entries) size += withNames ? NameRecordSize(entry.name.size()) : 0;
         Bytes bytes(static_cast<std::size_t>(size));
         ByteWriter out(bytes.data(), bytes.size());
         bool fits = out.WriteWord(static_cast<DWORD>(size)) &&
