@@ -72,15 +72,6 @@ void WriteValue(const std::u16string& key, const std::u16string& name, DWORD typ
                          static_cast<DWORD>(bytes));
 }
 
-void WriteMultiString(const std::u16string& key, const std::u16string& name,
-                      const std::u16string& raw) {
-    WriteValue(key, name, plat::REG_MULTI_SZ, raw.data(), raw.size() * sizeof(char16_t));
-}
-
-void WriteDword(const std::u16string& key, const std::u16string& name, DWORD value) {
-    WriteValue(key, name, plat::REG_DWORD, &value, sizeof(value));
-}
-
 bool ReadValue(const std::u16string& key, const std::u16string& name, DWORD* type,
                std::vector<BYTE>* data) {
     CKeyHandle handle;
@@ -93,20 +84,6 @@ bool ReadValue(const std::u16string& key, const std::u16string& name, DWORD* typ
         data->resize(size);
     }
     return error == 0;
-}
-
-std::u16string ReadChars(const std::u16string& key, const std::u16string& name) {
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    if (!ReadValue(key, name, &type, &data)) return u"<missing>";
-    return std::u16string(reinterpret_cast<const char16_t*>(data.data()), data.size() / 2);
-}
-
-DWORD ReadDword(const std::u16string& key, const std::u16string& name) {
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    if (!ReadValue(key, name, &type, &data) || data.size() != 4) return 0xDEADBEEFu;
-    return Get<DWORD>(data.data());
 }
 
 }  // namespace test

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/layout_builder.h"
+#include "platform/platform.h"
 
 namespace vz {
 namespace test {
@@ -28,15 +29,29 @@ void SeedPerflib(const PerflibSeed& seed = {});
 // Values below HKEY_LOCAL_MACHINE; the key is created when missing.
 void WriteValue(const std::u16string& key, const std::u16string& name, DWORD type,
                 const void* data, std::size_t bytes);
-void WriteMultiString(const std::u16string& key, const std::u16string& name,
-                      const std::u16string& raw);
-void WriteDword(const std::u16string& key, const std::u16string& name, DWORD value);
+inline void WriteMultiString(const std::u16string& key, const std::u16string& name,
+                             const std::u16string& raw) {
+    WriteValue(key, name, plat::REG_MULTI_SZ, raw.data(), raw.size() * sizeof(char16_t));
+}
+inline void WriteDword(const std::u16string& key, const std::u16string& name, DWORD value) {
+    WriteValue(key, name, plat::REG_DWORD, &value, sizeof value);
+}
 // False when the key or value is missing.
 bool ReadValue(const std::u16string& key, const std::u16string& name, DWORD* type,
                std::vector<BYTE>* data);
 // The value's characters (REG_SZ or REG_MULTI_SZ), or "<missing>".
-std::u16string ReadChars(const std::u16string& key, const std::u16string& name);
-DWORD ReadDword(const std::u16string& key, const std::u16string& name);  // 0xDEADBEEF if missing
+inline std::u16string ReadChars(const std::u16string& key, const std::u16string& name) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!ReadValue(key, name, &type, &data)) return u"<missing>";
+    return std::u16string(reinterpret_cast<const char16_t*>(data.data()), data.size() / 2);
+}
+// 0xDEADBEEF when missing or not four bytes.
+inline DWORD ReadDword(const std::u16string& key, const std::u16string& name) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    return ReadValue(key, name, &type, &data) && data.size() == 4 ? Get<DWORD>(data.data()) : 0xDEADBEEFu;
+}
 
 }  // namespace test
 }  // namespace vz
