@@ -2,16 +2,9 @@
 
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
-#include "platform/registry_key.h"
 
 namespace vz {
 namespace test {
-
-const char16_t kPerflibPath[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib";
-const char16_t kPerformancePath[] =
-    u"SYSTEM\\CurrentControlSet\\Services\\Quorvane Server ITA\\Performance";
-const char16_t kServicePath[] = u"SYSTEM\\CurrentControlSet\\Services\\Quorvane Server ITA";
-const char kHklmExportPath[] = "HKEY_LOCAL_MACHINE";
 
 namespace {
 
@@ -62,28 +55,6 @@ void SeedPerflib(const PerflibSeed& seed) {
     }
     emu::ClearFaults();
     emu::ResetCallCounts();
-}
-
-void WriteValue(const std::u16string& key, const std::u16string& name, DWORD type,
-                const void* data, std::size_t bytes) {
-    CKeyHandle handle;
-    static_cast<void>(handle.Create(plat::HKeyLocalMachine(), key.c_str()));
-    plat::RegSetValueExW(handle.key, name.c_str(), 0, type, static_cast<const BYTE*>(data),
-                         static_cast<DWORD>(bytes));
-}
-
-bool ReadValue(const std::u16string& key, const std::u16string& name, DWORD* type,
-               std::vector<BYTE>* data) {
-    CKeyHandle handle;
-    if (handle.Open(plat::HKeyLocalMachine(), key.c_str(), plat::KEY_READ) != 0) return false;
-    DWORD size = 0;
-    LONG error = plat::RegQueryValueExW(handle.key, name.c_str(), nullptr, type, nullptr, &size);
-    if (error == 0) {
-        data->assign(size, 0);
-        error = plat::RegQueryValueExW(handle.key, name.c_str(), nullptr, type, data->data(), &size);
-        data->resize(size);
-    }
-    return error == 0;
 }
 
 }  // namespace test

@@ -6,14 +6,17 @@
 
 #include "common/layout_builder.h"
 #include "platform/platform.h"
+#include "platform/registry_key.h"
 
 namespace vz {
 namespace test {
 
-extern const char16_t kPerflibPath[];      // below HKEY_LOCAL_MACHINE
-extern const char16_t kPerformancePath[];  // the server statistics object's key
-extern const char16_t kServicePath[];
-extern const char kHklmExportPath[];       // "HKEY_LOCAL_MACHINE", for ExportRegText
+// Below HKEY_LOCAL_MACHINE: perflib's key, the server statistics service and its object's key.
+inline constexpr char16_t kPerflibPath[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib";
+inline constexpr char16_t kServicePath[] = u"SYSTEM\\CurrentControlSet\\Services\\Quorvane Server ITA";
+inline constexpr char16_t kPerformancePath[] =
+    u"SYSTEM\\CurrentControlSet\\Services\\Quorvane Server ITA\\Performance";
+inline constexpr char kHklmExportPath[] = "HKEY_LOCAL_MACHINE";  // for ExportRegText
 
 struct PerflibSeed {
     DWORD lastCounter = 700;
@@ -27,8 +30,13 @@ struct PerflibSeed {
 void SeedPerflib(const PerflibSeed& seed = {});
 
 // Values below HKEY_LOCAL_MACHINE; the key is created when missing.
-void WriteValue(const std::u16string& key, const std::u16string& name, DWORD type,
-                const void* data, std::size_t bytes);
+inline void WriteValue(const std::u16string& key, const std::u16string& name, DWORD type,
+                       const void* data, std::size_t bytes) {
+    CKeyHandle handle;
+    static_cast<void>(handle.Create(plat::HKeyLocalMachine(), key.c_str()));
+    plat::RegSetValueExW(handle.key, name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                         static_cast<DWORD>(bytes));
+}
 inline void WriteMultiString(const std::u16string& key, const std::u16string& name,
                              const std::u16string& raw) {
     WriteValue(key, name, plat::REG_MULTI_SZ, raw.data(), raw.size() * sizeof(char16_t));
@@ -37,8 +45,19 @@ inline void WriteDword(const std::u16string& key, const std::u16string& name, DW
     WriteValue(key, name, plat::REG_DWORD, &value, sizeof value);
 }
 // False when the key or value is missing.
-bool ReadValue(const std::u16string& key, const std::u16string& name, DWORD* type,
-               std::vector<BYTE>* data);
+inline bool ReadValue(const std::u16string& key, const std::u16string& name, DWORD* type,
+                      std::vector<BYTE>* data) {
+    CKeyHandle handle;
+    if (handle.Open(plat::HKeyLocalMachine(), key.c_str(), plat::KEY_READ) != 0) return false;
+    DWORD size = 0;
+    LONG error = plat::RegQueryValueExW(handle.key, name.c_str(), nullptr, type, nullptr, &size);
+    if (error == 0) {
+        data->assign(size, 0);
+        error = plat::RegQueryValueExW(handle.key, name.c_str(), nullptr, type, data->data(), &size);
+        data->resize(size);
+    }
+    return error == 0;
+}
 // The value's characters (REG_SZ or REG_MULTI_SZ), or "<missing>".
 inline std::u16string ReadChars(const std::u16string& key, const std::u16string& name) {
     DWORD type = 0;

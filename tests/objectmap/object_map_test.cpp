@@ -20,6 +20,13 @@ public:
 
 constexpr LANGID kNeutral = 0;
 
+// String-table entry `id` of the library in the neutral language.
+WString Loaded(DWORD id) {
+    WString text;
+    EXPECT_TRUE(ATL::CPerfMon::LoadLocalizedString(text, plat::ThisModule(), id, kNeutral)) << id;
+    return text;
+}
+
 // A record holds the data and the longest name, widened by each text counter's
 // characters; a missing text is empty; adding fails cleanly and keeps what was
 // added before. (The serialized-map reader's tests add records too.)
@@ -55,12 +62,7 @@ TEST(ObjectMap, LocalizedStringsComeFromTheStringTable) {
         {134, u"Numero di chiamate remote ricevute dai client ancora in elaborazione."},
         {100, u"VudoZidITA"},
     };
-    for (const Case& c : cases) {
-        WString text;
-        ASSERT_TRUE(ATL::CPerfMon::LoadLocalizedString(text, plat::ThisModule(), c.id, kNeutral))
-            << c.id;
-        EXPECT_EQ(text.ToU16(), c.text) << c.id;
-    }
+    for (const Case& c : cases) EXPECT_EQ(Loaded(c.id).ToU16(), c.text) << c.id;
     WString missing(u"unchanged");
     EXPECT_FALSE(ATL::CPerfMon::LoadLocalizedString(missing, plat::ThisModule(), 16, kNeutral));
     EXPECT_FALSE(ATL::CPerfMon::LoadLocalizedString(missing, plat::ThisModule(), 135, kNeutral));
@@ -83,20 +85,13 @@ TEST(ServerStatistics, MatchesThePublishedObjectTable) {
     ASSERT_EQ(monitor.BuildObjectMap(kNeutral, plat::ThisModule(), &firstName), S_OK);
     EXPECT_EQ(firstName, quorvane::kObjectNameResource);
     monitor.AssignTitleIndices(1000, 1001);
-    auto text = [](DWORD resource) {
-        WString loaded;
-        EXPECT_TRUE(ATL::CPerfMon::LoadLocalizedString(loaded, plat::ThisModule(), resource,
-                                                       kNeutral))
-            << resource;
-        return loaded;
-    };
     ASSERT_EQ(monitor.categories.GetCount(), 1u);
     const CategoryRecord& category = monitor.categories[0];
-    EXPECT_EQ(category.help, text(quorvane::kObjectHelpResource));
+    EXPECT_EQ(category.help, Loaded(quorvane::kObjectHelpResource));
     EXPECT_EQ(category.instanceRecordSize, 212u);
     ASSERT_EQ(category.counters.GetCount(), quorvane::kCounterCount);
     for (std::size_t i = 0; i < quorvane::kCounterCount; ++i) {
-        EXPECT_EQ(category.counters[i].help, text(quorvane::kCounters[i].helpResource)) << i;
+        EXPECT_EQ(category.counters[i].help, Loaded(quorvane::kCounters[i].helpResource)) << i;
         EXPECT_EQ(category.counters[i].dataOffset, quorvane::kCounters[i].dataOffset) << i;
     }
 
