@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -73,17 +72,13 @@ private:
 inline qvperf::CollectCall CheckedCollect(const WCHAR* query, std::size_t capacity,
                                           DWORD objectsBefore = 0) {
     std::vector<unsigned char> buffer;
-    const qvperf::CollectCall call =
-        qvperf::CallCollect(CollectPerfMon, query, capacity, objectsBefore, &buffer);
+    qvperf::CollectCall call = qvperf::CallCollect(CollectPerfMon, query, capacity, objectsBefore, &buffer);
     const std::vector<std::string> problems = qvperf::CheckCollectCall(call);
-    if (!problems.empty()) {
-        for (const std::string& problem : problems)
-            std::fprintf(stderr, "Collect into %zu bytes: %s\n", capacity, problem.c_str());
-        __builtin_trap();
-    }
-    qvperf::CollectCall outcome = call;
-    outcome.buffer = nullptr;
-    return outcome;
+    for (const std::string& problem : problems)
+        std::fprintf(stderr, "Collect into %zu bytes: %s\n", capacity, problem.c_str());
+    if (!problems.empty()) __builtin_trap();
+    call.buffer = nullptr;
+    return call;
 }
 
 }  // namespace fuzz

@@ -80,15 +80,13 @@ Chain Publish(const provider::MapDescription& map, DWORD granularity, int live, 
     Chain chain;
     provider::StatisticsPublisher publisher(kApplication, map);
     if (publisher.Start() != VZP_OK) Fail("the provider cannot publish");
-    std::vector<provider::InstanceHandle> handles;
+    std::vector<provider::InstanceHandle> handles(live + freed);
     for (int i = 0; i < live + freed; ++i) {
-        provider::InstanceHandle handle = 0;
         // An object without instances refuses; its chain is the seed then.
-        static_cast<void>(publisher.AddInstance(map[0].entry.id, u"Quorvane0" + test::Decimal(i + 1), &handle));
-        handles.push_back(handle);
+        static_cast<void>(publisher.AddInstance(map[0].entry.id, u"Quorvane0" + test::Decimal(i + 1), &handles[i]));
         // Text and zero-size counters refuse a number; they keep their zeros.
         for (DWORD c = 0; c < map[0].counters.size(); ++c)
-            static_cast<void>(publisher.SetValue(handle, c, 100 + i));
+            static_cast<void>(publisher.SetValue(handles[i], c, 100 + i));
     }
     for (int i = 0; i < freed; ++i) static_cast<void>(publisher.RemoveInstance(handles[live + i]));
     for (DWORD k = 0;; ++k) {

@@ -7,7 +7,6 @@
 #include "server_statistics.h"
 #include "sharedmem/byte_layout.h"
 #include "support/allocation.h"
-#include "support/atl_exception.h"
 #include "support/utf_text.h"
 
 namespace vz {
