@@ -75,13 +75,16 @@ static_assert(quorvane::kRawCount == PERF_COUNTER_RAWCOUNT &&
 
 // The library's object is the published object's table: its serialized map
 // (entries and names) is the simulator's byte for byte, its help texts are the
-// table's string-table entries.
-TEST(ServerStatistics, MatchesThePublishedObjectTable) {
+// table's string-table entries. A string missing half-way through a rebuild
+// stops it with E_FAIL and keeps what was added.
+TEST(ServerStatistics, MatchesThePublishedObjectTableAndFailsCleanly) {
     PerfMon_ITA monitor;
     EXPECT_EQ(Utf16ToUtf8(monitor.ApplicationName()), quorvane::kApplication);
     DWORD firstName = 77;
     ASSERT_EQ(monitor.BuildObjectMap(kNeutral, plat::ThisModule(), &firstName), S_OK);
+    const std::size_t before = allocation_hooks::Count();
     ASSERT_EQ(monitor.BuildObjectMap(kNeutral, plat::ThisModule(), &firstName), S_OK);
+    const std::size_t perBuild = allocation_hooks::Count() - before;
     EXPECT_EQ(firstName, quorvane::kObjectNameResource);
     monitor.AssignTitleIndices(1000, 1001);
     ASSERT_EQ(monitor.categories.GetCount(), 1u);
@@ -104,17 +107,10 @@ TEST(ServerStatistics, MatchesThePublishedObjectTable) {
     ByteWriter out(library.data(), library.size());
     ASSERT_TRUE(WriteSerializedMap(out, static_cast<DWORD>(library.size()), monitor.categories));
     EXPECT_EQ(library, published);
-}
 
-// A string missing half-way stops the build with E_FAIL and keeps what was added.
-TEST(ServerStatistics, AllocationFailureMidwayIsEFail) {
-    PerfMon_ITA monitor;
-    std::size_t before = allocation_hooks::Count();
-    ASSERT_EQ(monitor.BuildObjectMap(kNeutral, plat::ThisModule(), nullptr), S_OK);
-    std::size_t perBuild = allocation_hooks::Count() - before;
     ASSERT_GT(perBuild, 10u);
     allocation_hooks::FailAfter(perBuild - 2);
-    HRESULT hr = monitor.BuildObjectMap(kNeutral, plat::ThisModule(), nullptr);
+    const HRESULT hr = monitor.BuildObjectMap(kNeutral, plat::ThisModule(), nullptr);
     allocation_hooks::FailAfter(0);
     EXPECT_EQ(hr, E_FAIL);
     ASSERT_EQ(monitor.categories.GetCount(), 1u);
