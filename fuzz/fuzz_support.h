@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "collect/perf_exports.h"
+#include "common/layout_builder.h"
 #include "objectmap/perfmon.h"
 #include "platform/platform.h"
 #include "reader/perf_decoder.h"
@@ -26,28 +26,19 @@ public:
     const WCHAR* ApplicationName() const override { return kApplication; }
 };
 
-inline DWORD Word(const std::uint8_t* data) {
-    DWORD v;
-    std::memcpy(&v, data, 4);
-    return v;
-}
+inline DWORD Word(const std::uint8_t* data) { return test::Get<DWORD>(data); }
 
 // Shared-memory blocks of this process stay apart from any other program's.
 inline void UseOwnSharedMemoryNamespace() {
-    const std::string space = "fuzz" + std::to_string(static_cast<long>(getpid()));
-    setenv("VUDOZID_SHM_NAMESPACE", space.c_str(), 1);
+    setenv("VUDOZID_SHM_NAMESPACE", ("fuzz" + std::to_string(getpid())).c_str(), 1);
 }
 
 // Writes a value below HKEY_LOCAL_MACHINE, creating the key.
 inline void SetValue(const WCHAR* keyPath, const WCHAR* name, DWORD type, const void* bytes,
                      std::size_t size) {
-    plat::HKEY key = nullptr;
-    if (plat::RegCreateKeyExW(plat::HKeyLocalMachine(), keyPath, 0, nullptr, 0,
-                              kReadWriteAccess, nullptr, &key, nullptr) != 0)
-        return;
-    plat::RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(bytes),
-                         static_cast<DWORD>(size));
-    plat::RegCloseKey(key);
+    CKeyHandle key;
+    if (key.Create(plat::HKeyLocalMachine(), keyPath, kReadWriteAccess) == 0)
+        plat::RegSetValueExW(key.key, name, 0, type, static_cast<const BYTE*>(bytes), static_cast<DWORD>(size));
 }
 
 // The input consumed from the front; reads past the end give zeros.
@@ -76,22 +67,18 @@ private:
 };
 
 // One CollectPerfMon through the exports into a guarded buffer; every breach of
-// perflib's contract or malformed byte of the result stops the fuzzer.
-// The result's buffer pointer is null.
+// perflib's contract or malformed byte of the result stops the fuzzer. The
+// result's buffer pointer is null: the buffer is gone with the call.
 inline qvperf::CollectCall CheckedCollect(const WCHAR* query, std::size_t capacity,
                                           DWORD objectsBefore = 0) {
     std::vector<unsigned char> buffer;
-    const qvperf::CollectCall call =
-        qvperf::CallCollect(CollectPerfMon, query, capacity, objectsBefore, &buffer);
+    qvperf::CollectCall call = qvperf::CallCollect(CollectPerfMon, query, capacity, objectsBefore, &buffer);
     const std::vector<std::string> problems = qvperf::CheckCollectCall(call);
-    if (!problems.empty()) {
-        for (const std::string& problem : problems)
-            std::fprintf(stderr, "Collect into %zu bytes: %s\n", capacity, problem.c_str());
-        __builtin_trap();
-    }
-    qvperf::CollectCall outcome = call;
-    outcome.buffer = nullptr;  // the buffer is gone with this function
-    return outcome;
+    for (const std::string& problem : problems)
+        std::fprintf(stderr, "Collect into %zu bytes: %s\n", capacity, problem.c_str());
+    if (!problems.empty()) __builtin_trap();
+    call.buffer = nullptr;
+    return call;
 }
 
 }  // namespace fuzz

@@ -1,14 +1,12 @@
-// Writes the seed inputs of the fuzz targets from the real formats: the
-// provider SDK publishes its chain into shared memory, the blocks are copied
-// out as the provider left them, and the library's own Collect output over
-// that chain becomes qvperf's input. Inputs that break perflib's contract on
-// today's library go to the regression folder instead of the corpus.
-//
-//   make_fuzz_seeds CORPUS_DIR REGRESSION_DIR
+// make_fuzz_seeds CORPUS_DIR REGRESSION_DIR: the fuzz targets' seeds in the real
+// formats. The provider SDK publishes its chain, the blocks are copied out as it
+// left them, and the library's Collect output over them becomes qvperf's input.
+// Inputs that break perflib's contract on today's library are regressions.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -25,71 +23,52 @@
 namespace {
 
 using namespace vz;
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+
+constexpr char16_t kApplication[] = u"Quorvane Server ITA";
 
 std::string g_corpus, g_regressions;
 
 void Write(const std::string& dir, const std::string& target, const std::string& name,
            const Bytes& bytes) {
-    const std::string folder = dir + "/" + target;
-    std::system(("mkdir -p '" + folder + "'").c_str());
-    std::ofstream(folder + "/" + name, std::ios::binary)
+    std::filesystem::create_directories(dir + "/" + target);
+    std::ofstream(dir + "/" + target + "/" + name, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-void AppendWord(Bytes& bytes, DWORD value) { test::Put(bytes, bytes.size(), value); }
-
-// Title indices as registration hands them out: name 1848, help 1849, ...
-provider::MapDescription Registered(provider::MapDescription map) {
-    DWORD index = 1848;
-    for (provider::CategoryDescription& category : map) {
-        category.entry.nameTitleIndex = index++;
-        category.entry.helpTitleIndex = index++;
-        for (provider::CounterDescription& counter : category.counters) {
-            counter.entry.nameTitleIndex = index++;
-            counter.entry.helpTitleIndex = index++;
-        }
-    }
-    return map;
+[[noreturn]] void Fail(const char* why) {
+    std::fprintf(stderr, "make_fuzz_seeds: %s\n", why);
+    std::exit(1);
 }
 
-// The server's object as the simulator describes it.
+// The server's object as the simulator describes it, under the title indices
+// registration hands out: name 1848, help 1849, ...
 provider::MapDescription ServerStatistics() {
+    vzp_object object = qvsim::ServerStatisticsObject();
+    object.first_name_index = 1848;
+    object.first_help_index = 1849;
     provider::MapDescription map;
-    if (provider::DescribeObject(qvsim::ServerStatisticsObject(), &map) != VZP_OK) std::exit(1);
+    if (provider::DescribeObject(object, &map) != VZP_OK) Fail("the server's object is refused");
     return map;
 }
 
-// A category without instances (id 7) with a LARGE counter, an ASCII and a
-// UTF-16 text counter and a zero-size one.
-provider::MapDescription MixedCountersDescription() {
-    provider::CategoryDescription category;
-    category.entry.id = 7;
-    category.entry.detailLevel = 100;
-    category.entry.noInstances = 0xFFFFFFFFu;
-    category.entry.instanceDataSize = 20 + 8 + 12 + 16 + 4;
-    category.entry.maxInstanceNameLength = 8;
-    category.name = u"Quorvane Totali";
-    const DWORD types[] = {0x00010100 /* LARGE raw */, 0x00010300 | 0x10000 /* ASCII text */,
-                           0x00000300 /* UTF-16 text */, 0x40000200 /* zero size */};
-    const DWORD offsets[] = {20, 28, 40, 56};
-    const DWORD maxCharacters[] = {0, 12, 8, 0};
-    for (int i = 0; i < 4; ++i) {
-        provider::CounterDescription counter;
-        counter.entry.detailLevel = 100;
-        counter.entry.counterType = types[i];
-        counter.entry.dataOffset = offsets[i];
-        counter.entry.maxCharacters = maxCharacters[i];
-        counter.name = u"Valore " + std::u16string(1, static_cast<char16_t>(u'A' + i));
-        category.counters.push_back(counter);
-    }
+// A category without instances (id 7, detail level 100) with a LARGE counter,
+// an ASCII and a UTF-16 text counter and a zero-size one, registered like the
+// server's. Counter entries: id, detail level, type, characters, data offset,
+// scale, name and help index.
+provider::MapDescription MixedCounters() {
+    provider::CategoryDescription category{
+        {7, 100, 0, 0xFFFFFFFFu, 20 + 8 + 12 + 16 + 4, 8, 1848, 1849}, u"Quorvane Totali", {}};
+    category.counters = {{{0, 100, 0x00010100, 0, 20, 0, 1850, 1851}, u"Valore A"},
+                         {{0, 100, 0x00010300 | 0x10000, 12, 28, 0, 1852, 1853}, u"Valore B"},
+                         {{0, 100, 0x00000300, 8, 40, 0, 1854, 1855}, u"Valore C"},
+                         {{0, 100, 0x40000200, 0, 56, 0, 1856, 1857}, u"Valore D"}};
     return {category};
 }
 
 struct Chain {
-    Bytes header;                // sample_path's header, up to the block images
-    std::vector<Bytes> blocks;   // as published
-    Bytes collected;             // the library's Collect output over the chain
+    std::vector<Bytes> blocks;
+    Bytes collected;  // the library's Collect output over the blocks
     DWORD objects = 0;
 };
 
@@ -99,39 +78,31 @@ Chain Publish(const provider::MapDescription& map, DWORD granularity, int live, 
     test::ResetMachine(granularity);
     ClosePerfMon();
     Chain chain;
-    const std::u16string application = u"Quorvane Server ITA";
-    provider::StatisticsPublisher publisher(application, map);
-    if (publisher.Start() != VZP_OK) {
-        std::fprintf(stderr, "cannot publish\n");
-        std::exit(1);
-    }
-    std::vector<provider::InstanceHandle> handles;
+    provider::StatisticsPublisher publisher(kApplication, map);
+    if (publisher.Start() != VZP_OK) Fail("the provider cannot publish");
+    std::vector<provider::InstanceHandle> handles(live + freed);
     for (int i = 0; i < live + freed; ++i) {
-        const std::string name = "Quorvane0" + std::to_string(i + 1);
-        provider::InstanceHandle handle = 0;
         // An object without instances refuses; its chain is the seed then.
-        static_cast<void>(publisher.AddInstance(map[0].entry.id, std::u16string(name.begin(), name.end()), &handle));
-        handles.push_back(handle);
+        static_cast<void>(publisher.AddInstance(map[0].entry.id, u"Quorvane0" + test::Decimal(i + 1), &handles[i]));
         // Text and zero-size counters refuse a number; they keep their zeros.
         for (DWORD c = 0; c < map[0].counters.size(); ++c)
-            static_cast<void>(publisher.SetValue(handle, c, 100 + i));
+            static_cast<void>(publisher.SetValue(handles[i], c, 100 + i));
     }
     for (int i = 0; i < freed; ++i) static_cast<void>(publisher.RemoveInstance(handles[live + i]));
     for (DWORD k = 0;; ++k) {
-        char16_t name[128];
-        FormatBlockName(application.c_str(), k, name, 128);
-        plat::HANDLE mapping = plat::OpenFileMappingW(plat::FILE_MAP_READ, 0, name);
+        const std::u16string name = provider::BlockName(kApplication, k);
+        plat::HANDLE mapping = plat::OpenFileMappingW(plat::FILE_MAP_READ, 0, name.c_str());
         if (mapping == nullptr) break;
-        const void* view = plat::MapViewOfFileEx(mapping, plat::FILE_MAP_READ, 0, 0, granularity, nullptr);
-        const auto* bytes = static_cast<const std::uint8_t*>(view);
+        const auto* bytes = static_cast<const std::uint8_t*>(
+            plat::MapViewOfFileEx(mapping, plat::FILE_MAP_READ, 0, 0, granularity, nullptr));
         // Trailing zeros are what the fuzz target fills in anyway.
         std::size_t used = granularity;
         while (used > 0 && bytes[used - 1] == 0) --used;
         chain.blocks.emplace_back(bytes, bytes + used);
-        plat::UnmapViewOfFile(view);
+        plat::UnmapViewOfFile(bytes);
         plat::CloseHandle(mapping);
     }
-    std::vector<std::uint8_t> buffer(1 << 16);
+    Bytes buffer(1 << 16);
     void* data = buffer.data();
     DWORD total = static_cast<DWORD>(buffer.size());
     CollectPerfMon(u"Global", &data, &total, &chain.objects);
@@ -145,7 +116,7 @@ Bytes SamplePathInput(const Chain& chain, DWORD granularity, const Bytes& operat
     Bytes input;
     input.push_back(static_cast<std::uint8_t>(chain.blocks.size() - 1));
     input.push_back(granularity == 1024 ? 0 : granularity == 2048 ? 1 : 2);
-    AppendWord(input, 0xFFFF);
+    test::Put<DWORD>(input, input.size(), 0xFFFF);
     input.push_back(0);  // "Global"
     input.push_back(static_cast<std::uint8_t>(operations.size() - 1));
     input.insert(input.end(), operations.begin(), operations.end());
@@ -159,12 +130,12 @@ Bytes SamplePathInput(const Chain& chain, DWORD granularity, const Bytes& operat
 
 void SamplePathSeeds() {
     const Bytes collectTwice = {0, 2, 1, 0};  // Collect, one byte short, Close, Collect
-    const provider::MapDescription server = Registered(ServerStatistics());
+    const provider::MapDescription server = ServerStatistics();
     Write(g_corpus, "sample_path", "server_one_block",
           SamplePathInput(Publish(server, 4096, 3, 0), 4096, collectTwice));
     Write(g_corpus, "sample_path", "server_four_blocks",
           SamplePathInput(Publish(server, 2048, 9, 1), 2048, collectTwice));
-    const provider::MapDescription mixed = Registered(MixedCountersDescription());
+    const provider::MapDescription mixed = MixedCounters();
     Write(g_corpus, "sample_path", "no_instances_mixed_counters",
           SamplePathInput(Publish(mixed, 1024, 1, 0), 1024, collectTwice));
     // A category without instances gets exactly one counter block, also when
@@ -177,11 +148,10 @@ void SamplePathSeeds() {
 
 void RegisteredMapSeeds() {
     for (const auto& [name, map] :
-         {std::pair<std::string, provider::MapDescription>{"server_statistics", Registered(ServerStatistics())},
-          {"no_instances_mixed_counters", Registered(MixedCountersDescription())}}) {
-        Bytes input = {0, 0};
-        const Bytes value = provider::SerializeMap(map);
-        input.insert(input.end(), value.begin(), value.end());
+         {std::pair<std::string, provider::MapDescription>{"server_statistics", ServerStatistics()},
+          {"no_instances_mixed_counters", MixedCounters()}}) {
+        Bytes input = provider::SerializeMap(map);
+        input.insert(input.begin(), {0, 0});  // REG_BINARY, room enough
         Write(g_corpus, "registered_map", name, input);
     }
 }
@@ -209,27 +179,24 @@ void RegistrationSeeds() {
     const std::uint8_t kDwordType = 4, kMultiStringType = 5;
     Bytes input = {3};
     auto record = [&](std::uint8_t place, std::uint8_t type, const Bytes& bytes) {
-        input.push_back(place);
-        input.push_back(type);
-        input.push_back(static_cast<std::uint8_t>(bytes.size()));
-        input.push_back(static_cast<std::uint8_t>(bytes.size() >> 8));
+        input.insert(input.end(), {place, type});
+        test::Put(input, input.size(), static_cast<std::uint16_t>(bytes.size()));
         input.insert(input.end(), bytes.begin(), bytes.end());
     };
     const DWORD last = 1848 + quorvane::TitleOffsetOf(quorvane::kCounterCount - 1);
     record(8, kMultiStringType, Utf16(std::u16string(u"010\0", 5)));  // Languages
     // First Counter, First Help, Last Counter, Last Help.
-    const std::pair<std::uint8_t, DWORD> ranges[] = {{9, 1848}, {10, 1849}, {11, last}, {12, last + 1}};
-    for (const auto& [place, index] : ranges) {
-        Bytes word;
-        AppendWord(word, index);
-        record(place, kDwordType, word);
+    const DWORD ranges[] = {1848, 1849, last, last + 1};
+    for (std::uint8_t i = 0; i < 4; ++i) {
+        const auto* word = reinterpret_cast<const std::uint8_t*>(&ranges[i]);
+        record(9 + i, kDwordType, Bytes(word, word + 4));
     }
     record(4, kMultiStringType, Utf16(test::EncodePairs({{u"1", test::Decimal(last + 1)}, ObjectNames()[0]})));
     Write(g_corpus, "registration", "registered_italian", input);
 }
 
 void QvperfSeeds() {
-    const Chain chain = Publish(Registered(ServerStatistics()), 4096, 2, 0);
+    const Chain chain = Publish(ServerStatistics(), 4096, 2, 0);
     Bytes pairs = Utf16(test::EncodePairs(ObjectNames()));
     while (pairs.size() % 4 != 0) pairs.push_back(0);
     const std::string path = std::string("\\") + quorvane::kObjectName + "(Quorvane01)\\" +
@@ -251,8 +218,7 @@ int main(int argc, char** argv) {
     }
     g_corpus = argv[1];
     g_regressions = argv[2];
-    const std::string space = "seeds" + std::to_string(static_cast<long>(getpid()));
-    setenv("VUDOZID_SHM_NAMESPACE", space.c_str(), 1);
+    setenv("VUDOZID_SHM_NAMESPACE", ("seeds" + std::to_string(getpid())).c_str(), 1);
     SamplePathSeeds();
     RegisteredMapSeeds();
     RegistrationSeeds();

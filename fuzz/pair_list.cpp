@@ -3,15 +3,13 @@
 #include <cstring>
 #include <vector>
 
+#include "common/layout_builder.h"
 #include "registration/pair_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 8) return 0;
-    vz::DWORD first, last;
-    std::memcpy(&first, data, 4);
-    std::memcpy(&last, data + 4, 4);
-    first %= 4000;
-    last = first + (last % 64);
+    const vz::DWORD first = vz::test::Get<vz::DWORD>(data) % 4000;
+    const vz::DWORD last = first + vz::test::Get<vz::DWORD>(data, 4) % 64;
     std::size_t count = (size - 8) / 2;
     std::vector<vz::WCHAR> list(count);
     if (count) std::memcpy(list.data(), data + 8, count * 2);

@@ -10,20 +10,15 @@
 namespace vz {
 namespace test {
 
-constexpr DWORD kDefaultGranularity = 65536;
-
-// An empty registry, no injected faults, registry calls counted from zero (a
-// fuzzer would take an ever longer call log for a leak), and shared-memory
-// blocks of `granularity` bytes.
-void ResetMachine(DWORD granularity = kDefaultGranularity);
-// Registry text as regedit exports it; false with nothing loaded when it does
-// not parse.
+// An empty registry, no injected faults, registry calls counted from zero (an
+// ever longer call log would look like a leak to a fuzzer), blocks of `granularity` bytes.
+void ResetMachine(DWORD granularity = 65536);
+// Registry text as regedit exports it; false, with nothing loaded, when it does not parse.
 bool LoadRegistryText(const std::string& text);
 // Registry calls made since the last reset or ResetRegistryCalls.
 std::size_t RegistryCalls();
 void ResetRegistryCalls();
-// Registry keys, and the reader side's shared-memory mappings and views,
-// still open: a leak when not zero at the end of a case.
+// Keys, and the reader side's mappings and views, still open: a leak if not zero at the end.
 std::size_t OpenRegistryKeys();
 std::size_t OpenReaderMappings();
 

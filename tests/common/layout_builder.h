@@ -1,7 +1,6 @@
 // Bytes in the system's formats, for tests and fuzz seeds: perflib's buffer,
-// the serialized object map, instance records and title pair lists. Built and
-// read through the layout structures of objectmap/perf_structures.h and the
-// offsets of sharedmem/byte_layout.h, never through offsets written by number.
+// the serialized object map, instance records and title pair lists, laid out
+// through perf_structures.h and byte_layout.h, never by numeric offsets.
 // Header only: the fuzz seed writer uses it without the test library.
 #pragma once
 #include <algorithm>
@@ -42,11 +41,10 @@ void Set(Bytes& bytes, std::size_t at, F T::*field, V value) {
     Put(bytes, at, whole);
 }
 
-// One perflib object as a library leaves it in the buffer: the object header,
-// counter definitions, then instances (definition, name, counter block) or
-// one counter block. Padding and reserved bytes get `fill`, which a library
-// leaves as the caller's buffer had it. Offsets of every part are kept for
-// tests that spoil one field.
+// One perflib object as a library leaves it in the buffer: header, counter
+// definitions, then instances (definition, name, counter block) or one counter
+// block. Padding gets `fill`, as the caller's buffer had it; each part's offset
+// is kept for tests that spoil one field.
 class PerfObjectWriter {
 public:
     explicit PerfObjectWriter(DWORD nameIndex, uint8_t fill = 0) : fill_(fill) {
@@ -57,15 +55,9 @@ public:
     // A counter whose value lies at `offset` in each counter block; its help
     // index follows its name index (an unnamed one has neither).
     PerfObjectWriter& Counter(DWORD nameIndex, DWORD type, DWORD size, DWORD offset) {
-        PERF_COUNTER_DEFINITION counter{};
-        counter.ByteLength = sizeof counter;
-        counter.CounterNameTitleIndex = nameIndex;
-        counter.CounterHelpTitleIndex = nameIndex != 0 ? nameIndex + 1 : 0;
-        counter.DetailLevel = PERF_DETAIL_NOVICE;
-        counter.CounterType = type;
-        counter.CounterSize = size;
-        counter.CounterOffset = offset;
-        counters_.push_back(counter);
+        const DWORD helpIndex = nameIndex != 0 ? nameIndex + 1 : 0;
+        counters_.push_back({sizeof(PERF_COUNTER_DEFINITION), nameIndex, 0, helpIndex, 0, 0,
+                             PERF_DETAIL_NOVICE, type, size, offset});
         return *this;
     }
     // `count` DWORD raw counters, name indices from `firstIndex` in steps of 2.
@@ -86,20 +78,17 @@ public:
     }
 
     Bytes Build() {
-        Bytes b(sizeof(PERF_OBJECT_TYPE) + counters_.size() * sizeof(PERF_COUNTER_DEFINITION), 0);
-        for (std::size_t i = 0; i < counters_.size(); ++i)
-            Put(b, counterAt(i), counters_[i]);
+        Bytes b(counterAt(counters_.size()), 0);
+        for (std::size_t i = 0; i < counters_.size(); ++i) Put(b, counterAt(i), counters_[i]);
         const bool withInstances = header.NumInstances != PERF_NO_INSTANCES;
         instanceAt.clear();
         blockAt.clear();
         for (const auto& [name, words] : instances_) {
             if (withInstances) {
-                const std::size_t nameBytes = 2 * (name.size() + 1);
-                PERF_INSTANCE_DEFINITION definition{};
-                definition.ByteLength = static_cast<DWORD>(InstanceDefinitionLength(nameBytes));
-                definition.UniqueID = PERF_NO_UNIQUE_ID;
-                definition.NameOffset = kInstanceNameOffset;
-                definition.NameLength = static_cast<DWORD>(nameBytes);
+                const DWORD nameBytes = 2 * static_cast<DWORD>(name.size() + 1);
+                const PERF_INSTANCE_DEFINITION definition{
+                    static_cast<DWORD>(InstanceDefinitionLength(nameBytes)), 0, 0, PERF_NO_UNIQUE_ID,
+                    kInstanceNameOffset, nameBytes};
                 instanceAt.push_back(b.size());
                 b.resize(b.size() + definition.ByteLength, fill_);
                 Put(b, instanceAt.back(), definition);
@@ -122,10 +111,8 @@ public:
     static std::size_t counterAt(std::size_t index) {
         return sizeof(PERF_OBJECT_TYPE) + index * sizeof(PERF_COUNTER_DEFINITION);
     }
-    // Build fills the lengths and counts; the rest is the caller's.
-    PERF_OBJECT_TYPE header{};
-    // Where Build put each instance definition and counter block.
-    std::vector<std::size_t> instanceAt, blockAt;
+    PERF_OBJECT_TYPE header{};  // Build fills the lengths and counts
+    std::vector<std::size_t> instanceAt, blockAt;  // where Build put each part
 
 private:
     std::vector<PERF_COUNTER_DEFINITION> counters_;
@@ -144,7 +131,6 @@ inline PerfObjectWriter PublishedObject(DWORD nameIndex, uint8_t fill = 0) {
     return object;
 }
 
-// --- Serialized maps ---------------------------------------------------------
 struct MapEntry {
     MapEntryWords words;
     std::u16string name;
@@ -173,8 +159,7 @@ public:
     // With names: a name record per entry follows the entries.
     Bytes Build(bool withNames) const {
         ULONGLONG size = MapEntriesEnd(entries.size());
-        if (withNames)
-            for (const MapEntry& entry : entries) size += NameRecordSize(entry.name.size());
+        for (const MapEntry& entry : entries) size += withNames ? NameRecordSize(entry.name.size()) : 0;
         Bytes bytes(static_cast<std::size_t>(size));
         ByteWriter out(bytes.data(), bytes.size());
         bool fits = out.WriteWord(static_cast<DWORD>(size)) &&
@@ -186,15 +171,11 @@ public:
         if (!fits) throw std::logic_error(out.FailureMessage());
         return bytes;
     }
-    // Where entry `index` starts, and its name record when built with names.
-    static std::size_t EntryAt(std::size_t index) { return static_cast<std::size_t>(MapEntryOffset(index)); }
-
     std::vector<MapEntry> entries;
 };
 
-// The published object's map (server_object.h): its category (name index
-// firstIndex) and counters (name indices firstIndex + 2, + 4, ...), with the
-// table's names when `withNames`.
+// The published object's map (server_object.h), title indices from
+// firstIndex, with the table's names when `withNames`.
 inline SerializedMapBuilder ServerStatisticsMap(DWORD firstIndex, bool withNames = false) {
     SerializedMapBuilder map;
     map.Category(quorvane::kObjectId, 0, quorvane::kInstanceDataSize, quorvane::kMaxInstanceNameLength,
@@ -207,10 +188,8 @@ inline SerializedMapBuilder ServerStatisticsMap(DWORD firstIndex, bool withNames
     return map;
 }
 
-// --- Instance records ----------------------------------------------------------
 // One record as a provider writes it into a block's instance area; by default
-// a live record of the published object: header and values, then room for
-// the longest name with its terminator.
+// a live record of the published object with room for the longest name.
 struct InstanceRecordLayout {
     DWORD recordSize = (quorvane::kInstanceDataSize + 2 * quorvane::kMaxInstanceNameLength + 3) & ~3u;
     DWORD categoryId = quorvane::kObjectId;
@@ -226,7 +205,6 @@ struct InstanceRecordLayout {
 inline Bytes RecordBytes(const InstanceRecordLayout& layout, std::size_t room) {
     Bytes record(std::min<std::size_t>(std::max<std::size_t>(layout.recordSize, kEndMarkSize), room), 0);
     ByteWriter out(record.data(), record.size());
-    // A field that does not fit is left out on purpose.
     const auto put = [&out](ULONGLONG offset, DWORD value) { static_cast<void>(out.WordAt(offset, value)); };
     put(kRecordSizeOffset, layout.recordSize);
     put(kCategoryIdOffset, layout.categoryId);
@@ -239,7 +217,6 @@ inline Bytes RecordBytes(const InstanceRecordLayout& layout, std::size_t room) {
     return record;
 }
 
-// --- Title pair lists --------------------------------------------------------
 using PairList = std::vector<std::pair<std::u16string, std::u16string>>;
 
 // Raw multi-string characters of a pair list, terminating empty string included.
@@ -253,25 +230,18 @@ inline std::u16string EncodePairs(const PairList& pairs) {
 
 // The pairs up to the first empty string of a raw multi-string.
 inline PairList DecodePairs(const std::u16string& raw) {
-    PairList pairs;
-    std::size_t pos = 0;
-    auto next = [&](std::u16string* out) {
-        if (pos >= raw.size() || raw[pos] == 0) return false;
-        std::size_t end = raw.find(char16_t(0), pos);
-        if (end == std::u16string::npos) end = raw.size();
-        *out = raw.substr(pos, end - pos);
+    std::vector<std::u16string> strings;
+    for (std::size_t pos = 0; pos < raw.size() && raw[pos] != 0;) {
+        const std::size_t end = std::min(raw.find(char16_t(0), pos), raw.size());
+        strings.push_back(raw.substr(pos, end - pos));
         pos = end + 1;
-        return true;
-    };
-    std::u16string index, text;
-    while (next(&index) && next(&text)) pairs.emplace_back(index, text);
+    }
+    PairList pairs;
+    for (std::size_t i = 0; i + 1 < strings.size(); i += 2) pairs.emplace_back(strings[i], strings[i + 1]);
     return pairs;
 }
 
-inline std::u16string Decimal(ULONGLONG value) {
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
+inline std::u16string Decimal(ULONGLONG value) { return Utf8ToUtf16(std::to_string(value)); }
 
 }  // namespace test
 }  // namespace vz

@@ -1,18 +1,10 @@
 #include "common/perflib_seed.h"
 
-#include <cstring>
-
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
 
 namespace vz {
 namespace test {
-
-const char16_t kPerflibPath[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib";
-const char16_t kPerformancePath[] =
-    u"SYSTEM\\CurrentControlSet\\Services\\Quorvane Server ITA\\Performance";
-const char16_t kServicePath[] = u"SYSTEM\\CurrentControlSet\\Services\\Quorvane Server ITA";
-const char kHklmExportPath[] = "HKEY_LOCAL_MACHINE";
 
 namespace {
 
@@ -35,21 +27,6 @@ const LanguageTexts kTexts[] = {
      u"sull'ultimo intervallo di campionamento, numero "},
 };
 
-const LanguageTexts& TextsFor(const char16_t* code) {
-    for (const LanguageTexts& texts : kTexts) {
-        if (std::u16string(texts.code) == code) return texts;
-    }
-    return kTexts[0];
-}
-
-plat::HKEY CreateKey(const std::u16string& key) {
-    plat::HKEY handle = nullptr;
-    plat::RegCreateKeyExW(plat::HKeyLocalMachine(), key.c_str(), 0, nullptr,
-                          plat::REG_OPTION_NON_VOLATILE, plat::KEY_READ | plat::KEY_WRITE,
-                          nullptr, &handle, nullptr);
-    return handle;
-}
-
 }  // namespace
 
 void SeedPerflib(const PerflibSeed& seed) {
@@ -57,9 +34,11 @@ void SeedPerflib(const PerflibSeed& seed) {
     WriteDword(kPerflibPath, u"Last Counter", seed.lastCounter);
     WriteDword(kPerflibPath, u"Last Help", seed.lastHelp);
     WriteDword(kPerflibPath, u"Version", 0x00010000);
-    plat::RegCloseKey(CreateKey(u"SYSTEM\\CurrentControlSet\\Services"));
+    const std::u16string services = u"SYSTEM\\CurrentControlSet\\Services";
+    static_cast<void>(CKeyHandle().Create(plat::HKeyLocalMachine(), services.c_str()));
     for (const char16_t* code : seed.languageCodes) {
-        const LanguageTexts& texts = TextsFor(code);
+        // Another language takes the English texts.
+        const LanguageTexts& texts = std::u16string(code) == kTexts[1].code ? kTexts[1] : kTexts[0];
         PairList names = {{u"1", u"1847"}};
         for (DWORD index = 2; index <= seed.lastCounter; index += 2) {
             const std::u16string& base = texts.names[(index / 2 - 1) % texts.names.size()];
@@ -68,68 +47,14 @@ void SeedPerflib(const PerflibSeed& seed) {
                                                   : base + u" #" + Decimal(index));
         }
         PairList helps;
-        for (DWORD index = 3; index <= seed.lastHelp; index += 2) {
+        for (DWORD index = 3; index <= seed.lastHelp; index += 2)
             helps.emplace_back(Decimal(index), texts.helpLead + Decimal(index) + u".");
-        }
         std::u16string key = std::u16string(kPerflibPath) + u"\\" + code;
         WriteMultiString(key, u"Counter", EncodePairs(names));
         WriteMultiString(key, u"Help", EncodePairs(helps));
     }
     emu::ClearFaults();
     emu::ResetCallCounts();
-}
-
-void WriteValue(const std::u16string& key, const std::u16string& name, DWORD type,
-                const void* data, std::size_t bytes) {
-    plat::HKEY handle = CreateKey(key);
-    plat::RegSetValueExW(handle, name.c_str(), 0, type, static_cast<const BYTE*>(data),
-                         static_cast<DWORD>(bytes));
-    plat::RegCloseKey(handle);
-}
-
-void WriteMultiString(const std::u16string& key, const std::u16string& name,
-                      const std::u16string& raw) {
-    WriteValue(key, name, plat::REG_MULTI_SZ, raw.data(), raw.size() * sizeof(char16_t));
-}
-
-void WriteDword(const std::u16string& key, const std::u16string& name, DWORD value) {
-    WriteValue(key, name, plat::REG_DWORD, &value, sizeof(value));
-}
-
-bool ReadValue(const std::u16string& key, const std::u16string& name, DWORD* type,
-               std::vector<BYTE>* data) {
-    plat::HKEY handle = nullptr;
-    if (plat::RegOpenKeyExW(plat::HKeyLocalMachine(), key.c_str(), 0, plat::KEY_READ, &handle) !=
-        0) {
-        return false;
-    }
-    DWORD size = 0;
-    LONG error = plat::RegQueryValueExW(handle, name.c_str(), nullptr, type, nullptr, &size);
-    if (error == 0) {
-        data->assign(size, 0);
-        error = plat::RegQueryValueExW(handle, name.c_str(), nullptr, type, data->data(), &size);
-        data->resize(size);
-    }
-    plat::RegCloseKey(handle);
-    return error == 0;
-}
-
-std::u16string ReadChars(const std::u16string& key, const std::u16string& name) {
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    if (!ReadValue(key, name, &type, &data)) return u"<missing>";
-    std::u16string text(data.size() / 2, u'\0');
-    if (!text.empty()) std::memcpy(&text[0], data.data(), text.size() * 2);
-    return text;
-}
-
-DWORD ReadDword(const std::u16string& key, const std::u16string& name) {
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    if (!ReadValue(key, name, &type, &data) || data.size() != 4) return 0xDEADBEEFu;
-    DWORD value = 0;
-    std::memcpy(&value, data.data(), 4);
-    return value;
 }
 
 }  // namespace test

@@ -1,7 +1,6 @@
-// Test entry point. ctest runs every test in its own process, several at a
-// time; each process (and any provider process it starts, which inherits the
-// environment) gets its own shared-memory namespace so that blocks named
-// "Global\ATLPERF_..." of one test are never seen by another.
+// Test entry point. Each test process (and any provider process it starts,
+// which inherits the environment) gets its own shared-memory namespace, so that
+// ctest's parallel runs never see each other's "Global\ATLPERF_..." blocks.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,10 +10,8 @@
 
 int main(int argc, char** argv) {
     const char* current = std::getenv("VUDOZID_SHM_NAMESPACE");
-    if (current == nullptr || *current == '\0') {
-        const std::string space = "test" + std::to_string(static_cast<long>(getpid()));
-        setenv("VUDOZID_SHM_NAMESPACE", space.c_str(), 1);
-    }
+    if (current == nullptr || *current == '\0')
+        setenv("VUDOZID_SHM_NAMESPACE", ("test" + std::to_string(getpid())).c_str(), 1);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

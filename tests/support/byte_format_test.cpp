@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,7 +12,9 @@
 namespace vz {
 namespace {
 
-TEST(ByteReader, ReadsLittleEndianWordsAndRefusesToLeaveItsRange) {
+// Little-endian words inside the range only, without wrapping; a refused step
+// leaves the cursor where it was and says why.
+TEST(ByteCursors, ReadAndWriteOnlyInsideTheirRange) {
     const BYTE bytes[10] = {0x78, 0x56, 0x34, 0x12, 1, 0, 0, 0, 0xAA, 0xBB};
     ByteReader reader(bytes, sizeof bytes);
     DWORD word = 0;
@@ -21,7 +22,6 @@ TEST(ByteReader, ReadsLittleEndianWordsAndRefusesToLeaveItsRange) {
     EXPECT_EQ(word, 0x12345678u);
     ASSERT_TRUE(reader.ReadWord(&word));
     EXPECT_EQ(word, 1u);
-    // Two bytes left: a word is refused, the cursor stays and says why.
     EXPECT_FALSE(reader.ReadWord(&word));
     EXPECT_EQ(reader.Offset(), 8u);
     EXPECT_EQ(reader.FailureMessage(),
@@ -30,8 +30,6 @@ TEST(ByteReader, ReadsLittleEndianWordsAndRefusesToLeaveItsRange) {
     ASSERT_TRUE(reader.ReadSpan(2, &span));
     EXPECT_EQ(span, bytes + 8);
     EXPECT_EQ(reader.Remaining(), 0u);
-
-    // Steps and absolute reads are checked the same way, without wrapping.
     EXPECT_FALSE(reader.Seek(11));
     EXPECT_TRUE(reader.Seek(10));
     EXPECT_FALSE(reader.Skip(1));
@@ -40,11 +38,9 @@ TEST(ByteReader, ReadsLittleEndianWordsAndRefusesToLeaveItsRange) {
     EXPECT_FALSE(reader.WordAt(7, &word));
     EXPECT_FALSE(reader.WordAt(~0ull - 1, &word));
     EXPECT_FALSE(ByteReader(nullptr, 100).Skip(1));
-}
 
-TEST(ByteWriter, WritesInsideItsRangeOnlyAndPadsToWords) {
-    std::vector<BYTE> bytes(12, 0xEE);
-    ByteWriter writer(bytes.data(), bytes.size());
+    std::vector<BYTE> out(12, 0xEE);
+    ByteWriter writer(out.data(), out.size());
     ASSERT_TRUE(writer.WriteWord(0x04030201u));
     const char16_t text[] = u"A";
     ASSERT_TRUE(writer.WriteBytes(text, 2));
@@ -55,71 +51,59 @@ TEST(ByteWriter, WritesInsideItsRangeOnlyAndPadsToWords) {
               "write of 8 bytes at offset 8 passes the end of the 12-byte range");
     ASSERT_TRUE(writer.WordAt(8, 7));
     EXPECT_FALSE(writer.WordAt(9, 7));
-    const std::vector<BYTE> expected = {1, 2, 3, 4, 'A', 0, 0, 0, 7, 0, 0, 0};
-    EXPECT_EQ(bytes, expected);
+    EXPECT_EQ(out, (std::vector<BYTE>{1, 2, 3, 4, 'A', 0, 0, 0, 7, 0, 0, 0}));
 }
 
 TEST(LenientDecimal, ReadsLikeWtoiWithEachSaturation) {
     struct Case { std::u16string text; LONG asInt; DWORD asUnsigned; };
     const Case cases[] = {
-        {u"238", 238, 238},           {u"  +17x", 17, 17},
-        {u"\t\n12", 12, 12},          {u"abc", 0, 0},
-        {u"", 0, 0},                  {u"-1", -1, 0xFFFFFFFFu},
-        {u"2147483648", INT_MAX, 0x80000000u},
-        {u"-2147483649", INT_MIN, 0x7FFFFFFFu},
-        {u"4294967295", INT_MAX, 0xFFFFFFFFu},
+        {u"238", 238, 238}, {u"  +17x", 17, 17}, {u"\t\n12", 12, 12}, {u"abc", 0, 0}, {u"", 0, 0},
+        {u"- 5", 0, 0}, {u"-1", -1, 0xFFFFFFFFu}, {u"2147483648", INT_MAX, 0x80000000u},
+        {u"-2147483649", INT_MIN, 0x7FFFFFFFu}, {u"4294967295", INT_MAX, 0xFFFFFFFFu},
         {u"99999999999999999999999", INT_MAX, 0xFFFFFFFFu},
-        {u"- 5", 0, 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(WideToInt(c.text.data(), c.text.size()), c.asInt) << Utf16ToUtf8(c.text);
-        EXPECT_EQ(WideToUnsigned32(c.text.data(), c.text.size()), c.asUnsigned)
-            << Utf16ToUtf8(c.text);
+        EXPECT_EQ(WideToUnsigned32(c.text.data(), c.text.size()), c.asUnsigned) << Utf16ToUtf8(c.text);
     }
     // The length bounds the scan: digits beyond it are not read.
     const std::u16string text = u"1234";
     EXPECT_EQ(WideToInt(text.data(), 2), 12);
 }
 
+// Whole numbers and seconds from the command line: all of the text or nothing.
 TEST(StrictDecimal, AcceptsOnlyWholeInRangeText) {
-    struct Case { const char* text; bool ok; ULONGLONG value; const char* error; };
+    struct Case { const char* text; ULONGLONG value; const char* error; };  // value 0: refused
     const Case cases[] = {
-        {"5", true, 5, ""},
-        {"65535", true, 65535, ""},
-        {"0", false, 0, "-sc: '0' is out of range (1 to 65535)"},
-        {"65536", false, 0, "-sc: '65536' is out of range (1 to 65535)"},
-        {"99999999999999999999999", false, 0, "-sc: '99999999999999999999999' is out of range (1 to 65535)"},
-        {"", false, 0, "-sc: a whole number is needed"},
-        {"12x", false, 0, "-sc: '12x' is not a whole number"},
-        {"+3", false, 0, "-sc: '+3' is not a whole number"},
-        {" 3", false, 0, "-sc: ' 3' is not a whole number"},
-        {"-1", false, 0, "-sc: '-1' is not a whole number"},
+        {"5", 5, ""},           {"65535", 65535, ""},   {"", 0, "-sc: a whole number is needed"},
+        {"0", 0, "-sc: '0' is out of range (1 to 65535)"},
+        {"65536", 0, "-sc: '65536' is out of range (1 to 65535)"},
+        {"99999999999999999999999", 0, "-sc: '99999999999999999999999' is out of range (1 to 65535)"},
+        {"12x", 0, "-sc: '12x' is not a whole number"}, {"+3", 0, "-sc: '+3' is not a whole number"},
+        {" 3", 0, "-sc: ' 3' is not a whole number"},   {"-1", 0, "-sc: '-1' is not a whole number"},
     };
     for (const Case& c : cases) {
         ULONGLONG value = 0;
         std::string error;
-        EXPECT_EQ(ParseWholeNumber("-sc", c.text, 1, 65535, &value, &error), c.ok) << c.text;
+        EXPECT_EQ(ParseWholeNumber("-sc", c.text, 1, 65535, &value, &error), c.value != 0) << c.text;
         EXPECT_EQ(value, c.value) << c.text;
         EXPECT_EQ(error, c.error) << c.text;
     }
-}
 
-TEST(StrictDecimal, ReadsDecimalSeconds) {
-    struct Case { const char* text; bool ok; double seconds; };
-    const Case cases[] = {{"2", true, 2.0},     {"0.5", true, 0.5},  {"1.25", true, 1.25},
-                          {"0.1", true, 0.1},   {".5", false, 0},    {"1.", false, 0},
-                          {"1e3", false, 0},    {"-1", false, 0},    {"0", false, 0},
-                          {"3601", false, 0},   {"", false, 0},      {"1.2.3", false, 0}};
-    for (const Case& c : cases) {
-        double seconds = 0;
+    struct Seconds { const char* text; double seconds; };  // 0: refused
+    const Seconds seconds[] = {{"2", 2.0}, {"0.5", 0.5}, {"1.25", 1.25}, {"0.1", 0.1}, {".5", 0},
+                               {"1.", 0},  {"1e3", 0},   {"-1", 0},      {"0", 0},     {"3601", 0},
+                               {"", 0},    {"1.2.3", 0}};
+    for (const Seconds& c : seconds) {
+        double read = 0;
         std::string error;
-        EXPECT_EQ(ParseSeconds("-si", c.text, 0.001, 3600, &seconds, &error), c.ok) << c.text;
-        EXPECT_EQ(seconds, c.seconds) << c.text;
-        EXPECT_EQ(error.empty(), c.ok) << c.text << ": " << error;
+        EXPECT_EQ(ParseSeconds("-si", c.text, 0.001, 3600, &read, &error), c.seconds != 0) << c.text;
+        EXPECT_EQ(read, c.seconds) << c.text;
+        EXPECT_EQ(error.empty(), c.seconds != 0) << c.text << ": " << error;
     }
-    double seconds = 0;
+    double read = 0;
     std::string error;
-    EXPECT_FALSE(ParseSeconds("-si", "0", 0.5, 3600, &seconds, &error));
+    EXPECT_FALSE(ParseSeconds("-si", "0", 0.5, 3600, &read, &error));
     EXPECT_EQ(error, "-si: '0' is out of range (0.5 to 3600 seconds)");
 }
 
