@@ -181,25 +181,35 @@ TEST_F(CollectTest, QueriesSelectByNameTitleIndex) {
             << " / " << c.index;
 }
 
+// The provider's map replaces the registered one as soon as block 0 opens.
 // Blocks are walked up to the first missing one; instances added later, and
-// blocks created later, show at the next sample.
-TEST_F(CollectTest, ChainedBlocksAreWalkedUpToTheFirstMissingOne) {
-    ProviderChain chain(kApplication, map_);
-    chain.CreateBlock(0);
-    EXPECT_EQ(Collect(u"Global").totalBytes, 704u);
-    chain.AddRecord(0, Instance(1, u"b0"));
-    EXPECT_EQ(Collect(u"Global").names, Names{"b0"});
-    chain.EndBlock(0);
-    chain.CreateBlock(1);
-    chain.AddRecord(1, Instance(2, u"b1"));
-    chain.EndBlock(1);
-    chain.CreateBlock(3);
-    chain.AddRecord(3, Instance(5, u"b3"));
-    EXPECT_EQ(Collect(u"Global").names, (Names{"b0", "b1"}));
-    chain.CreateBlock(2);
-    chain.AddRecord(2, Instance(4, u"b2"));
-    chain.EndBlock(2);
-    EXPECT_EQ(Collect(u"Global").names, (Names{"b0", "b1", "b2", "b3"}));
+// blocks created later, show at the next sample. Close releases every block.
+TEST_F(CollectTest, ChainedBlocksAreWalkedUpToTheFirstMissingOneAndCloseReleasesThem) {
+    SetMapValue(plat::REG_BINARY, map_);
+    EXPECT_EQ(Collect(u"238").totalBytes, 704u);
+    {
+        ProviderChain chain(kApplication, test::ServerStatisticsMap(300).Build(false));
+        chain.CreateBlock(0);
+        EXPECT_EQ(Collect(u"238").totalBytes, 0u);
+        EXPECT_EQ(Collect(u"300").totalBytes, 704u);
+        chain.AddRecord(0, Instance(1, u"b0"));
+        EXPECT_EQ(Collect(u"300").names, Names{"b0"});
+        chain.EndBlock(0);
+        chain.CreateBlock(1);
+        chain.AddRecord(1, Instance(2, u"b1"));
+        chain.EndBlock(1);
+        chain.CreateBlock(3);
+        chain.AddRecord(3, Instance(5, u"b3"));
+        EXPECT_EQ(Collect(u"300").names, (Names{"b0", "b1"}));
+        chain.CreateBlock(2);
+        chain.AddRecord(2, Instance(4, u"b2"));
+        chain.EndBlock(2);
+        EXPECT_EQ(Collect(u"300").names, (Names{"b0", "b1", "b2", "b3"}));
+        EXPECT_EQ(emu::OpenMappingCount(), 8u);  // a mapping and a view each
+        EXPECT_EQ(ClosePerfMon(), 0u);
+        EXPECT_EQ(emu::OpenMappingCount(), 0u);
+    }
+    EXPECT_EQ(Collect(u"238").totalBytes, 704u);
 }
 
 // What a sample shows of block 0 starting with the record "ok", then the
@@ -282,23 +292,6 @@ TEST_F(CollectTest, InstanceWalkStepsOverOrStopsAtBadRecords) {
         EXPECT_EQ(emu::OpenMappingCount(), 2 * c.blocks);  // a mapping and a view each
         ClosePerfMon();
     }
-}
-
-TEST_F(CollectTest, CloseReleasesEverythingAndTheNextCollectStartsFromBlockZero) {
-    SetMapValue(plat::REG_BINARY, map_);
-    EXPECT_EQ(Collect(u"238").totalBytes, 704u);
-    {
-        ProviderChain chain(kApplication, test::ServerStatisticsMap(300).Build(false));
-        chain.CreateBlock(0);
-        chain.AddRecord(0, Instance(1, u"one"));
-        // The provider's map replaces the registered one as soon as block 0 opens.
-        EXPECT_EQ(Collect(u"238").totalBytes, 0u);
-        EXPECT_EQ(Collect(u"300").names, Names{"one"});
-        EXPECT_EQ(emu::OpenMappingCount(), 2u);
-        EXPECT_EQ(ClosePerfMon(), 0u);
-        EXPECT_EQ(emu::OpenMappingCount(), 0u);
-    }
-    EXPECT_EQ(Collect(u"238").totalBytes, 704u);
 }
 
 // A category without instances has exactly one counter block: that of the
