@@ -6,7 +6,6 @@
 // strict decoder; the sanitizers catch any read or write out of bounds.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
