@@ -220,13 +220,13 @@ TEST_F(CollectTest, ChainedBlocksAreWalkedUpToTheFirstMissingOneAndCloseReleases
 // read is no data. Nothing is read outside a view or a record.
 TEST_F(CollectTest, InstanceWalkStepsOverOrStopsAtBadRecords) {
     const Layout usual;
-    // Block 0 ends after "ok"; block 1 carries `number`, then "b1" and an end mark.
-    auto block1 = [](DWORD number) {
-        return [number](ProviderChain& c) {
+    // Block 0 ends after "ok"; block 1 carries `number`, then "b1" (or no record) and an end mark.
+    auto block1 = [](DWORD number, bool b1 = true) {
+        return [number, b1](ProviderChain& c) {
             c.EndBlock(0);
             c.CreateBlock(1);
             c.PutWord(1, BlockNumberOffset(MapEntriesEnd(17)), number);
-            c.AddRecord(1, Instance(2, u"b1"));
+            if (b1) c.AddRecord(1, Instance(2, u"b1"));
             c.EndBlock(1);
         };
     };
@@ -266,11 +266,7 @@ TEST_F(CollectTest, InstanceWalkStepsOverOrStopsAtBadRecords) {
              c.AddRecord(0, bad);
              c.AddRecord(0, Instance(3, u"after"));
          }, {"ok", "after"}, 1},
-        {"end mark first in block 1", [](ProviderChain& c) {
-             c.EndBlock(0);
-             c.CreateBlock(1);
-             c.EndBlock(1);
-         }, {}, 2},
+        {"end mark first in block 1", block1(1, false), {}, 2},
         {"block 1 numbered 1", block1(1), {"ok", "b1"}, 2},
         {"block 1 numbered 0", block1(0), {}, 2},
         {"block 1 numbered 5", block1(5), {}, 2},

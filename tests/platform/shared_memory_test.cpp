@@ -55,9 +55,9 @@ TEST(SharedMemory, ReaderViewsSeeTheWritersBytesWithTheRightsAsked) {
     writer.bytes[kSize - 1] = 0x17;  // the same memory, not a copy
     EXPECT_EQ(view[kSize - 1], 0x17);
 
-    EXPECT_EQ(MapViewOfFileEx(reader, FILE_MAP_WRITE, 0, 0, kSize, nullptr), nullptr);  // a read-only handle
+    EXPECT_EQ(MapViewOfFileEx(reader, FILE_MAP_WRITE, 0, 0, kSize, nullptr), nullptr);  // read only
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(MapViewOfFileEx(reader, FILE_MAP_READ, 0, 4096, 4096, nullptr), nullptr);  // not on the granularity
+    EXPECT_EQ(MapViewOfFileEx(reader, FILE_MAP_READ, 0, 4096, 4096, nullptr), nullptr);  // unaligned
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MAPPED_ALIGNMENT));
     const auto* second = static_cast<const unsigned char*>(MapViewOfFileEx(reader, FILE_MAP_READ, 0, 65536, 0, nullptr));
     ASSERT_NE(second, nullptr);  // size 0: to the end of the object

@@ -177,36 +177,34 @@ TEST_F(PublisherTest, RefusedValuesNamesAndHandlesHaveTheirOwnCodes) {
     const uint64_t tooLarge[3] = {1ULL << 32, 1, 0};
     const uint64_t zeroCarriesNothing[3] = {1, 1, 1};
     const vzp_instance otherGeneration = h + (1ULL << 32);
+    const vzp_status large = VZP_ERROR_VALUE_TOO_LARGE, unknown = VZP_ERROR_UNKNOWN_INSTANCE,
+                     invalid = VZP_ERROR_INVALID_ARGUMENT, tooLong = VZP_ERROR_NAME_TOO_LONG;
     const struct {
         const char* what;
         vzp_status got, want;
     } cases[] = {
-        {"2^32 in a 32-bit counter", vzp_set_value(p, h, 0, 1ULL << 32), VZP_ERROR_VALUE_TOO_LARGE},
-        {"a value for a zero-size counter", vzp_set_value(p, h, 2, 1), VZP_ERROR_VALUE_TOO_LARGE},
-        {"all values, one too large", vzp_set_all(p, h, tooLarge, 3), VZP_ERROR_VALUE_TOO_LARGE},
-        {"all values, the last too large", vzp_set_all(p, h, zeroCarriesNothing, 3),
-         VZP_ERROR_VALUE_TOO_LARGE},
+        {"2^32 in a 32-bit counter", vzp_set_value(p, h, 0, 1ULL << 32), large},
+        {"a value for a zero-size counter", vzp_set_value(p, h, 2, 1), large},
+        {"all values, one too large", vzp_set_all(p, h, tooLarge, 3), large},
+        {"all values, the last too large", vzp_set_all(p, h, zeroCarriesNothing, 3), large},
         {"two values for three counters", vzp_set_all(p, h, tooLarge, 2), VZP_ERROR_COUNT_MISMATCH},
         {"counter 3 of 3", vzp_set_value(p, h, 3, 1), VZP_ERROR_UNKNOWN_COUNTER},
-        {"handle 0", vzp_set_value(p, 0, 0, 1), VZP_ERROR_UNKNOWN_INSTANCE},
-        {"a handle never given", vzp_set_value(p, h + 1, 0, 1), VZP_ERROR_UNKNOWN_INSTANCE},
-        {"a handle of another generation", vzp_remove_instance(p, otherGeneration),
-         VZP_ERROR_UNKNOWN_INSTANCE},
-        {"nine characters", vzp_add_instance(p, "nine99999", &none), VZP_ERROR_NAME_TOO_LONG},
+        {"handle 0", vzp_set_value(p, 0, 0, 1), unknown},
+        {"a handle never given", vzp_set_value(p, h + 1, 0, 1), unknown},
+        {"a handle of another generation", vzp_remove_instance(p, otherGeneration), unknown},
+        {"nine characters", vzp_add_instance(p, "nine99999", &none), tooLong},
         // U+1F600 takes two UTF-16 units: eight characters, nine units.
-        {"nine UTF-16 units", vzp_add_instance(p, "abcdefg\xF0\x9F\x98\x80", &none),
-         VZP_ERROR_NAME_TOO_LONG},
+        {"nine UTF-16 units", vzp_add_instance(p, "abcdefg\xF0\x9F\x98\x80", &none), tooLong},
         {"an empty name", vzp_add_instance(p, "", &none), VZP_ERROR_EMPTY_NAME},
-        {"broken UTF-8", vzp_add_instance(p, "ab\xC3", &none), VZP_ERROR_INVALID_ARGUMENT},
-        {"a null name", vzp_add_instance(p, nullptr, &none), VZP_ERROR_INVALID_ARGUMENT},
-        {"a null publisher", vzp_set_value(nullptr, h, 0, 1), VZP_ERROR_INVALID_ARGUMENT},
-        {"null values", vzp_set_all(p, h, nullptr, 3), VZP_ERROR_INVALID_ARGUMENT},
-        {"adding 1 to a zero-size counter", vzp_add(p, h, 2, 1), VZP_ERROR_VALUE_TOO_LARGE},
+        {"broken UTF-8", vzp_add_instance(p, "ab\xC3", &none), invalid},
+        {"a null name", vzp_add_instance(p, nullptr, &none), invalid},
+        {"a null publisher", vzp_set_value(nullptr, h, 0, 1), invalid},
+        {"null values", vzp_set_all(p, h, nullptr, 3), invalid},
+        {"adding 1 to a zero-size counter", vzp_add(p, h, 2, 1), large},
         {"adding to counter 3 of 3", vzp_add(p, h, 3, 1), VZP_ERROR_UNKNOWN_COUNTER},
-        {"adding through a handle never given", vzp_add(p, h + 1, 0, 1), VZP_ERROR_UNKNOWN_INSTANCE},
-        {"adding through a handle of a free generation", vzp_add(p, otherGeneration, 0, 1),
-         VZP_ERROR_UNKNOWN_INSTANCE},
-        {"adding through a null publisher", vzp_add(nullptr, h, 0, 1), VZP_ERROR_INVALID_ARGUMENT},
+        {"adding through a handle never given", vzp_add(p, h + 1, 0, 1), unknown},
+        {"adding through a handle of another generation", vzp_add(p, otherGeneration, 0, 1), unknown},
+        {"adding through a null publisher", vzp_add(nullptr, h, 0, 1), invalid},
     };
     for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
     EXPECT_EQ(none, 0u);
