@@ -179,34 +179,37 @@ TEST_F(CollectTest, QueriesSelectByNameTitleIndex) {
         EXPECT_EQ(ATL::CPerfMon::IsCategoryRequested(c.query, c.index), c.selected)
             << std::string(c.query, c.query + std::char_traits<char16_t>::length(c.query))
             << " / " << c.index;
-
-    SetMapValue(plat::REG_BINARY, map_);
-    const Sample s = Collect(u"240 Costly", 4096, 3);
-    EXPECT_EQ(s.result, 0u);
-    EXPECT_EQ(s.totalBytes, 0u);
-    EXPECT_EQ(s.objects, 3u);
-    EXPECT_EQ(Collect(u"1 238").totalBytes, 704u);
 }
 
+// The provider's map replaces the registered one as soon as block 0 opens.
 // Blocks are walked up to the first missing one; instances added later, and
-// blocks created later, show at the next sample.
-TEST_F(CollectTest, ChainedBlocksAreWalkedUpToTheFirstMissingOne) {
-    ProviderChain chain(kApplication, map_);
-    chain.CreateBlock(0);
-    EXPECT_EQ(Collect(u"Global").totalBytes, 704u);
-    chain.AddRecord(0, Instance(1, u"b0"));
-    EXPECT_EQ(Collect(u"Global").names, Names{"b0"});
-    chain.EndBlock(0);
-    chain.CreateBlock(1);
-    chain.AddRecord(1, Instance(2, u"b1"));
-    chain.EndBlock(1);
-    chain.CreateBlock(3);
-    chain.AddRecord(3, Instance(5, u"b3"));
-    EXPECT_EQ(Collect(u"Global").names, (Names{"b0", "b1"}));
-    chain.CreateBlock(2);
-    chain.AddRecord(2, Instance(4, u"b2"));
-    chain.EndBlock(2);
-    EXPECT_EQ(Collect(u"Global").names, (Names{"b0", "b1", "b2", "b3"}));
+// blocks created later, show at the next sample. Close releases every block.
+TEST_F(CollectTest, ChainedBlocksAreWalkedUpToTheFirstMissingOneAndCloseReleasesThem) {
+    SetMapValue(plat::REG_BINARY, map_);
+    EXPECT_EQ(Collect(u"238").totalBytes, 704u);
+    {
+        ProviderChain chain(kApplication, test::ServerStatisticsMap(300).Build(false));
+        chain.CreateBlock(0);
+        EXPECT_EQ(Collect(u"238").totalBytes, 0u);
+        EXPECT_EQ(Collect(u"300").totalBytes, 704u);
+        chain.AddRecord(0, Instance(1, u"b0"));
+        EXPECT_EQ(Collect(u"300").names, Names{"b0"});
+        chain.EndBlock(0);
+        chain.CreateBlock(1);
+        chain.AddRecord(1, Instance(2, u"b1"));
+        chain.EndBlock(1);
+        chain.CreateBlock(3);
+        chain.AddRecord(3, Instance(5, u"b3"));
+        EXPECT_EQ(Collect(u"300").names, (Names{"b0", "b1"}));
+        chain.CreateBlock(2);
+        chain.AddRecord(2, Instance(4, u"b2"));
+        chain.EndBlock(2);
+        EXPECT_EQ(Collect(u"300").names, (Names{"b0", "b1", "b2", "b3"}));
+        EXPECT_EQ(emu::OpenMappingCount(), 8u);  // a mapping and a view each
+        EXPECT_EQ(ClosePerfMon(), 0u);
+        EXPECT_EQ(emu::OpenMappingCount(), 0u);
+    }
+    EXPECT_EQ(Collect(u"238").totalBytes, 704u);
 }
 
 // What a sample shows of block 0 starting with the record "ok", then the
@@ -217,13 +220,13 @@ TEST_F(CollectTest, ChainedBlocksAreWalkedUpToTheFirstMissingOne) {
 // read is no data. Nothing is read outside a view or a record.
 TEST_F(CollectTest, InstanceWalkStepsOverOrStopsAtBadRecords) {
     const Layout usual;
-    // Block 0 ends after "ok"; block 1 carries `number`, then "b1" and an end mark.
-    auto block1 = [](DWORD number) {
-        return [number](ProviderChain& c) {
+    // Block 0 ends after "ok"; block 1 carries `number`, then "b1" (or no record) and an end mark.
+    auto block1 = [](DWORD number, bool b1 = true) {
+        return [number, b1](ProviderChain& c) {
             c.EndBlock(0);
             c.CreateBlock(1);
             c.PutWord(1, BlockNumberOffset(MapEntriesEnd(17)), number);
-            c.AddRecord(1, Instance(2, u"b1"));
+            if (b1) c.AddRecord(1, Instance(2, u"b1"));
             c.EndBlock(1);
         };
     };
@@ -263,11 +266,7 @@ TEST_F(CollectTest, InstanceWalkStepsOverOrStopsAtBadRecords) {
              c.AddRecord(0, bad);
              c.AddRecord(0, Instance(3, u"after"));
          }, {"ok", "after"}, 1},
-        {"end mark first in block 1", [](ProviderChain& c) {
-             c.EndBlock(0);
-             c.CreateBlock(1);
-             c.EndBlock(1);
-         }, {}, 2},
+        {"end mark first in block 1", block1(1, false), {}, 2},
         {"block 1 numbered 1", block1(1), {"ok", "b1"}, 2},
         {"block 1 numbered 0", block1(0), {}, 2},
         {"block 1 numbered 5", block1(5), {}, 2},
@@ -289,23 +288,6 @@ TEST_F(CollectTest, InstanceWalkStepsOverOrStopsAtBadRecords) {
         EXPECT_EQ(emu::OpenMappingCount(), 2 * c.blocks);  // a mapping and a view each
         ClosePerfMon();
     }
-}
-
-TEST_F(CollectTest, CloseReleasesEverythingAndTheNextCollectStartsFromBlockZero) {
-    SetMapValue(plat::REG_BINARY, map_);
-    EXPECT_EQ(Collect(u"238").totalBytes, 704u);
-    {
-        ProviderChain chain(kApplication, test::ServerStatisticsMap(300).Build(false));
-        chain.CreateBlock(0);
-        chain.AddRecord(0, Instance(1, u"one"));
-        // The provider's map replaces the registered one as soon as block 0 opens.
-        EXPECT_EQ(Collect(u"238").totalBytes, 0u);
-        EXPECT_EQ(Collect(u"300").names, Names{"one"});
-        EXPECT_EQ(emu::OpenMappingCount(), 2u);
-        EXPECT_EQ(ClosePerfMon(), 0u);
-        EXPECT_EQ(emu::OpenMappingCount(), 0u);
-    }
-    EXPECT_EQ(Collect(u"238").totalBytes, 704u);
 }
 
 // A category without instances has exactly one counter block: that of the
@@ -361,24 +343,19 @@ TEST_F(CollectTest, CategoryWithoutInstancesHasOneCounterBlock) {
     }
 }
 
-TEST_F(CollectTest, SteadyStateSampleAllocatesNothing) {
-    ProviderChain chain(kApplication, map_);
-    chain.CreateBlock(0);
-    for (DWORD i = 0; i < 50; ++i) chain.AddRecord(0, Instance(i + 1, u"instance"));
-    EXPECT_EQ(Collect(u"Global").names.size(), 50u);
-    const std::size_t before = allocation_hooks::Count();
-    EXPECT_EQ(Collect(u"Global").names.size(), 50u);
-    EXPECT_EQ(allocation_hooks::Count(), before);
-}
-
-// The n-th allocation of a sample that rebuilds the map fails, for every n
-// until a sample makes fewer than n. A failed rebuild is "no data" (0); the
-// heap snapshot of the 2000-byte record, the sample's last allocation, is
-// ERROR_MORE_DATA. Neither leaves a partial object, and the next sample recovers.
-TEST_F(CollectTest, EveryFailingAllocationOfASampleFailsItCleanlyAndTheNextOneRecovers) {
+// A sample of small records that reuses the map allocates nothing. The n-th
+// allocation of a sample that rebuilds the map fails, for every n until a
+// sample makes fewer than n. A failed rebuild is "no data" (0); the heap
+// snapshot of the 2000-byte record, the sample's last allocation, is
+// ERROR_MORE_DATA. Neither leaves a partial object; the next sample recovers.
+TEST_F(CollectTest, SamplesAllocateNothingOnceTheMapIsBuiltAndFailedAllocationsFailCleanly) {
     ProviderChain chain(kApplication, map_);
     chain.CreateBlock(0);
     chain.AddRecord(0, Instance(1, u"small"));
+    EXPECT_EQ(Collect(u"Global").names, Names{"small"});
+    const std::size_t built = allocation_hooks::Count();
+    EXPECT_EQ(Collect(u"Global").names, Names{"small"});
+    EXPECT_EQ(allocation_hooks::Count(), built);
     chain.AddRecord(0, Instance(2, u"large", &Layout::recordSize, 2000));
     const Sample good = Collect(u"Global");
     ASSERT_EQ(good.names, (Names{"small", "large"}));

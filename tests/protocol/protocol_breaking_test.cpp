@@ -1,14 +1,11 @@
-// A provider process that publishes the server's object, then as fast as it
-// can rewrites RecordSize fields, end marks and bytes of block 0's map at
-// random, restores them, and shrinks and regrows whole blocks. The collector
-// samples through the exports, first keeping its blocks between samples, then
-// closing them before each; every result must keep perflib's contract and pass
-// qvperf's strict decoder. Under the sanitizers any read outside a view or
-// write outside the buffer ends the test. VUDOZID_PROTOCOL_SECONDS sets the
-// sampling time (default 2).
+// A provider process publishes the server's object, then as fast as it can
+// rewrites RecordSize fields, end marks and bytes of block 0's map at random,
+// restores them, and shrinks and regrows whole blocks, while the collector
+// samples through the exports (keeping its blocks, then closing them before
+// each sample). Every sample must keep perflib's contract and pass qvperf's
+// strict decoder; the sanitizers catch any read or write out of bounds.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,12 +34,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr DWORD kBlockSize = 8192;  // two pages: a chain of several blocks
 constexpr int kInstances = 100;
-
-double SamplingSeconds() {
-    const char* text = std::getenv("VUDOZID_PROTOCOL_SECONDS");
-    const double seconds = text != nullptr ? std::atof(text) : 0;
-    return seconds > 0 ? seconds : 2;
-}
 
 // One block as the rule breaker sees it: a writable view and the publisher's bytes.
 struct Block {
@@ -80,9 +71,8 @@ void PutWord(BYTE* at, DWORD value) { __atomic_store_n(reinterpret_cast<DWORD*>(
         const DWORD access = plat::FILE_MAP_READ | plat::FILE_MAP_WRITE;
         plat::HANDLE mapping = plat::OpenFileMappingW(access, 0, name.c_str());
         if (mapping == nullptr) break;
-        void* view = plat::MapViewOfFileEx(mapping, access, 0, 0, kBlockSize, nullptr);
-        if (view == nullptr) _exit(22);
-        BYTE* bytes = static_cast<BYTE*>(view);
+        auto* bytes = static_cast<BYTE*>(plat::MapViewOfFileEx(mapping, access, 0, 0, kBlockSize, nullptr));
+        if (bytes == nullptr) _exit(22);
         blocks.push_back({name, bytes, std::vector<BYTE>(bytes, bytes + kBlockSize)});
     }
     if (blocks.size() < 2) _exit(21);
@@ -167,7 +157,8 @@ void Sample(bool closeFirst, std::mt19937& random, Tally* tally) {
 
 TEST(ProtocolBreakingProvider, EverySampleKeepsTheContract) {
     test::ResetMachine(kBlockSize);
-    const double seconds = SamplingSeconds();
+    const char* secondsText = std::getenv("VUDOZID_PROTOCOL_SECONDS");  // default 2
+    const double seconds = secondsText != nullptr && std::atof(secondsText) > 0 ? std::atof(secondsText) : 2;
     const unsigned seed = static_cast<unsigned>(getpid());
 
     int pipeFds[2];
