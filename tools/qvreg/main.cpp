@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "objectmap/perfmon.h"
 #include "platform/registry_key.h"
 #include "support/compiler.h"
 #include "support/hresult.h"
@@ -28,35 +29,9 @@ using vz::DWORD;
 
 using RegistrationFn = vz::HRESULT(VZ_STDCALL*)();
 
-
-// Raw REG_MULTI_SZ bytes of a pair list.
-std::vector<vz::BYTE> PairBytes(const std::vector<std::pair<int, const char*>>& pairs) {
-    std::u16string raw;
-    for (const auto& pair : pairs) {
-        raw += vz::Utf8ToUtf16(std::to_string(pair.first));
-        raw.push_back(u'\0');
-        raw += vz::Utf8ToUtf16(pair.second);
-        raw.push_back(u'\0');
-    }
-    raw.push_back(u'\0');
-    std::vector<vz::BYTE> bytes;
-    for (char16_t ch : raw) {
-        bytes.push_back(static_cast<vz::BYTE>(ch & 0xFF));
-        bytes.push_back(static_cast<vz::BYTE>(ch >> 8));
-    }
-    return bytes;
-}
-
 bool SetDword(plat::HKEY key, const char16_t* name, DWORD value) {
     return plat::RegSetValueExW(key, name, 0, plat::REG_DWORD,
                                 reinterpret_cast<const vz::BYTE*>(&value), sizeof value) == 0;
-}
-
-bool SetPairs(plat::HKEY key, const char16_t* name,
-              const std::vector<std::pair<int, const char*>>& pairs) {
-    const std::vector<vz::BYTE> bytes = PairBytes(pairs);
-    return plat::RegSetValueExW(key, name, 0, plat::REG_MULTI_SZ, bytes.data(),
-                                static_cast<DWORD>(bytes.size())) == 0;
 }
 
 // The titles of a freshly installed machine, in English (009) and Italian
@@ -82,14 +57,18 @@ const SeedTitle kSeedTitles[] = {
 };
 
 bool SeedLanguage(plat::HKEY perflib, const char16_t* code, bool italian) {
-    std::vector<std::pair<int, const char*>> counters, helps;
+    std::u16string counters, helps;  // pair lists, each pair's strings ended by a NUL
     for (const SeedTitle& title : kSeedTitles) {
-        auto& list = title.index == 1 || title.index % 2 == 0 ? counters : helps;
-        list.emplace_back(title.index, italian ? title.italian : title.english);
+        std::u16string& list = title.index == 1 || title.index % 2 == 0 ? counters : helps;
+        list += vz::Utf8ToUtf16(std::to_string(title.index));
+        list.push_back(u'\0');
+        list += vz::Utf8ToUtf16(italian ? title.italian : title.english);
+        list.push_back(u'\0');
     }
     vz::CKeyHandle key;
     if (key.Create(perflib, code) != 0) return false;
-    return SetPairs(key.Get(), u"Counter", counters) && SetPairs(key.Get(), u"Help", helps);
+    return ATL::CPerfMon::WriteMultiStringValue(key.Get(), u"Counter", counters.c_str()) == 0 &&
+           ATL::CPerfMon::WriteMultiStringValue(key.Get(), u"Help", helps.c_str()) == 0;
 }
 
 // A perflib key as a freshly installed machine has it, when there is none yet.
