@@ -1,5 +1,6 @@
 #include "common/perflib_seed.h"
 
+#include "common/emulated_machine.h"
 #include "platform/emulated/emulated_control.h"
 #include "platform/platform.h"
 
@@ -30,7 +31,7 @@ const LanguageTexts kTexts[] = {
 }  // namespace
 
 void SeedPerflib(const PerflibSeed& seed) {
-    emu::ResetRegistry();
+    ResetMachine();
     WriteDword(kPerflibPath, u"Last Counter", seed.lastCounter);
     WriteDword(kPerflibPath, u"Last Help", seed.lastHelp);
     WriteDword(kPerflibPath, u"Version", 0x00010000);

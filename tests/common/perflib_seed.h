@@ -24,7 +24,7 @@ struct PerflibSeed {
     std::vector<const char16_t*> languageCodes = {u"009", u"010"};
 };
 
-// Resets the emulated registry and seeds it: "Last Counter", "Last Help" and per
+// Resets the emulated machine and seeds its registry: "Last Counter", "Last Help" and per
 // language "Counter" ("1" "1847", then a name for every even index 2..lastCounter)
 // and "Help" (a text for every odd index 3..lastHelp). Call counts and faults reset.
 void SeedPerflib(const PerflibSeed& seed = {});
