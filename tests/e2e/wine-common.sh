@@ -23,13 +23,17 @@ can_run_wine32() {
 export_keys() {  # export_keys OUT: the keys the library may touch, as text
   # Uses the caller's $w (the wine command) and $dir (the prefix's C:\vudozid).
   : >"$1"
-  local key
+  local key tries
   for key in "$perflib" "$perflib\\009" "$perflib\\010" "$service" 'HKCR\AppID\{FF41D410-F176-44fd-9A2F-AB1668C7A041}' 'HKCR\AppID\VudoZid.DLL'; do
-    if $w reg export "$key" "C:\\vudozid\\k.reg" /y >/dev/null 2>&1; then
-      iconv -f UTF-16 -t UTF-8 "$dir/k.reg" | tr -d '\r' | grep -v '^Windows Registry' >>"$1"
-    else
-      echo "(missing) $key" >>"$1"
-    fi
+    # Perflib and its language keys always exist, yet Wine's reg export of
+    # one has been seen to fail once in a fresh prefix: ask them again.
+    tries=1; case $key in "$perflib"*) tries=3 ;; esac
+    until $w reg export "$key" "C:\\vudozid\\k.reg" /y >/dev/null 2>&1; do
+      tries=$((tries - 1))
+      [ "$tries" -gt 0 ] || { echo "(missing) $key" >>"$1"; continue 2; }
+      sleep 1
+    done
+    iconv -f UTF-16 -t UTF-8 "$dir/k.reg" | tr -d '\r' | grep -v '^Windows Registry' >>"$1"
   done
 }
 
