@@ -2,6 +2,7 @@
 // library's own string table.
 #include <gtest/gtest.h>
 
+#include "common/layout_builder.h"
 #include "map_description.h"
 #include "objectmap/perfmon_ita.h"
 #include "server_statistics.h"
@@ -107,6 +108,7 @@ TEST(ServerStatistics, MatchesThePublishedObjectTableAndFailsCleanly) {
     ByteWriter out(library.data(), library.size());
     ASSERT_TRUE(WriteSerializedMap(out, static_cast<DWORD>(library.size()), monitor.categories));
     EXPECT_EQ(library, published);
+    EXPECT_EQ(published, test::ServerStatisticsMap(1000, true).Build(true));  // the entries' word order
 
     ASSERT_GT(perBuild, 10u);
     allocation_hooks::FailAfter(perBuild - 2);
