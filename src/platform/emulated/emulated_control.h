@@ -36,8 +36,8 @@ std::string DefaultRegistryFile();
 // call) fails with `error` and changes nothing.
 void FailCall(const std::string& function, std::size_t nth, LONG error);
 void ClearFaults();
-// Registry calls made since the last ResetCallCounts, and the functions called,
-// in order.
+// Registry calls made since the last ResetCallCounts, and the functions called
+// (the first 4096 of them), in order.
 std::size_t RegistryCallCount();
 std::string RegistryCallLog();  // one function name per line
 void ResetCallCounts();

@@ -28,8 +28,14 @@ struct OpenKey {
 struct HandleTable {
     std::map<std::uintptr_t, OpenKey> open;
     std::uintptr_t next = 0x1000;
-    std::vector<std::string> log;
+    // Calls since the last reset, and the names of the first kCallLogLimit
+    // of them: the tests read short logs, and a tool that runs for months
+    // must not keep one name per call.
+    std::size_t calls = 0;
+    std::vector<const char*> log;
 };
+
+constexpr std::size_t kCallLogLimit = 4096;
 
 HandleTable& Table() {
     static HandleTable table;
@@ -56,7 +62,8 @@ class Call {
 public:
     explicit Call(const char* function, Touches touches = Touches::Reads)
         : lock_(emu::detail::RegistryMutex()) {
-        Table().log.push_back(function);
+        HandleTable& table = Table();
+        if (table.calls++ < kCallLogLimit) table.log.push_back(function);
         if (emu::detail::TakeFault(function, true, &error_)) return;
         if (touches == Touches::Writes) {
             error_ = emu::detail::LockFileLocked();
@@ -323,18 +330,19 @@ bool KeyExists(const std::string& keyPath) {
 
 std::size_t RegistryCallCount() {
     std::lock_guard<std::mutex> lock(detail::RegistryMutex());
-    return plat::Table().log.size();
+    return plat::Table().calls;
 }
 
 std::string RegistryCallLog() {
     std::lock_guard<std::mutex> lock(detail::RegistryMutex());
     std::string text;
-    for (const std::string& call : plat::Table().log) text += call + "\n";
+    for (const char* call : plat::Table().log) text += std::string(call) + "\n";
     return text;
 }
 
 void ResetCallCounts() {
     std::lock_guard<std::mutex> lock(detail::RegistryMutex());
+    plat::Table().calls = 0;
     plat::Table().log.clear();
 }
 
