@@ -110,6 +110,16 @@ bool InstallExporterService(const std::string& listen, std::string* error) {
     std::wstring about = L"Serves the Quorvane Server 11 performance counters to Prometheus.";
     SERVICE_DESCRIPTIONW description{&about[0]};
     ChangeServiceConfig2W(service.handle, SERVICE_CONFIG_DESCRIPTION, &description);
+    // An exporter that crashes, or stops with an error, comes back by itself:
+    // the service control manager restarts it after 5 s twice, then after a
+    // minute, and counts afresh after a day without failures. Like the
+    // description, a system that refuses these still runs the service.
+    SC_ACTION restarts[] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000},
+                            {SC_ACTION_RESTART, 60000}};
+    SERVICE_FAILURE_ACTIONSW failure{24 * 60 * 60, nullptr, nullptr, 3, restarts};
+    ChangeServiceConfig2W(service.handle, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+    SERVICE_FAILURE_ACTIONS_FLAG onErrorExit{TRUE};
+    ChangeServiceConfig2W(service.handle, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrorExit);
     return true;
 }
 
