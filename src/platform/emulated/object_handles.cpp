@@ -11,9 +11,6 @@ namespace vz {
 namespace emu {
 namespace {
 
-// Retries when the object met was being removed or replaced meanwhile.
-constexpr int kOpenAttempts = 8;
-
 bool Lock(int fd, short type) {
     struct flock lock {};
     lock.l_type = type;
@@ -35,6 +32,18 @@ bool NameLeadsTo(const char* object, int fd) {
     return same;
 }
 
+// Removes the name `object` when it still leads to the object `fd` was opened
+// from and no handle holds it; `fd` itself must hold none.
+void RemoveUnheldObject(const char* object, int fd) {
+    // The exclusive lock needs a descriptor that may write: a reader of
+    // another account, which may not remove the name either, just leaves.
+    const int writable = shm_open(object, O_RDWR, 0);
+    if (writable < 0) return;
+    if (SameObject(fd, writable) && Lock(writable, F_WRLCK) && NameLeadsTo(object, writable))
+        shm_unlink(object);
+    close(writable);  // drops the exclusive lock, after the name went
+}
+
 }  // namespace
 
 bool OtherHandleOpen(int fd) {
@@ -45,38 +54,30 @@ bool OtherHandleOpen(int fd) {
     return lock.l_type != F_UNLCK;
 }
 
-bool TakeHandle(const char* object, int fd) {
-    if (!Lock(fd, F_RDLCK)) return false;  // a closer holds it to remove the name
-    if (NameLeadsTo(object, fd)) return true;
-    Lock(fd, F_UNLCK);
-    return false;
+Join JoinObject(const char* object, int fd, bool created) {
+    if (!created && !OtherHandleOpen(fd)) {
+        RemoveUnheldObject(object, fd);
+        close(fd);
+        return Join::kGone;
+    }
+    if (Lock(fd, F_RDLCK)) {  // refused while a closer holds it to remove the name
+        if (NameLeadsTo(object, fd)) return Join::kJoined;
+        Lock(fd, F_UNLCK);
+    }
+    close(fd);
+    return Join::kRetry;
 }
 
 int OpenObjectHandle(const char* object, int access) {
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         const int fd = shm_open(object, access, 0);
         if (fd < 0) return -1;
-        if (!OtherHandleOpen(fd)) {
-            RemoveUnheldObject(object, fd);
-            close(fd);
-            break;
-        }
-        if (TakeHandle(object, fd)) return fd;
-        close(fd);
+        const Join joined = JoinObject(object, fd, false);
+        if (joined == Join::kJoined) return fd;
+        if (joined == Join::kGone) break;
     }
     errno = ENOENT;
     return -1;
-}
-
-bool RemoveUnheldObject(const char* object, int fd) {
-    // The exclusive lock needs a descriptor that may write: a reader of
-    // another account, which may not remove the name either, just leaves.
-    const int writable = shm_open(object, O_RDWR, 0);
-    if (writable < 0) return false;
-    const bool removed = SameObject(fd, writable) && Lock(writable, F_WRLCK) &&
-                         NameLeadsTo(object, writable) && shm_unlink(object) == 0;
-    close(writable);  // drops the exclusive lock, after the name went
-    return removed;
 }
 
 void CloseObjectHandle(const char* object, int fd) {

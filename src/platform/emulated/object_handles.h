@@ -21,19 +21,25 @@
 namespace vz {
 namespace emu {
 
+// How often an open is tried when the object met was being removed or
+// replaced meanwhile.
+constexpr int kOpenAttempts = 8;
+
 // Whether a handle other than `fd`'s own holds the object (true when it cannot
 // be told, so that nothing is removed on a doubt).
 bool OtherHandleOpen(int fd);
-// Makes `fd`, opened from the name `object`, a handle. False when the object is
-// being removed or the name no longer leads to it: close `fd` and open again.
-bool TakeHandle(const char* object, int fd);
+
+enum class Join { kJoined, kGone, kRetry };
+// Makes `fd`, just opened from the name `object`, a handle to the object, or
+// closes it: kGone when the object had lost its last handle (its holder was
+// killed; the name is removed when this account may), kRetry when it was being
+// removed or the name moved on meanwhile (open again). An object `created` by
+// this open has no handle yet and is never gone.
+Join JoinObject(const char* object, int fd, bool created);
 // Opens a new handle to an existing object (access O_RDONLY or O_RDWR): -1 with
 // errno set on failure, ENOENT when the name is missing or its last handle is
 // gone (such a leftover is removed when this account may).
 int OpenObjectHandle(const char* object, int access);
-// Removes the name `object` when it still leads to the object `fd` was opened
-// from and no handle holds it; `fd` itself must hold none. True when removed.
-bool RemoveUnheldObject(const char* object, int fd);
 // Ends the handle `fd` to `object`: the name goes when it was the last handle.
 // Closes `fd`.
 void CloseObjectHandle(const char* object, int fd);

@@ -62,7 +62,7 @@ bool OwnedHere(const struct stat& info) {
 // with kErrorNotOwner when it is not this account's own; -1 on failure, with
 // the error set.
 int OpenOwnObject(const char* object, struct stat* info) {
-    for (int attempt = 0; attempt < 8; ++attempt) {
+    for (int attempt = 0; attempt < emu::kOpenAttempts; ++attempt) {
         int fd = shm_open(object, O_RDWR | O_CREAT | O_EXCL, 0644);
         const bool created = fd >= 0;
         if (!created && errno == EEXIST) fd = shm_open(object, O_RDWR, 0);
@@ -90,13 +90,7 @@ int OpenOwnObject(const char* object, struct stat* info) {
         }
         // One whose every handle is gone (its publisher was killed) is gone
         // too, as on Windows: a new, zero-filled object takes the name.
-        if (!created && !emu::OtherHandleOpen(fd)) {
-            emu::RemoveUnheldObject(object, fd);
-            close(fd);
-            continue;
-        }
-        if (emu::TakeHandle(object, fd)) return fd;
-        close(fd);
+        if (emu::JoinObject(object, fd, created) == emu::Join::kJoined) return fd;
     }
     SetLastError(kErrorBusy);
     return -1;
