@@ -32,6 +32,7 @@ INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('Rollb
 INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RollbackRemoveExporterService', 3426, 'INSTALLDIR', '"[#qvperf.exe]" --install-service --listen [EXPORTER_LISTEN]')
 INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RemoveExporterService', 3170, 'INSTALLDIR', '"[#qvperf.exe]" --remove-service')
 INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RollbackDeleteExporterService', 3426, '@SYSTEM_FOLDER@', '"[@SYSTEM_FOLDER@]sc.exe" delete VudoZidExporter')
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RollbackDeleteEventSource', 3426, '@SYSTEM_FOLDER@', '"[@SYSTEM_FOLDER@]reg.exe" delete HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\VudoZidExporter /f')
 INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RollbackStopExporterService', 3426, '@SYSTEM_FOLDER@', '"[@SYSTEM_FOLDER@]sc.exe" stop VudoZidExporter')
 INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('InstallExporterService', 3106, 'INSTALLDIR', '"[#qvperf.exe]" --install-service --listen [EXPORTER_LISTEN]')
 INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('StartExporterService', 3170, '@SYSTEM_FOLDER@', '"[@SYSTEM_FOLDER@]sc.exe" start VudoZidExporter')
@@ -41,7 +42,9 @@ INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES 
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RollbackRemoveExporterService', '!Exporter=3 AND NOT REMOVE~="ALL"', 3404)
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RemoveExporterService', 'Installed', 3410)
 -- The rollback of the creation stops and deletes the service with sc.exe,
--- not qvperf.exe: Wine's rollback removes the installed files first.
+-- and its event log source with reg.exe, not qvperf.exe: Wine's rollback
+-- removes the installed files first.
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RollbackDeleteEventSource', '(&Exporter=3) OR (!Exporter=3 AND NOT &Exporter=2)', 6001)
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RollbackDeleteExporterService', '(&Exporter=3) OR (!Exporter=3 AND NOT &Exporter=2)', 6002)
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RollbackStopExporterService', '(&Exporter=3) OR (!Exporter=3 AND NOT &Exporter=2)', 6003)
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('InstallExporterService', '(&Exporter=3) OR (!Exporter=3 AND NOT &Exporter=2)', 6004)

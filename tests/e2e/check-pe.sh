@@ -5,6 +5,7 @@
 #   a description and the product and company names; no dependency outside
 #   the system DLLs;
 # - VudoZid.dll also: exactly the seven exports and the resources it must carry;
+# - qvperf.exe also: the event log's message table, one text per severity;
 # - with --stripped DEBUG_DIR (the packaged copies): no symbols, no debug
 #   sections, and a .gnu_debuglink naming <binary>.debug in DEBUG_DIR with
 #   that file's CRC-32.
@@ -25,7 +26,7 @@ fail=0
 allowed='^import (kernel32|advapi32|ole32|oleaut32|user32|msvcrt|ntdll|ws2_32|mswsock|psapi|api-ms-win-crt-[a-z-]+-l1-1-0)\.dll$'
 
 check_binary() {
-  local binary=$1 name facts
+  local binary=$1 name facts id
   name=$(basename "$binary")
   facts=$(python3 "$here/pe_reader.py" "$binary") || { echo "$name: not readable as a PE image"; fail=1; return; }
   expect() {
@@ -49,6 +50,10 @@ check_binary() {
     expect "debuglink $name.debug $(python3 -c 'import sys, zlib; print("%08x" % zlib.crc32(open(sys.argv[1], "rb").read()))' "$debug_dir/$name.debug" 2>/dev/null)"
     ! grep -q '^section \.debug_' <<<"$facts" && echo "ok: $name: no debug sections" ||
       { echo "not stripped: $name has debug sections"; fail=1; }
+  fi
+  if [ "$name" = qvperf.exe ]; then
+    # The exporter service's events carry qvperf's message as their only text.
+    for id in 0x40000001 0x80000002 0xc0000003; do expect "message $id %1"; done
   fi
   [ "$name" = VudoZid.dll ] || return 0
 

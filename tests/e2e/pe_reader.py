@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Prints what a PE image carries: machine, symbols and debug sections, export
-names, imported DLLs, the resource directory (type, name, language, size) and
-the version resource (fixed versions and strings), one fact per line, so the
+names, imported DLLs, the resource directory (type, name, language, size),
+the version resource (fixed versions and strings) and the message table's
+texts, one fact per line, so the
 CI checks can compare them with what every shipped binary must carry."""
 import struct
 import sys
@@ -49,6 +50,19 @@ def version_facts(data):
         for _, _, _, strings, table_end in walk(tables, info_end):
             for name, text, _, _, _ in walk(strings, table_end):
                 yield "version string %s %s" % (name, text.decode("utf-16-le").rstrip("\0"))
+
+
+def message_facts(data):
+    """The texts of a message table: blocks of ids (low, high, offset of the
+    first entry), each entry a 16-bit length and flags (1: UTF-16) and its
+    text, terminators and line ends dropped."""
+    for b in range(struct.unpack_from("<I", data, 0)[0]):
+        low, high, o = struct.unpack_from("<III", data, 4 + 12 * b)
+        for message in range(low, high + 1):
+            length, flags = struct.unpack_from("<HH", data, o)
+            text = data[o + 4:o + length].decode("utf-16-le" if flags & 1 else "latin-1")
+            yield "message %#010x %s" % (message, text.rstrip("\0\r\n"))
+            o += length
 
 
 def main(path):
@@ -123,6 +137,9 @@ def main(path):
                     print("resource %s %s %d %d" % (tname, rname, lang, dsize))
                     if tname == 16 and rname == 1:
                         for fact in version_facts(data[off(drva):off(drva) + dsize]):
+                            print(fact)
+                    if tname == 11:
+                        for fact in message_facts(data[off(drva):off(drva) + dsize]):
                             print(fact)
                     if len(sys.argv) > 2 and sys.argv[2] == "--dump" and str(tname) == sys.argv[3] and str(rname) == sys.argv[4]:
                         sys.stdout.buffer.write(data[off(drva):off(drva) + dsize])

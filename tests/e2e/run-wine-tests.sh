@@ -53,6 +53,11 @@ exporter_checks() {  # exporter_checks ARCH WINE_COMMAND PREFIX
     'grep -qF "ImagePath    REG_SZ    \"C:\\vudozid\\qvperf.exe\" --run-as-service --listen 127.0.0.1:$2" "$1" &&
      grep -qF "DisplayName    REG_SZ    VudoZid Prometheus exporter" "$1" &&
      grep -qF "Start    REG_DWORD    0x2" "$1"' _ "$prefix/service.txt" "$port"
+  local source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\VudoZidExporter'
+  $w reg query "$source_key" 2>/dev/null | tr -d '\r' >"$prefix/event-source.txt"
+  check "an event log source with qvperf.exe's message table ($arch)" bash -c \
+    'grep -qF "EventMessageFile    REG_EXPAND_SZ    C:\vudozid\qvperf.exe" "$1" &&
+     grep -qF "TypesSupported    REG_DWORD    0x7" "$1"' _ "$prefix/event-source.txt"
   # Wine's services.exe starts automatic services whenever it starts itself,
   # which may happen while the service is being created, and answers "service
   # database locked" meanwhile: stop such a start first, then start it as an
@@ -77,8 +82,30 @@ exporter_checks() {  # exporter_checks ARCH WINE_COMMAND PREFIX
   check "net stop stops it ($arch)" $w net stop VudoZidExporter
   check "the stopped service no longer listens ($arch)" \
     bash -c '! curl -s --max-time 5 -o /dev/null "$1"' _ "http://127.0.0.1:$port/health"
+  # With its address taken, the service stops at once, qvperf's exit status
+  # its own code (the event log says why), instead of staying "start pending".
+  python3 -c 'import socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(); print(flush=True); time.sleep(120)' \
+    "$port" >"$prefix/holder.txt" &
+  local holder=$!
+  for attempt in $(seq 50); do [ -s "$prefix/holder.txt" ] && break; sleep 0.1; done
+  $w net start VudoZidExporter >/dev/null 2>&1
+  for attempt in $(seq 20); do
+    $w sc query VudoZidExporter 2>&1 | tr -d '\r' >"$prefix/sc-query.txt"
+    grep -q "STATE .*STOPPED" "$prefix/sc-query.txt" && break
+    sleep 0.5
+  done
+  check "with its address taken the service stops, its own exit code 1 ($arch)" \
+    grep -qE "SERVICE_EXIT_CODE +: +1 " "$prefix/sc-query.txt"
+  kill "$holder"; wait "$holder" 2>/dev/null
   check "qvperf.exe --remove-service ($arch)" $w 'C:\vudozid\qvperf.exe' --remove-service
   check "the service key is gone ($arch)" bash -c '! '"$w"' reg query "$1" >/dev/null 2>&1' _ "$key"
+  check "the event log source is gone ($arch)" bash -c '! '"$w"' reg query "$1" >/dev/null 2>&1' _ "$source_key"
+  # Outside the service control manager the service's run fails and says why
+  # in the event log too: Wine prints a reported error on its eventlog channel.
+  WINEDEBUG=err+eventlog $w 'C:\vudozid\qvperf.exe' --run-as-service >"$prefix/event.txt" 2>&1
+  check "the service's error is reported to the event log ($arch)" \
+    grep -q 'err:eventlog:ReportEventW L"StartServiceCtrlDispatcherW' "$prefix/event.txt"
 }
 
 # A server killed with kill -9 of its Wine process while other readers keep the

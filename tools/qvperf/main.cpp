@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "exporter/event_log.h"
 #include "exporter/exporter.h"
 #include "platform/platform.h"
 #include "reader/diagnostics.h"
@@ -77,6 +78,7 @@ int Run(const std::vector<std::string>& args) {
     if (options.serviceCommand == "--install-service") return InstallService(options.listen);
     if (options.serviceCommand == "--remove-service") return RemoveService();
     const bool runAsService = options.serviceCommand == "--run-as-service";
+    if (runAsService) CopyMessagesToEventLog();  // a service has no console
     if (!options.listen.empty() || runAsService) {
         TitleNames titles;
         const std::string titleWarning = titles.LoadForLanguage(options.language);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "exporter/collected_sample.h"
+#include "exporter/event_log.h"
 #include "exporter/listen_address.h"
 #include "exporter/metrics_server.h"
 #include "exporter/scrape_source.h"
@@ -20,36 +21,40 @@ int RunExporter(const ExporterSettings& settings, TitleNames titles) {
     ScrapeSource source(settings.service, settings.query, std::move(titles),
                         settings.ignoreDisabledCounters);
     MetricsServer server([&source] { return source.Collect(); });
-    if (!server.Listen(address, port, &error)) return Fail(kExitFailure, error);
-    std::fprintf(stderr, "qvperf: serving http://%s/metrics%s\n",
-                 JoinListenAddress(address, server.Port()).c_str(),
-                 address.empty() ? " (every interface)" : "");
+    auto serve = [&] {
+        if (!server.Listen(address, port, &error)) return Fail(kExitFailure, error);
+        Note("serving http://" + JoinListenAddress(address, server.Port()) + "/metrics" +
+             (address.empty() ? " (every interface)" : ""));
+        server.Run();
+        return 0;
+    };
     if (settings.runAsService) {
-        auto serve = [&server] {
-            server.Run();
-            return 0;
-        };
+        // Listening is the service's work: a taken address stops the service
+        // with an error the control manager sees, instead of never starting.
         if (!RunAsExporterService(serve, [&server] { server.Stop(); }, &error))
             return Fail(kExitFailure, error);
         return 0;
     }
     server.StopOnSignals();
-    server.Run();
-    return 0;
+    return serve();
 }
 
 int InstallService(const std::string& listen) {
     std::string error;
     const std::string address = listen.empty() ? kDefaultListen : listen;
     if (!InstallExporterService(address, &error)) return Fail(kExitFailure, error);
+    // The service runs without this, but its messages would go nowhere.
+    if (!AddEventLogSource(&error)) Warn("the service's messages will not reach the event log: " + error);
     std::printf("qvperf: service %s installed, serving http://%s/metrics once started\n",
                 kServiceName, address.c_str());
     return 0;
 }
 
 int RemoveService() {
-    std::string error;
-    if (!RemoveExporterService(&error)) return Fail(kExitFailure, error);
+    std::string error, sourceError;
+    const bool removed = RemoveExporterService(&error);
+    if (!RemoveEventLogSource(&sourceError)) Warn("the event log source stays: " + sourceError);
+    if (!removed) return Fail(kExitFailure, error);
     std::printf("qvperf: service %s removed\n", kServiceName);
     return 0;
 }

@@ -3,7 +3,10 @@
 #include <atomic>
 #include <cstdio>
 #include <set>
+#include <string>
 #include <utility>
+
+#include "reader/diagnostics.h"
 
 namespace qvperf {
 
@@ -34,10 +37,10 @@ void ReportUnknown(std::uint32_t titleOffset, std::uint32_t type) {
     }
     busy.clear(std::memory_order_release);
     if (!first) return;
-    std::fprintf(stderr,
-                 "qvperf: the counter with title index offset %u and type 0x%08x is not in the "
-                 "metric table; it is not exported\n",
-                 static_cast<unsigned>(titleOffset), static_cast<unsigned>(type));
+    char typeHex[16];
+    std::snprintf(typeHex, sizeof typeHex, "0x%08x", static_cast<unsigned>(type));
+    Warn("the counter with title index offset " + std::to_string(titleOffset) + " and type " +
+         typeHex + " is not in the metric table; it is not exported");
 }
 
 }  // namespace

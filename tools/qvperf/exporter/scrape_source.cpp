@@ -1,7 +1,5 @@
 #include "exporter/scrape_source.h"
 
-#include <cstdio>
-
 #include "platform/registry_key.h"
 #include "support/registry_paths.h"
 #include "support/wide_string.h"
@@ -41,10 +39,10 @@ std::shared_ptr<CollectedSample> DescribeSample(DecodeResult decoded, const Titl
     return sample;
 }
 
-void ScrapeSource::Report(const std::string& state) {
+void ScrapeSource::Report(MessageKind kind, const std::string& state) {
     if (state == lastState_) return;
     lastState_ = state;
-    std::fprintf(stderr, "qvperf: %s\n", state.c_str());
+    ReportMessage(kind, state);
 }
 
 std::shared_ptr<const CollectedSample> ScrapeSource::Collect() {
@@ -56,7 +54,8 @@ std::shared_ptr<const CollectedSample> ScrapeSource::Collect() {
     if (!ignoreDisabled_ && CountersDisabled()) {
         sample->status.countersDisabled = true;
         sampler_.Unload();
-        Report("\"Disable Performance Counters\" is set for service \"" + service_ +
+        Report(MessageKind::kWarning,
+               "\"Disable Performance Counters\" is set for service \"" + service_ +
                "\": serving no object (--ignore-disabled-counters overrides)");
         return sample;
     }
@@ -64,20 +63,22 @@ std::shared_ptr<const CollectedSample> ScrapeSource::Collect() {
     DecodeResult decoded;
     bool serverUp = false;
     if (!sampler_.Take(&decoded, &serverUp, &error)) {
-        Report(error);
+        Report(MessageKind::kError, error);
         return sample;
     }
     sample = DescribeSample(std::move(decoded), titles_);
     sample->status.start = start;
     sample->status.serverUp = serverUp;
     sample->status.process = process;
+    const bool collecting = sample->decoded.problems.empty() && sample->status.collected &&
+                            sample->status.serverUp;
     std::string state = !sample->decoded.problems.empty()
                             ? "bad data from " + sampler_.LibraryPath() + ": " +
                                   sample->decoded.problems.front()
                         : !sample->status.collected ? "the library returned no object"
                         : sample->status.serverUp   ? "collecting from a running server"
                                                     : "no server is publishing";
-    Report(state);
+    Report(collecting ? MessageKind::kInformation : MessageKind::kWarning, state);
     return sample;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "exporter/collected_sample.h"
+#include "reader/diagnostics.h"
 #include "reader/live_sampler.h"
 #include "reader/title_names.h"
 
@@ -22,7 +23,7 @@ public:
 
 private:
     bool CountersDisabled() const;
-    void Report(const std::string& state);  // logs changes of state only
+    void Report(MessageKind kind, const std::string& state);  // logs changes of state only
 
     std::string service_;
     TitleNames titles_;

@@ -56,12 +56,13 @@ struct Running {
     SERVICE_STATUS status{};
 } g_running;
 
-void Report(DWORD state, DWORD exitCode = NO_ERROR) {
+void Report(DWORD state, DWORD exitCode = NO_ERROR, DWORD serviceExitCode = 0) {
     g_running.status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     g_running.status.dwCurrentState = state;
     g_running.status.dwControlsAccepted =
         state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
     g_running.status.dwWin32ExitCode = exitCode;
+    g_running.status.dwServiceSpecificExitCode = serviceExitCode;
     g_running.status.dwWaitHint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : 10000;
     ++g_running.status.dwCheckPoint;
     SetServiceStatus(g_running.statusHandle, &g_running.status);
@@ -88,7 +89,10 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     Report(SERVICE_START_PENDING);
     Report(SERVICE_RUNNING);
     const int code = (*g_running.serve)();
-    Report(SERVICE_STOPPED, code == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR);
+    // A failure (the address taken, say) is qvperf's exit status as the
+    // service's own code; the event log has the message.
+    Report(SERVICE_STOPPED, code == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR,
+           static_cast<DWORD>(code));
 }
 
 }  // namespace
