@@ -80,7 +80,6 @@ products() {  # products OUT: the installed VudoZid versions, one a line
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
 service_key='HKLM\SYSTEM\CurrentControlSet\Services\VudoZidExporter'
-event_source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\VudoZidExporter'
 service_runs() {  # service_runs PORT QVPERF_PATH: the service (and its event log source) is created for them, running, and answers a scrape
   # Wine's sc prints nothing under the Italian locale, and its service
   # manager may not answer for a few seconds after an install: ask in
@@ -90,7 +89,7 @@ service_runs() {  # service_runs PORT QVPERF_PATH: the service (and its event lo
   $w reg query "$service_key" /v ImagePath 2>/dev/null | tr -d '\r' >"$prefix/service.txt"
   grep -qF "\"$2\" --run-as-service --listen 127.0.0.1:$1" "$prefix/service.txt" ||
     { echo "  service command line: $(grep ImagePath "$prefix/service.txt" || echo none)"; return 1; }
-  $w reg query "$event_source_key" /v EventMessageFile 2>/dev/null | tr -d '\r' | grep -qF "REG_EXPAND_SZ    $2" ||
+  $w reg query "$event_source" /v EventMessageFile 2>/dev/null | tr -d '\r' | grep -qF "REG_EXPAND_SZ    $2" ||
     { echo "  no event log source with $2 as its message file"; return 1; }
   for attempt in $(seq 15); do
     timeout "$TIMEOUT" env LANG=C.UTF-8 LC_ALL=C.UTF-8 "$wine" sc query VudoZidExporter 2>&1 | tr -d '\r' >"$prefix/sc-query.txt"
@@ -102,7 +101,7 @@ service_runs() {  # service_runs PORT QVPERF_PATH: the service (and its event lo
   grep -q '^quorvane_exporter_build_info' "$prefix/scrape.txt" || { echo "  no scrape on port $1"; return 1; }
 }
 no_service() {  # no_service PORT: no service key, no event log source, nothing listening
-  ! $w reg query "$service_key" >/dev/null 2>&1 && ! $w reg query "$event_source_key" >/dev/null 2>&1 && ! curl -s --max-time 5 -o /dev/null "http://127.0.0.1:$1/metrics"
+  ! $w reg query "$service_key" >/dev/null 2>&1 && ! $w reg query "$event_source" >/dev/null 2>&1 && ! curl -s --max-time 5 -o /dev/null "http://127.0.0.1:$1/metrics"
 }
 
 run_suite() {  # run_suite PREFIX_ARCH WINE FOLDER BASE_MSI REBUILT_MSI UPGRADE_MSI

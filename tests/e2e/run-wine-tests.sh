@@ -53,8 +53,7 @@ exporter_checks() {  # exporter_checks ARCH WINE_COMMAND PREFIX
     'grep -qF "ImagePath    REG_SZ    \"C:\\vudozid\\qvperf.exe\" --run-as-service --listen 127.0.0.1:$2" "$1" &&
      grep -qF "DisplayName    REG_SZ    VudoZid Prometheus exporter" "$1" &&
      grep -qF "Start    REG_DWORD    0x2" "$1"' _ "$prefix/service.txt" "$port"
-  local source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\VudoZidExporter'
-  $w reg query "$source_key" 2>/dev/null | tr -d '\r' >"$prefix/event-source.txt"
+  $w reg query "$event_source" 2>/dev/null | tr -d '\r' >"$prefix/event-source.txt"
   check "an event log source with qvperf.exe's message table ($arch)" bash -c \
     'grep -qF "EventMessageFile    REG_EXPAND_SZ    C:\vudozid\qvperf.exe" "$1" &&
      grep -qF "TypesSupported    REG_DWORD    0x7" "$1"' _ "$prefix/event-source.txt"
@@ -100,7 +99,7 @@ s = socket.socket(); s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(); print(
   kill "$holder"; wait "$holder" 2>/dev/null
   check "qvperf.exe --remove-service ($arch)" $w 'C:\vudozid\qvperf.exe' --remove-service
   check "the service key is gone ($arch)" bash -c '! '"$w"' reg query "$1" >/dev/null 2>&1' _ "$key"
-  check "the event log source is gone ($arch)" bash -c '! '"$w"' reg query "$1" >/dev/null 2>&1' _ "$source_key"
+  check "the event log source is gone ($arch)" bash -c '! '"$w"' reg query "$1" >/dev/null 2>&1' _ "$event_source"
   # Outside the service control manager the service's run fails and says why
   # in the event log too: Wine prints a reported error on its eventlog channel.
   WINEDEBUG=err+eventlog $w 'C:\vudozid\qvperf.exe' --run-as-service >"$prefix/event.txt" 2>&1

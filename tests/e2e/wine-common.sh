@@ -11,6 +11,8 @@ wine32=$(command -v wine32 || echo /usr/lib/wine/wine)
 
 perflib='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Perflib'
 service='HKLM\SYSTEM\CurrentControlSet\Services\Quorvane Server ITA'
+# The exporter service's event log source.
+event_source='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\VudoZidExporter'
 
 check() {  # check DESCRIPTION COMMAND...: runs a check, sets fail=1 when it fails
   if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; fail=1; fi

@@ -76,7 +76,7 @@ std::shared_ptr<const CollectedSample> ScrapeSource::Collect() {
                             ? "bad data from " + sampler_.LibraryPath() + ": " +
                                   sample->decoded.problems.front()
                         : !sample->status.collected ? "the library returned no object"
-                        : sample->status.serverUp   ? "collecting from a running server"
+                        : collecting                ? "collecting from a running server"
                                                     : "no server is publishing";
     Report(collecting ? MessageKind::kInformation : MessageKind::kWarning, state);
     return sample;

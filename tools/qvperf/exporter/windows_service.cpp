@@ -1,9 +1,7 @@
 #include "exporter/windows_service.h"
 
 #ifdef _WIN32
-#include <windows.h>
-
-#include "support/wide_string.h"
+#include "exporter/windows_calls.h"
 #endif
 
 namespace qvperf {
@@ -27,15 +25,6 @@ bool RunAsExporterService(const std::function<int()>&, const std::function<void(
 #else
 
 namespace {
-
-std::wstring Wide(const std::string& utf8) {
-    const std::u16string text = vz::Utf8ToUtf16(utf8);
-    return std::wstring(text.begin(), text.end());
-}
-
-std::string Failure(const char* what) {
-    return std::string(what) + " failed with error " + std::to_string(GetLastError());
-}
 
 // Handles closed on every path.
 struct ScHandle {
@@ -98,19 +87,17 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 }  // namespace
 
 bool InstallExporterService(const std::string& listen, std::string* error) {
-    wchar_t self[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return (*error = Failure("GetModuleFileNameW")), false;
-    const std::wstring command =
-        L"\"" + std::wstring(self, length) + L"\" --run-as-service --listen " + Wide(listen);
+    std::wstring self;
+    if (!ThisProgramPath(&self, error)) return false;
+    const std::wstring command = L"\"" + self + L"\" --run-as-service --listen " + Wide(listen);
     ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-    if (manager.handle == nullptr) return (*error = Failure("OpenSCManagerW")), false;
+    if (manager.handle == nullptr) return (*error = CallFailure("OpenSCManagerW")), false;
     const std::wstring name = Wide(kServiceName), display = Wide(kServiceDisplayName);
     ScHandle service(CreateServiceW(manager.handle, name.c_str(), display.c_str(),
                                     SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                                     SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
                                     nullptr, nullptr, nullptr, nullptr, nullptr));
-    if (service.handle == nullptr) return (*error = Failure("CreateServiceW")), false;
+    if (service.handle == nullptr) return (*error = CallFailure("CreateServiceW")), false;
     std::wstring about = L"Serves the Quorvane Server 11 performance counters to Prometheus.";
     SERVICE_DESCRIPTIONW description{&about[0]};
     ChangeServiceConfig2W(service.handle, SERVICE_CONFIG_DESCRIPTION, &description);
@@ -129,11 +116,11 @@ bool InstallExporterService(const std::string& listen, std::string* error) {
 
 bool RemoveExporterService(std::string* error) {
     ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (manager.handle == nullptr) return (*error = Failure("OpenSCManagerW")), false;
+    if (manager.handle == nullptr) return (*error = CallFailure("OpenSCManagerW")), false;
     const std::wstring name = Wide(kServiceName);
     ScHandle service(
         OpenServiceW(manager.handle, name.c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
-    if (service.handle == nullptr) return (*error = Failure("OpenServiceW")), false;
+    if (service.handle == nullptr) return (*error = CallFailure("OpenServiceW")), false;
     SERVICE_STATUS status{};
     if (ControlService(service.handle, SERVICE_CONTROL_STOP, &status)) {
         // Up to 15 s for the exporter to close its connections and stop.
@@ -142,7 +129,7 @@ bool RemoveExporterService(std::string* error) {
             if (!QueryServiceStatus(service.handle, &status)) break;
         }
     }
-    if (!DeleteService(service.handle)) return (*error = Failure("DeleteService")), false;
+    if (!DeleteService(service.handle)) return (*error = CallFailure("DeleteService")), false;
     return true;
 }
 
@@ -153,7 +140,7 @@ bool RunAsExporterService(const std::function<int()>& serve, const std::function
     std::wstring name = Wide(kServiceName);
     SERVICE_TABLE_ENTRYW table[] = {{&name[0], ServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table))
-        return (*error = Failure("StartServiceCtrlDispatcherW (not started by the service "
+        return (*error = CallFailure("StartServiceCtrlDispatcherW (not started by the service "
                                  "control manager?)")),
                false;
     return true;
